@@ -1,0 +1,10 @@
+// Test main for widget-free units: a QCoreApplication, so Qt's event loop is there when needed.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
