@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/messages.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace zandrel {
+
+// Reads single values from an INI file. Every failure, a missing or empty value included, is
+// reported in a message box of its own and gives no value: the caller never sees an error.
+// Nothing is cached; each read goes to the file anew.
+class CReadINI {
+public:
+    explicit CReadINI(MessageBoxes& boxes);
+
+    void setSection(const QString& section);
+    void setKey(const QString& key);
+    void setININame(const QString& iniName);
+
+    // The value (at most 254 bytes of it, spaces trimmed), or no value after a failure.
+    std::optional<QString> ReadINISettings();
+
+private:
+    MessageBoxes& boxes_;
+    QString section_;
+    QString key_;
+    QString iniName_;
+};
+
+}  // namespace zandrel
