@@ -1,0 +1,176 @@
+#pragma once
+
+// PPF1.0 / PPF2.0 / PPF3.0 patches: reading, applying, undoing and making them.
+// Plain C++ on purpose (no Qt): the parser and the in-memory applier are fuzzed directly.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zandrel::ppf {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// What went wrong, coarse enough for a command line's exit status.
+enum class ErrorKind {
+    Io = 1,          // a file could not be read or written (missing, no permission, disk full)
+    Usage = 2,       // the caller asked for something malformed
+    Corrupt = 3,     // the patch is not a well-formed PPF file
+    Validation = 4,  // the image is not the one the patch was made for
+    Refused = 5,     // well-formed, but cannot do this (no undo data, shortening, too large)
+};
+
+class PatchError : public std::runtime_error {
+public:
+    PatchError(ErrorKind kind, const std::string& message)
+        : std::runtime_error(message), kind_(kind) {}
+    ErrorKind kind() const { return kind_; }
+
+private:
+    ErrorKind kind_;
+};
+
+enum class Version : std::uint8_t { Ppf1 = 1, Ppf2 = 2, Ppf3 = 3 };
+
+inline constexpr std::size_t kDescriptionSize = 50;
+inline constexpr std::size_t kValidationSize = 1024;
+inline constexpr std::uint64_t kBinValidationOffset = 0x9320;
+inline constexpr std::uint64_t kGiValidationOffset = 0x80A0;
+inline constexpr std::size_t kMaxFileIdSize = 3072;
+inline constexpr std::size_t kMaxRecordLength = 255;
+// The maker never lets a record cross a multiple of this.
+inline constexpr std::uint64_t kCreateChunk = 1 << 20;
+
+struct Record {
+    std::uint64_t offset = 0;
+    Bytes data;  // the new bytes
+    Bytes undo;  // the original bytes (PPF3 with undo data), else empty
+};
+
+// A parsed patch. The spans point into the buffer given to parsePatch, which must outlive it.
+struct Patch {
+    Version version = Version::Ppf3;
+    std::string description;     // the stored 50 bytes, trailing blanks and NULs removed
+    std::uint8_t imageType = 0;  // PPF3: 0 = BIN, non-zero = GI
+    bool blockCheck = false;     // a 1024-byte validation block is stored (PPF2 always)
+    bool undoData = false;       // PPF3: every record carries the original bytes
+    std::optional<std::uint32_t> originalSize;  // PPF2: the size the image must have
+    std::uint64_t validationOffset = 0;
+    Bytes validationBlock;              // kValidationSize bytes, or empty
+    std::optional<std::string> fileId;  // FILE_ID.DIZ text, when the patch has the trailer
+    int fileIdLengthWidth = 0;          // 2 or 4: width of the trailer's length field
+    Bytes recordArea;
+    std::size_t recordCount = 0;
+    std::uint64_t maxEnd = 0;  // highest offset + length over all records
+
+    // Calls f(const Record&) for every record in file order. The area was checked by
+    // parsePatch, so this cannot fail.
+    template <class F>
+    void forEachRecord(F&& f) const;
+};
+
+// Parses and checks a whole patch held in memory: header, validation data, every record (the
+// record area must be consumed exactly) and the FILE_ID.DIZ trailer. Throws PatchError(Corrupt).
+Patch parsePatch(Bytes bytes);
+
+enum class Direction { Apply, Undo };
+
+struct ApplyOptions {
+    Direction direction = Direction::Apply;
+    bool force = false;  // go on after a validation mismatch
+    // Refuse (PatchError Refused) to grow the image beyond this; a fuzzer sets it low.
+    std::uint64_t maxImageSize = UINT64_MAX;
+};
+
+// Checks an image against the patch's validation data. `window` holds the image bytes at
+// patch.validationOffset (fewer than kValidationSize when the image is shorter). Returns an
+// empty string when it matches, else why not.
+std::string validationMismatch(const Patch& patch, std::uint64_t imageSize, Bytes window,
+                               Direction direction);
+
+// Applies or undoes a patch on an image held in memory (the fuzzing entry point and the
+// reference the file applier is tested against). Throws PatchError.
+void applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
+                  const ApplyOptions& options = {});
+void applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes,
+                  const ApplyOptions& options = {});
+
+// Applies or undoes a patch on an image file, atomically: the result is built in a temporary
+// file beside the image, flushed, and renamed over it; on any failure the image is untouched.
+// The image's permissions are kept; a symbolic link is followed and stays a link.
+void applyToFile(const std::string& imagePath, const Patch& patch,
+                 const ApplyOptions& options = {});
+// The same with the patch read from a file.
+void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
+                    const ApplyOptions& options = {});
+
+struct CreateOptions {
+    bool undoData = false;
+    bool blockCheck = true;
+    std::uint8_t imageType = 0;
+    std::string description;            // cut to 50 bytes
+    std::optional<std::string> fileId;  // at most kMaxFileIdSize bytes
+};
+
+// Makes a PPF3 patch that turns `original` into `modified`. Throws PatchError (Refused when
+// the modified file is shorter or the original too short to give the validation block).
+std::vector<std::uint8_t> createPatch(Bytes original, Bytes modified,
+                                      const CreateOptions& options = {});
+// The same from files, writing the patch file atomically.
+void createPatchFile(const std::string& originalPath, const std::string& modifiedPath,
+                     const std::string& patchPath, const CreateOptions& options = {});
+
+// A copy of untrusted text that is safe to print on a terminal: invalid UTF-8 and control
+// characters (other than newline and tab) become '?', CR LF becomes LF.
+std::string printable(std::string_view text);
+
+// A memory-mapped, read-only view of a whole file (an empty file gives an empty view).
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    Bytes bytes() const { return {data_, size_}; }
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// ---- implementation of the template ----
+
+namespace detail {
+inline std::uint64_t readLe(const std::uint8_t* p, int width) {
+    std::uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+}  // namespace detail
+
+template <class F>
+void Patch::forEachRecord(F&& f) const {
+    const int offsetWidth = version == Version::Ppf3 ? 8 : 4;
+    const std::uint8_t* p = recordArea.data();
+    const std::uint8_t* end = p + recordArea.size();
+    while (p < end) {
+        Record r;
+        r.offset = detail::readLe(p, offsetWidth);
+        const std::size_t n = p[offsetWidth];
+        p += offsetWidth + 1;
+        r.data = Bytes(p, n);
+        p += n;
+        if (undoData) {
+            r.undo = Bytes(p, n);
+            p += n;
+        }
+        f(static_cast<const Record&>(r));
+    }
+}
+
+}  // namespace zandrel::ppf

@@ -1,0 +1,209 @@
+#include "patch/file_io.h"
+#include "patch/ppf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zandrel::ppf {
+
+using detail::ioError;
+
+namespace {
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+// Records are written through one window of the output file at a time, mapped and pre-faulted
+// in one call, so a patch with hundreds of thousands of small records costs a few system calls
+// per window instead of one per record. Where the kernel cannot pre-fault (a write fault on a
+// full disk would then kill the process), the window is a buffer read and written back instead.
+constexpr std::uint64_t kWindow = 4 << 20;
+
+class WindowWriter {
+public:
+    WindowWriter(int fd, std::uint64_t fileSize, const std::string& path)
+        : fd_(fd), size_(fileSize), path_(path) {}
+    ~WindowWriter() {
+        if (map_) ::munmap(map_, len_);
+    }
+
+    // The bytes of window `index`, valid until the next call.
+    std::uint8_t* window(std::uint64_t index) {
+        if (index == index_) return map_ ? map_ : buffer_.data();
+        flush();
+        index_ = index;
+        const std::uint64_t base = index * kWindow;
+        len_ = std::size_t(std::min(kWindow, size_ - base));
+        if (mapping_) {
+            void* p = ::mmap(nullptr, len_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, off_t(base));
+            if (p != MAP_FAILED) {
+                if (::madvise(p, len_, MADV_POPULATE_WRITE) == 0) {
+                    map_ = static_cast<std::uint8_t*>(p);
+                    return map_;
+                }
+                const int err = errno;
+                ::munmap(p, len_);
+                if (err != EINVAL && err != ENOSYS) ioError("cannot write", path_, err);
+            }
+            mapping_ = false;
+        }
+        buffer_.resize(len_);
+        if (detail::readAt(fd_, buffer_.data(), len_, base, path_) != len_) {
+            throw PatchError(ErrorKind::Io, "cannot read " + path_ + ": the file got shorter");
+        }
+        return buffer_.data();
+    }
+
+    void flush() {
+        if (index_ == kNone) return;
+        if (map_) {
+            ::munmap(map_, len_);
+            map_ = nullptr;
+        } else {
+            detail::writeAt(fd_, buffer_.data(), len_, index_ * kWindow, path_);
+        }
+        index_ = kNone;
+    }
+
+private:
+    static constexpr std::uint64_t kNone = UINT64_MAX;
+    int fd_;
+    std::uint64_t size_;
+    std::string path_;
+    bool mapping_ = true;
+    std::uint64_t index_ = kNone;
+    std::uint8_t* map_ = nullptr;
+    std::size_t len_ = 0;
+    std::vector<std::uint8_t> buffer_;
+};
+
+// Copies the part of a record that falls into window `index`.
+void writePiece(WindowWriter& out, std::uint64_t index, std::uint64_t offset, Bytes src) {
+    const std::uint64_t base = index * kWindow;
+    const std::uint64_t from = std::max(offset, base);
+    const std::uint64_t to = std::min(offset + src.size(), base + kWindow);
+    std::memcpy(out.window(index) + (from - base), src.data() + (from - offset), to - from);
+}
+
+void writeRecords(WindowWriter& out, const Patch& patch, bool undo) {
+    // Patches from makers run through the image front to back: then the windows are visited in
+    // order and each is opened once. Any other order is sorted by window first, keeping file
+    // order within a window, so that a later record still wins where records overlap.
+    bool ordered = true;
+    std::uint64_t reached = 0;
+    patch.forEachRecord([&](const Record& r) {
+        if (r.data.empty()) return;
+        if (r.offset / kWindow < reached) ordered = false;
+        reached = std::max(reached, (r.offset + r.data.size() - 1) / kWindow);
+    });
+
+    if (ordered) {
+        patch.forEachRecord([&](const Record& r) {
+            const Bytes src = undo ? r.undo : r.data;
+            if (src.empty()) return;
+            const std::uint64_t last = (r.offset + src.size() - 1) / kWindow;
+            for (std::uint64_t w = r.offset / kWindow; w <= last; ++w) {
+                writePiece(out, w, r.offset, src);
+            }
+        });
+        return;
+    }
+
+    struct Piece {
+        std::uint64_t window;
+        const std::uint8_t* record;  // the record's data bytes; order in the area = file order
+        std::uint64_t offset;
+        std::uint8_t length;
+    };
+    std::vector<Piece> pieces;
+    pieces.reserve(patch.recordCount);
+    patch.forEachRecord([&](const Record& r) {
+        const Bytes src = undo ? r.undo : r.data;
+        if (src.empty()) return;
+        const std::uint64_t last = (r.offset + src.size() - 1) / kWindow;
+        for (std::uint64_t w = r.offset / kWindow; w <= last; ++w) {
+            pieces.push_back({w, src.data(), r.offset, std::uint8_t(src.size())});
+        }
+    });
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+        return a.window != b.window ? a.window < b.window : a.record < b.record;
+    });
+    for (const Piece& p : pieces) writePiece(out, p.window, p.offset, Bytes(p.record, p.length));
+}
+
+std::string resolved(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) ioError("cannot open image", path, errno);
+    std::string s(real);
+    std::free(real);
+    return s;
+}
+
+}  // namespace
+
+void applyToFile(const std::string& imagePath, const Patch& patch, const ApplyOptions& options) {
+    const bool undo = options.direction == Direction::Undo;
+    if (undo && !patch.undoData) {
+        throw PatchError(ErrorKind::Refused, "cannot undo: the patch holds no undo data");
+    }
+    // A link stays a link: the file it names is the one replaced.
+    const std::string path = resolved(imagePath);
+    std::uint64_t size = 0;
+    unsigned mode = 0;
+    detail::Fd in = detail::openRegular(path, "image", size, mode);
+    if (::access(path.c_str(), W_OK) != 0) ioError("cannot write image", imagePath, errno);
+
+    std::vector<std::uint8_t> window;
+    if (patch.blockCheck && patch.validationOffset < size) {
+        window.resize(
+            std::size_t(std::min<std::uint64_t>(kValidationSize, size - patch.validationOffset)));
+        window.resize(
+            detail::readAt(in.get(), window.data(), window.size(), patch.validationOffset, path));
+    }
+    const std::string mismatch = validationMismatch(patch, size, window, options.direction);
+    if (!mismatch.empty() && !options.force) {
+        throw PatchError(ErrorKind::Validation, "validation failed: " + mismatch);
+    }
+    if (patch.recordCount == 0) return;
+
+    const std::uint64_t finalSize = std::max(size, patch.maxEnd);
+    if (finalSize > options.maxImageSize || finalSize > std::uint64_t(INT64_MAX)) {
+        throw PatchError(ErrorKind::Refused, "the patch would grow the image to " +
+                                                 std::to_string(finalSize) + " bytes");
+    }
+
+    detail::TempFile out(path);
+    // Owner first: changing it clears set-id bits that the mode then restores. Only a
+    // privileged caller can give the file away; everyone else keeps their own ownership.
+    struct stat st {};
+    if (::fstat(in.get(), &st) == 0 && ::fchown(out.fd(), st.st_uid, st.st_gid) != 0) {
+        errno = 0;
+    }
+    if (::fchmod(out.fd(), mode & 07777) != 0) ioError("cannot write", out.path(), errno);
+    detail::copyContents(in.get(), out.fd(), size, path, out.path());
+    if (finalSize > size && ::ftruncate(out.fd(), off_t(finalSize)) != 0) {
+        ioError("cannot grow", out.path(), errno);
+    }
+    {
+        WindowWriter writer(out.fd(), finalSize, out.path());
+        writeRecords(writer, patch, undo);
+        writer.flush();
+    }
+    out.commit();
+}
+
+void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
+                    const ApplyOptions& options) {
+    const MappedFile file(patchPath);
+    applyToFile(imagePath, parsePatch(file.bytes()), options);
+}
+
+}  // namespace zandrel::ppf
