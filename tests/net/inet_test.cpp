@@ -1,0 +1,194 @@
+// The transfer component on its own: what reaches the sink, what is raised, and that the idle
+// hook keeps running while a slow transfer holds the calling thread.
+#include "net/inet.h"
+#include "app/error.h"
+#include "folder_helpers.h"
+#include "test_http_server.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+
+namespace zandrel::test {
+namespace {
+
+struct Fetched {
+    QByteArray body;
+    int chunks = 0;
+    std::optional<Error> error;
+};
+
+Fetched fetch(Inet& inet, const QString& url) {
+    Fetched f;
+    try {
+        inet.OpenURL(url, [&f](QByteArrayView chunk) {
+            f.body.append(chunk);
+            ++f.chunks;
+        });
+    } catch (const Error& e) {
+        f.error = e;
+    }
+    return f;
+}
+
+HttpReply trickled(QByteArray body, qsizetype piece, int pauseMs) {
+    HttpReply r = HttpReply::ok(std::move(body));
+    r.pieceSize = piece;
+    r.pauseMs = pauseMs;
+    return r;
+}
+
+TEST(Inet, HandsTheWholeBodyToTheSinkInOrder) {
+    TestHttpServer server;
+    const QByteArray body = randomBytes(3 * 1024 * 1024 + 17);
+    server.route("/big.bin", HttpReply::ok(body));
+    Inet inet;
+    const Fetched f = fetch(inet, server.url("/big.bin"));
+    ASSERT_FALSE(f.error) << f.error->what();
+    EXPECT_EQ(f.body, body);
+    EXPECT_GT(f.chunks, 1);  // streamed, not handed over whole
+    EXPECT_FALSE(inet.StillExecuting());
+}
+
+TEST(Inet, IdleHookRunsWhileTheTransferWaits) {
+    TestHttpServer server;
+    server.route("/slow", trickled("abcdef", 2, 200));
+    Inet inet;
+    int calls = 0;
+    bool busyInHook = true;
+    inet.setIdleHook([&] {
+        ++calls;
+        busyInHook = busyInHook && inet.StillExecuting();
+    });
+    const Fetched f = fetch(inet, server.url("/slow"));
+    ASSERT_FALSE(f.error) << f.error->what();
+    EXPECT_EQ(f.body, "abcdef");
+    EXPECT_GE(calls, 5);  // ~400 ms of waiting at one call per ~40 ms
+    EXPECT_TRUE(busyInHook);
+    EXPECT_FALSE(inet.StillExecuting());
+}
+
+TEST(Inet, StallTimeoutLimitsSilenceNotTheWholeTransfer) {
+    TestHttpServer server;
+    // Eight pieces 150 ms apart: over a second in all, never silent for 400 ms.
+    server.route("/trickle", trickled("0123456789abcdef", 2, 150));
+    Inet inet;
+    inet.setStallTimeoutMs(400);
+    const auto start = std::chrono::steady_clock::now();
+    const Fetched f = fetch(inet, server.url("/trickle"));
+    ASSERT_FALSE(f.error) << f.error->what();
+    EXPECT_EQ(f.body, "0123456789abcdef");
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+}
+
+TEST(Inet, RaisesOnFailures) {
+    TestHttpServer server;
+    server.route("/missing", HttpReply::error(404, "<html>Not Found</html>"));
+    server.route("/broken", HttpReply::error(500, "<html>Internal Server Error</html>"));
+    server.route("/nothing", HttpReply::error(503, ""));
+    HttpReply cut = HttpReply::ok(QByteArray(40, 'x'));
+    cut.announcedLength = 100;
+    server.route("/cut", cut);
+    HttpReply silent = HttpReply::ok("late");
+    silent.delayMs = 5000;
+    server.route("/silent", silent);
+    server.route("/stalls", trickled("first half, second half", 11, 5000));
+    server.route("/to-ftp", HttpReply::redirect("ftp://127.0.0.1/file"));
+    server.route("/loop", HttpReply::redirect("/loop"));
+    server.route("/no-location", HttpReply::error(302, "moved somewhere"));
+
+    int refusedPort = 0;
+    {
+        TestHttpServer gone;
+        refusedPort = gone.port();
+    }
+
+    struct Case {
+        const char* name;
+        QString url;
+        std::int32_t number;
+    };
+    const Case cases[] = {
+        {"404 with a page", server.url("/missing"), 404},
+        {"500 with a page", server.url("/broken"), 500},
+        {"503 without a body", server.url("/nothing"), 503},
+        {"body shorter than announced", server.url("/cut"),
+         kInetTransferError + CURLE_PARTIAL_FILE},
+        {"no reply at all", server.url("/silent"), kInetTransferError + CURLE_OPERATION_TIMEDOUT},
+        {"stall mid-body", server.url("/stalls"), kInetTransferError + CURLE_OPERATION_TIMEDOUT},
+        {"redirect away from http", server.url("/to-ftp"),
+         kInetTransferError + CURLE_UNSUPPORTED_PROTOCOL},
+        {"endless redirects", server.url("/loop"), kInetTransferError + CURLE_TOO_MANY_REDIRECTS},
+        {"3xx without a target", server.url("/no-location"), 302},
+        {"connection refused", QStringLiteral("http://127.0.0.1:%1/x").arg(refusedPort),
+         kInetTransferError + CURLE_COULDNT_CONNECT},
+        {"not http", QStringLiteral("ftp://%1/x").arg(server.address()),
+         kInetTransferError + CURLE_UNSUPPORTED_PROTOCOL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Inet inet;
+        inet.setStallTimeoutMs(300);
+        const Fetched f = fetch(inet, c.url);
+        ASSERT_TRUE(f.error);
+        EXPECT_EQ(f.error->number(), c.number) << f.error->what();
+        EXPECT_FALSE(inet.StillExecuting());
+        if (c.number >= 300 && c.number < 600) {
+            EXPECT_TRUE(f.body.isEmpty());  // an error page never reaches the sink
+        }
+    }
+}
+
+TEST(Inet, FollowsRedirectsToHttp) {
+    TestHttpServer server;
+    server.route("/old/connect.ini", HttpReply::redirect("/hop"));
+    server.route("/hop", HttpReply::redirect(server.url("/new/connect.ini"), 301));
+    server.route("/new/connect.ini", HttpReply::ok("[Main]\r\n"));
+    Inet inet;
+    const Fetched f = fetch(inet, server.url("/old/connect.ini"));
+    ASSERT_FALSE(f.error) << f.error->what();
+    EXPECT_EQ(f.body, "[Main]\r\n");
+}
+
+TEST(Inet, SecondRequestWhileBusyIsRefused) {
+    TestHttpServer server;
+    server.route("/slow", trickled("abcd", 2, 200));
+    server.route("/other", HttpReply::ok("other"));
+    Inet inet;
+    std::optional<Fetched> inner;
+    inet.setIdleHook([&] {
+        if (!inner) inner = fetch(inet, server.url("/other"));
+    });
+    const Fetched outer = fetch(inet, server.url("/slow"));
+    ASSERT_FALSE(outer.error) << outer.error->what();
+    EXPECT_EQ(outer.body, "abcd");
+    ASSERT_TRUE(inner && inner->error);
+    EXPECT_EQ(inner->error->number(), kInetBusy);
+    EXPECT_EQ(server.requestedPaths(), QStringList{"/slow"});
+}
+
+TEST(Inet, SinkErrorEndsTheTransferAndReachesTheCaller) {
+    TestHttpServer server;
+    server.route("/big", HttpReply::ok(randomBytes(2 * 1024 * 1024)));
+    server.route("/small", HttpReply::ok("small"));
+    Inet inet;
+    int chunks = 0;
+    try {
+        inet.OpenURL(server.url("/big"), [&](QByteArrayView) {
+            if (++chunks == 2) throw Error(28, "disk full", "test");
+        });
+        FAIL() << "no error raised";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.description(), "disk full");
+    }
+    EXPECT_EQ(chunks, 2);
+    // The component is free again and works.
+    const Fetched f = fetch(inet, server.url("/small"));
+    ASSERT_FALSE(f.error) << f.error->what();
+    EXPECT_EQ(f.body, "small");
+}
+
+}  // namespace
+}  // namespace zandrel::test

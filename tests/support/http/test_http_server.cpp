@@ -1,0 +1,184 @@
+#include "test_http_server.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace zandrel::test {
+
+HttpReply HttpReply::ok(QByteArray body) {
+    HttpReply r;
+    r.body = std::move(body);
+    return r;
+}
+
+HttpReply HttpReply::error(int status, QByteArray body) {
+    HttpReply r;
+    r.status = status;
+    r.body = std::move(body);
+    r.contentType = "text/html";
+    return r;
+}
+
+HttpReply HttpReply::redirect(const QString& location, int status) {
+    HttpReply r;
+    r.status = status;
+    r.headers.append({"Location", location.toUtf8()});
+    return r;
+}
+
+namespace {
+
+constexpr std::size_t kFileChunk = 256 * 1024;
+
+// A path that stays inside the document root: no "..", no empty root.
+bool isSafePath(const std::string& path) {
+    return !path.empty() && path.front() == '/' && path.find("/../") == std::string::npos &&
+           !path.ends_with("/..");
+}
+
+}  // namespace
+
+struct TestHttpServer::Impl {
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    QString root;
+    std::map<std::string, HttpReply> routes;
+    QStringList requested;
+
+    // Waits ms milliseconds; false when the server is being destroyed meanwhile.
+    bool pause(int ms) {
+        std::unique_lock lock(mutex);
+        return !wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    }
+
+    void handle(const httplib::Request& req, httplib::Response& res) {
+        std::optional<HttpReply> reply;
+        QString folder;
+        {
+            std::lock_guard lock(mutex);
+            requested.append(QString::fromStdString(req.path));
+            if (auto it = routes.find(req.path); it != routes.end()) reply = it->second;
+            folder = root;
+        }
+        if (reply)
+            answer(*reply, res);
+        else
+            serveFile(folder, req.path, res);
+    }
+
+    void answer(const HttpReply& reply, httplib::Response& res) {
+        if (reply.delayMs > 0 && !pause(reply.delayMs)) return;
+        res.status = reply.status;
+        for (const auto& [name, value] : reply.headers)
+            res.set_header(name.toStdString(), value.toStdString());
+        const std::string type = reply.contentType.toStdString();
+        if (reply.pieceSize <= 0 && reply.announcedLength < 0) {
+            res.set_content(reply.body.toStdString(), type);
+            return;
+        }
+        const auto length = static_cast<std::size_t>(
+            reply.announcedLength >= 0 ? reply.announcedLength : reply.body.size());
+        res.set_content_provider(
+            length, type, [this, reply](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset >= static_cast<std::size_t>(reply.body.size()))
+                    return false;  // announced more than there is: drop the connection
+                if (offset > 0 && reply.pauseMs > 0 && !pause(reply.pauseMs)) return false;
+                const qsizetype piece = reply.pieceSize > 0 ? reply.pieceSize : reply.body.size();
+                const QByteArray part = reply.body.mid(static_cast<qsizetype>(offset), piece);
+                return sink.write(part.constData(), static_cast<std::size_t>(part.size()));
+            });
+    }
+
+    void serveFile(const QString& folder, const std::string& path, httplib::Response& res) {
+        const QString file = folder + QString::fromStdString(path);
+        if (folder.isEmpty() || !isSafePath(path) || !QFileInfo(file).isFile()) {
+            res.status = 404;
+            return;
+        }
+        auto in = std::make_shared<QFile>(file);
+        if (!in->open(QIODevice::ReadOnly)) {
+            res.status = 403;
+            return;
+        }
+        res.status = 200;
+        res.set_content_provider(
+            static_cast<std::size_t>(in->size()), "application/octet-stream",
+            [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                std::vector<char> buffer(std::min(length, kFileChunk));
+                if (!in->seek(static_cast<qint64>(offset))) return false;
+                const qint64 got = in->read(buffer.data(), static_cast<qint64>(buffer.size()));
+                return got > 0 && sink.write(buffer.data(), static_cast<std::size_t>(got));
+            });
+    }
+};
+
+TestHttpServer::TestHttpServer(const QString& documentRoot) : d(std::make_unique<Impl>()) {
+    // A client that hangs up mid-reply must not end the test process.
+    std::signal(SIGPIPE, SIG_IGN);
+    d->root = documentRoot;
+    d->server.Get("(.*)", [impl = d.get()](const httplib::Request& req, httplib::Response& res) {
+        impl->handle(req, res);
+    });
+    d->server.set_keep_alive_timeout(1);  // bounds how long stop() waits for idle connections
+    d->port = d->server.bind_to_any_port("127.0.0.1");
+    if (d->port <= 0) throw std::runtime_error("test HTTP server: cannot bind 127.0.0.1");
+    d->thread = std::thread([impl = d.get()] { impl->server.listen_after_bind(); });
+    // The socket already listens; wait for the accept loop so that stop() cannot miss it.
+    while (!d->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TestHttpServer::~TestHttpServer() {
+    {
+        std::lock_guard lock(d->mutex);
+        d->stopping = true;
+    }
+    d->wake.notify_all();
+    d->server.stop();
+    d->thread.join();
+}
+
+int TestHttpServer::port() const {
+    return d->port;
+}
+
+QString TestHttpServer::address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(d->port);
+}
+
+QString TestHttpServer::url(const QString& path) const {
+    return QStringLiteral("http://") + address() + path;
+}
+
+void TestHttpServer::setDocumentRoot(const QString& folder) {
+    std::lock_guard lock(d->mutex);
+    d->root = folder;
+}
+
+void TestHttpServer::route(const QString& path, HttpReply reply) {
+    std::lock_guard lock(d->mutex);
+    d->routes[path.toStdString()] = std::move(reply);
+}
+
+QStringList TestHttpServer::requestedPaths() const {
+    std::lock_guard lock(d->mutex);
+    return d->requested;
+}
+
+}  // namespace zandrel::test
