@@ -30,7 +30,7 @@ QStringList splitWindowsArguments(const QString& text);
 
 // What a command line starts: the program file, and the arguments it receives.
 struct LaunchPlan {
-    QString program;    // the file named at the start of the line
+    QString program;  // the file named at the start of the line
     QStringList arguments;
     bool throughWine = false;  // the file is a Windows executable ("MZ"): started by wine
 };

@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 namespace zandrel::platform {
 
@@ -19,7 +19,9 @@ namespace {
 
 const QString kLaunchSource = QStringLiteral("Shell");
 
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
 
 bool startsWithMZ(const QString& path) {
     QFile f(path);
@@ -121,7 +123,9 @@ LaunchPlan planLaunch(const QString& commandLine) {
                 break;
             }
             if (end < 0) {
-                throw Error(ENOENT, QStringLiteral("File not found: ") + commandLine.section(QLatin1Char(' '), 0, 0),
+                throw Error(ENOENT,
+                            QStringLiteral("File not found: ") +
+                                commandLine.section(QLatin1Char(' '), 0, 0),
                             kLaunchSource);
             }
             ++end;
@@ -160,6 +164,8 @@ void launch(const QString& commandLine, int windowStyle) {
     }
 }
 
-void DesktopMailClient::compose(const QUrl& mailto) { QDesktopServices::openUrl(mailto); }
+void DesktopMailClient::compose(const QUrl& mailto) {
+    QDesktopServices::openUrl(mailto);
+}
 
 }  // namespace zandrel::platform

@@ -1,0 +1,68 @@
+#include "clock.h"
+
+#include <QTimer>
+
+namespace zandrel {
+
+namespace {
+
+class QtTimer : public Clock::Timer {
+public:
+    explicit QtTimer(std::function<void()> onDue) {
+        QObject::connect(&timer_, &QTimer::timeout, [f = std::move(onDue)] { f(); });
+    }
+    void start(int intervalMs) override { timer_.start(intervalMs); }
+    void stop() override { timer_.stop(); }
+
+private:
+    QTimer timer_;
+};
+
+class ManualTimer : public Clock::Timer {
+public:
+    ManualTimer(std::shared_ptr<ManualClock::State> state, std::shared_ptr<ManualClock::Entry> e)
+        : state_(std::move(state)), entry_(std::move(e)) {}
+    void start(int intervalMs) override {
+        entry_->interval = intervalMs;
+        entry_->due = state_->now + intervalMs;
+        entry_->running = true;
+    }
+    void stop() override { entry_->running = false; }
+
+private:
+    std::shared_ptr<ManualClock::State> state_;
+    std::shared_ptr<ManualClock::Entry> entry_;
+};
+
+}  // namespace
+
+std::unique_ptr<Clock::Timer> RealClock::makeTimer(std::function<void()> onDue) {
+    return std::make_unique<QtTimer>(std::move(onDue));
+}
+
+std::unique_ptr<Clock::Timer> ManualClock::makeTimer(std::function<void()> onDue) {
+    auto entry = std::make_shared<Entry>();
+    entry->onDue = std::move(onDue);
+    state_->entries.push_back(entry);
+    return std::make_unique<ManualTimer>(state_, entry);
+}
+
+void ManualClock::advance(std::int64_t ms) {
+    const std::int64_t target = state_->now + ms;
+    for (;;) {
+        std::shared_ptr<Entry> next;
+        for (const auto& weak : state_->entries) {
+            auto e = weak.lock();
+            if (!e || !e->running || e->interval <= 0 || e->due > target) continue;
+            if (!next || e->due < next->due) next = e;
+        }
+        if (!next) break;
+        state_->now = std::max(state_->now, next->due);
+        next->due = state_->now + next->interval;
+        auto keep = next;  // the tick may destroy the timer
+        keep->onDue();
+    }
+    state_->now = std::max(state_->now, target);
+}
+
+}  // namespace zandrel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace zandrel {
+
+// Where timer controls get their ticks from. The program uses RealClock (Qt timers); tests use
+// ManualClock and advance it, so no test sleeps through real seconds.
+class Clock {
+public:
+    class Timer {
+    public:
+        virtual ~Timer() = default;
+        virtual void start(int intervalMs) = 0;  // periodic from now on
+        virtual void stop() = 0;
+    };
+    virtual ~Clock() = default;
+    virtual std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) = 0;
+};
+
+class RealClock : public Clock {
+public:
+    std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) override;
+};
+
+// Time moves only when advance() is called; due timers fire in order of their due time. A
+// timer that fell due several times while time jumped fires once, then is due an interval
+// after that moment (ticks do not pile up).
+class ManualClock : public Clock {
+public:
+    ManualClock() : state_(std::make_shared<State>()) {}
+    std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) override;
+    void advance(std::int64_t ms);
+    // Time passes without any tick being delivered, as while the GUI thread is busy.
+    void pass(std::int64_t ms) { state_->now += ms; }
+    std::int64_t now() const { return state_->now; }
+
+    struct Entry {
+        std::function<void()> onDue;
+        std::int64_t due = 0;
+        int interval = 0;
+        bool running = false;
+    };
+    struct State {
+        std::int64_t now = 0;
+        std::vector<std::weak_ptr<Entry>> entries;
+    };
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace zandrel

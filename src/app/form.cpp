@@ -1,0 +1,196 @@
+#include "form.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace zandrel {
+
+TimerControl::TimerControl(Form& form, const QString& name, int intervalMs, bool enabled,
+                           std::function<void()> onTick)
+    : QObject(&form),
+      form_(form),
+      interval_(intervalMs),
+      enabled_(enabled),
+      onTick_(std::move(onTick)) {
+    setObjectName(name);
+    timer_ = form.reg().clock().makeTimer([this] { form_.reg().tick(*this); });
+}
+
+TimerControl::~TimerControl() {
+    form_.reg().forget(*this);
+}
+
+void TimerControl::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    restart();
+}
+
+void TimerControl::arm() {
+    armed_ = true;
+    restart();
+}
+
+void TimerControl::disarm() {
+    armed_ = false;
+    restart();
+}
+
+void TimerControl::restart() {
+    if (armed_ && enabled_ && interval_ > 0) {
+        timer_->start(interval_);
+    } else {
+        timer_->stop();
+    }
+}
+
+void TimerControl::runHandler() {
+    inHandler_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inHandler_};
+    onTick_();
+}
+
+Form::Form(Registry& registry, const char* kind, const Design& design)
+    : QWidget(nullptr), registry_(registry), design_(design) {
+    setObjectName(QString::fromLatin1(kind));
+    Qt::WindowFlags flags = design.border == Border::FixedDialog ? Qt::Dialog : Qt::Window;
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    setWindowFlags(flags);
+    setWindowTitle(design.title);
+    setFixedSize(twipsToPixels(design.clientWidth), twipsToPixels(design.clientHeight));
+    setFont(designFont());
+    if (design.background) {
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, *design.background);
+        setPalette(pal);
+        setAutoFillBackground(true);
+    }
+    if (!design.programIcon) setWindowIcon(QIcon());
+}
+
+Form::~Form() = default;
+
+void Form::adopt(QWidget* w, const char* name, QRect twips, int tabIndex) {
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    if (w->parentWidget() == this) frontToBack_.push_back(w);
+    if (tabIndex >= 0) tabOrder_.emplace_back(tabIndex, w);
+}
+
+Button* Form::addButton(const char* name, const QString& caption, QRect twips, int tabIndex,
+                        QWidget* parent) {
+    auto* b = new Button(parent ? parent : this);
+    b->setText(caption);
+    adopt(b, name, twips, tabIndex);
+    return b;
+}
+
+Label* Form::addLabel(const char* name, const QString& caption, QRect twips, QWidget* parent) {
+    auto* l = new Label(parent ? parent : this);
+    l->setText(caption);
+    l->setTextFormat(Qt::PlainText);
+    adopt(l, name, twips, -1);
+    return l;
+}
+
+TextBox* Form::addTextBox(const char* name, const QString& text, QRect twips, int tabIndex,
+                          QWidget* parent) {
+    auto* t = new TextBox(parent ? parent : this);
+    t->setText(text);
+    t->setCursorPosition(0);
+    adopt(t, name, twips, tabIndex);
+    return t;
+}
+
+Image* Form::addImage(const char* name, const QString& resource, QRect twips, bool stretch,
+                      QWidget* parent) {
+    auto* i = new Image(parent ? parent : this, resource, stretch);
+    adopt(i, name, twips, -1);
+    return i;
+}
+
+Shape* Form::addShape(const char* name, QRect twips, const QColor& border, const QColor& fill,
+                      bool solid, QWidget* parent) {
+    auto* s = new Shape(parent ? parent : this, border, fill, solid);
+    adopt(s, name, twips, -1);
+    s->setWidthTwips(static_cast<float>(twips.width()));
+    return s;
+}
+
+Line* Form::addLine(const char* name, int x1, int y1, int x2, int y2, const QColor& colour) {
+    auto* l = new Line(this, x1, y1, x2, y2, colour);
+    l->setObjectName(QString::fromLatin1(name));
+    frontToBack_.push_back(l);
+    return l;
+}
+
+QGroupBox* Form::addFrame(const char* name, const QString& caption, QRect twips, int tabIndex) {
+    auto* f = new QGroupBox(caption, this);
+    f->setFocusPolicy(Qt::NoFocus);
+    adopt(f, name, twips, -1);
+    Q_UNUSED(tabIndex);  // frames never take the focus
+    return f;
+}
+
+TimerControl* Form::addTimer(const char* name, int intervalMs, bool enabled,
+                             std::function<void()> onTick) {
+    auto* t =
+        new TimerControl(*this, QString::fromLatin1(name), intervalMs, enabled, std::move(onTick));
+    timers_.push_back(t);
+    return t;
+}
+
+void Form::finishDesign() {
+    // The design lists controls front to back; Qt stacks later siblings on top.
+    for (auto it = frontToBack_.rbegin(); it != frontToBack_.rend(); ++it) (*it)->raise();
+    std::stable_sort(tabOrder_.begin(), tabOrder_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabOrder_.size(); ++i) {
+        QWidget::setTabOrder(tabOrder_[i - 1].second, tabOrder_[i].second);
+    }
+}
+
+void Form::armTimers() {
+    for (auto* t : timers_) t->arm();
+}
+
+void Form::disarmTimers() {
+    for (auto* t : timers_) t->disarm();
+}
+
+void Form::focusFirst() {
+    for (const auto& [index, w] : tabOrder_) {
+        if (w->focusPolicy() != Qt::NoFocus && w->isEnabled() && w->isVisibleTo(this)) {
+            w->setFocus(Qt::ActiveWindowFocusReason);
+            return;
+        }
+    }
+}
+
+// Outer widths are designed for a frame 120 twips wide in all. The real frame differs from one
+// window system to another, so the client width is what the designed outer width leaves for it
+// (outer - 120), and the window system adds whatever frame it draws.
+static constexpr int kDesignFrameTwips = 120;
+
+int Form::outerWidthTwips() const {
+    return width() * 15 + kDesignFrameTwips;
+}
+
+void Form::setOuterWidthTwips(int twips) {
+    const QPoint topLeft = pos();  // the left edge stays where it is
+    setFixedWidth(std::max(0, twipsToPixels(twips - kDesignFrameTwips)));
+    move(topLeft);
+}
+
+void Form::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    bool accept = false;
+    registry_.closeRequested(*this, accept);
+}
+
+}  // namespace zandrel

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/messages.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QMessageBox;
+
+namespace zandrel {
+
+// The program's message boxes: QMessageBox, modal to the whole program. closeAll() ends a box
+// that is open when the program ends.
+class QtMessageBoxes : public QObject, public MessageBoxes {
+    Q_OBJECT
+public:
+    void show(const QString& prompt, MsgIcon icon, const QString& title) override;
+    void closeAll();
+
+private:
+    QPointer<QMessageBox> open_;
+};
+
+}  // namespace zandrel

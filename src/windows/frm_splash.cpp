@@ -1,0 +1,64 @@
+#include "frm_splash.h"
+
+namespace zandrel {
+
+namespace {
+
+Design splashDesign() {
+    Design d;
+    d.title = QStringLiteral("Welcome to Zandrel 1.1Final");
+    d.clientWidth = 8850;
+    d.clientHeight = 2325;
+    d.border = Border::FixedDialog;
+    d.inTaskBar = false;
+    d.position = FirstPosition::CentreScreen;
+    d.background = kBlack;
+    d.programIcon = true;
+    return d;
+}
+
+}  // namespace
+
+FrmSplash::FrmSplash(Registry& registry) : Form(registry, kKind, splashDesign()) {
+    // Controls front to back.
+    cmdExit = addButton("cmdExit", QStringLiteral("Exit Zandrel"), {7260, 30, 1575, 315}, 4);
+    cmdAbout = addButton("cmdAbout", QStringLiteral("About Zandrel"), {5670, 30, 1575, 315}, 3);
+    cmdBackup = addButton("cmdBackup", QStringLiteral("Map Backups"), {4080, 30, 1575, 315}, 2);
+    Text1 = addTextBox("Text1", kPrompt, {1350, 1620, 4575, 435}, 1);
+    cmdConnect = addLabel("cmdConnect", QStringLiteral("Connect"), {6315, 1710, 2220, 465});
+    imgLogo = addImage("imgLogo", QStringLiteral(":/logo.png"), {0, 30, 4740, 2355});
+    imgConnect = addImage("imgConnect", QStringLiteral(":/plate.png"), {6090, 1440, 2745, 900});
+
+    Text1->setFont(designFont(QStringLiteral("MS Sans Serif"), 13.5));
+    Text1->setAlignment(Qt::AlignCenter);
+    Text1->setMaxLength(std::numeric_limits<int>::max());
+    QPalette pal = Text1->palette();
+    pal.setColor(QPalette::Base, kBlack);
+    pal.setColor(QPalette::Text, kWhite);
+    Text1->setPalette(pal);
+
+    cmdConnect->setFont(designFont(QStringLiteral("Arial"), 12, true));
+    cmdConnect->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    cmdConnect->setColours(kWhite, kBlack, /*transparent=*/true);
+
+    connect(Text1, &TextBox::clicked, this, handler([this] { clearPrompt(); }));
+    connect(Text1, &TextBox::mouseMoved, this, handler([this] { clearPrompt(); }));
+    connect(cmdConnect, &Label::clicked, this, handler([this] { cmdConnect_Click(); }));
+    connect(cmdBackup, &Button::clicked, this,
+            handler([this] { reg().show(QStringLiteral("frmBackup")); }));
+    connect(cmdAbout, &Button::clicked, this,
+            handler([this] { reg().show(QStringLiteral("frmAbout")); }));
+    connect(cmdExit, &Button::clicked, this, handler([this] { reg().end(); }));
+}
+
+// Empties the box only while it holds the prompt exactly; nothing ever puts the prompt back.
+void FrmSplash::clearPrompt() {
+    if (Text1->text() == kPrompt) Text1->setText(QString());
+}
+
+void FrmSplash::cmdConnect_Click() {
+    reg().show(QStringLiteral("frmSvrInfo"));
+    reg().hide(QString::fromLatin1(kKind));
+}
+
+}  // namespace zandrel

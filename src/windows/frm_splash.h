@@ -1,0 +1,29 @@
+#pragma once
+
+#include "app/form.h"
+
+namespace zandrel {
+
+// The start window: the logo, the address box and the four commands.
+class FrmSplash : public Form {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmSplash";
+    static inline const QString kPrompt = QStringLiteral("Type a Zandrel address here");
+
+    explicit FrmSplash(Registry& registry);
+
+    Button* cmdExit;
+    Button* cmdAbout;
+    Button* cmdBackup;
+    TextBox* Text1;
+    Label* cmdConnect;
+    Image* imgLogo;
+    Image* imgConnect;
+
+private:
+    void clearPrompt();
+    void cmdConnect_Click();
+};
+
+}  // namespace zandrel

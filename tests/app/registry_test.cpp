@@ -1,0 +1,307 @@
+// The registry's order of events, the dispatcher and the timers, on small windows of the
+// test's own.
+#include "app/error.h"
+#include "app/form.h"
+#include "frame/frame_fixture.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+namespace zandrel {
+namespace {
+
+using test::FrameFixture;
+
+// Records what happens to windows, in order: "load A", "shown A", "tick T", ...
+struct Journal : QObject {
+    QStringList events;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o->isWidgetType() &&
+            static_cast<QWidget*>(o)->isWindow()) {
+            events << QStringLiteral("shown ") + o->objectName();
+        }
+        return false;
+    }
+};
+
+// A window whose load handler and tick handlers are given by the test.
+class TestForm : public Form {
+public:
+    TestForm(Registry& r, const char* kind, std::function<void(TestForm&)> onLoad)
+        : Form(r, kind, design(kind)), onLoad_(std::move(onLoad)) {
+        box = addTextBox("txtValue", QStringLiteral("design value"), {0, 0, 1500, 300}, 0);
+    }
+    void load() override {
+        ++loads;
+        if (onLoad_) onLoad_(*this);
+    }
+    TimerControl* timer(const char* name, int interval, std::function<void()> onTick) {
+        return addTimer(name, interval, true, std::move(onTick));
+    }
+    static Design design(const char* kind) {
+        Design d;
+        d.title = QString::fromLatin1(kind);
+        d.clientWidth = 3000;
+        d.clientHeight = 1500;
+        return d;
+    }
+    TextBox* box;
+    int loads = 0;
+
+private:
+    std::function<void(TestForm&)> onLoad_;
+};
+
+class RegistryTest : public ::testing::Test, public FrameFixture {
+protected:
+    RegistryTest() { qApp->installEventFilter(&journal); }
+    ~RegistryTest() override { qApp->removeEventFilter(&journal); }
+
+    // Defines a window kind; setUp runs on each new instance before its load handler.
+    void define(const char* kind, std::function<void(TestForm&)> onLoad = {},
+                std::function<void(TestForm&)> setUp = {}) {
+        reg().define(QString::fromLatin1(kind), [this, kind, onLoad, setUp](Registry& r) {
+            auto f = std::make_unique<TestForm>(r, kind, [this, kind, onLoad](TestForm& self) {
+                journal.events << QStringLiteral("load ") + QString::fromLatin1(kind);
+                if (onLoad) onLoad(self);
+            });
+            if (setUp) setUp(*f);
+            return f;
+        });
+    }
+    TestForm& form(const char* kind) {
+        return static_cast<TestForm&>(reg().reference(QString::fromLatin1(kind)));
+    }
+
+public:
+    void run(const std::function<void()>& h) { reg().dispatch(h); }
+
+    Journal journal;
+};
+
+TEST_F(RegistryTest, LoadHandlerRunsBeforeDisplayAndNestedShowsComeFirst) {
+    define("frmInner");
+    define("frmOuter", [this](TestForm&) { reg().show(QStringLiteral("frmInner")); });
+    run([this] {
+        reg().show(QStringLiteral("frmOuter"));
+        journal.events << QStringLiteral("show returned");
+    });
+    EXPECT_EQ(journal.events, (QStringList{"load frmOuter", "load frmInner", "shown frmInner",
+                                           "shown frmOuter", "show returned"}));
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmOuter")));
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmInner")));
+}
+
+TEST_F(RegistryTest, WindowHiddenByItsOwnLoadHandlerIsNeverDisplayedAndStaysLoaded) {
+    define("frmSelfHiding", [this](TestForm& self) {
+        // Naming its own window reaches the instance being loaded, not a second one.
+        EXPECT_EQ(&reg().reference(QStringLiteral("frmSelfHiding")), &self);
+        reg()
+            .reference(QStringLiteral("frmSelfHiding"))
+            .setWindowTitle(QStringLiteral("set in load"));
+        reg().hide(QStringLiteral("frmSelfHiding"));
+    });
+    run([this] { reg().show(QStringLiteral("frmSelfHiding")); });
+    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmSelfHiding")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSelfHiding")));
+    EXPECT_FALSE(journal.events.contains(QStringLiteral("shown frmSelfHiding")));
+    EXPECT_EQ(form("frmSelfHiding").loads, 1);
+    EXPECT_EQ(form("frmSelfHiding").windowTitle(), QStringLiteral("set in load"));
+    // A later show displays it without loading it again.
+    run([this] { reg().show(QStringLiteral("frmSelfHiding")); });
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSelfHiding")));
+    EXPECT_EQ(form("frmSelfHiding").loads, 1);
+}
+
+TEST_F(RegistryTest, ShowKeepsValuesHideKeepsThemUnloadRebuildsFromDesign) {
+    define("frmA");
+    run([this] { reg().show(QStringLiteral("frmA")); });
+    form("frmA").box->setText(QStringLiteral("typed"));
+    run([this] { reg().show(QStringLiteral("frmA")); });  // visible: only to the front
+    EXPECT_EQ(form("frmA").loads, 1);
+    run([this] { reg().hide(QStringLiteral("frmA")); });
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmA")));
+    run([this] { reg().show(QStringLiteral("frmA")); });
+    EXPECT_EQ(form("frmA").box->text(), QStringLiteral("typed"));
+    EXPECT_EQ(form("frmA").loads, 1);
+
+    run([this] { reg().unload(QStringLiteral("frmA")); });
+    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmA")));
+    run([this] { reg().show(QStringLiteral("frmA")); });
+    EXPECT_EQ(form("frmA").box->text(), QStringLiteral("design value"));
+    EXPECT_EQ(form("frmA").loads, 1);  // a fresh instance, loaded once
+    EXPECT_EQ(journal.events.count(QStringLiteral("load frmA")), 2);
+}
+
+TEST_F(RegistryTest, ReferenceLoadsWithoutDisplaying) {
+    define("frmRead");
+    run([this] { EXPECT_EQ(form("frmRead").box->text(), QStringLiteral("design value")); });
+    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmRead")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmRead")));
+}
+
+TEST_F(RegistryTest, EndInsideALoadHandlerStopsEverything) {
+    bool afterEnd = false, afterShow = false;
+    define("frmVisible");
+    define("frmEnding", [&](TestForm&) {
+        reg().end();
+        afterEnd = true;
+    });
+    run([this] { reg().show(QStringLiteral("frmVisible")); });
+    run([&] {
+        reg().show(QStringLiteral("frmEnding"));
+        afterShow = true;
+    });
+    EXPECT_TRUE(reg().ended());
+    EXPECT_FALSE(afterEnd);
+    EXPECT_FALSE(afterShow);
+    EXPECT_FALSE(journal.events.contains(QStringLiteral("shown frmEnding")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmVisible")));  // every window disappears
+    // Nothing runs any more.
+    bool ran = false;
+    run([&] { ran = true; });
+    EXPECT_FALSE(ran);
+}
+
+TEST_F(RegistryTest, UntrappedErrorIsReportedOnceThenNothingRuns) {
+    int ticks = 0;
+    define("frmBusy", {}, [&](TestForm& f) { f.timer("tmrCount", 100, [&] { ++ticks; }); });
+    run([this] { reg().show(QStringLiteral("frmBusy")); });
+    clock.advance(100);
+    ASSERT_EQ(ticks, 1);
+    // While the report is on screen, time passes: no tick runs.
+    boxes.onShow = [this](const test::Box&) { clock.advance(1000); };
+    bool after = false;
+    run([&] {
+        throw Error(53, QStringLiteral("File not found"));
+        after = true;
+    });
+    EXPECT_FALSE(after);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Zandrel"));
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("53")));
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("File not found")));
+    EXPECT_EQ(ticks, 1);
+    EXPECT_TRUE(reg().ended());
+    clock.advance(1000);
+    EXPECT_EQ(ticks, 1);
+}
+
+TEST_F(RegistryTest, MessageBoxWithoutTitleCarriesTheApplicationTitle) {
+    run([this] {
+        reg().msgBox(QStringLiteral("hello"));
+        reg().msgBox(QStringLiteral("again"), MsgIcon::Information, QStringLiteral("Info:"));
+    });
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Zandrel"));
+    EXPECT_EQ(boxes.boxes[1].title, QStringLiteral("Info:"));
+}
+
+TEST_F(RegistryTest, TickThatEndsTheProgramWhileAnotherRoutineWaitsInABox) {
+    bool continued = false;
+    define("frmTimer", {}, [&](TestForm& f) { f.timer("tmrEnd", 500, [this] { reg().end(); }); });
+    run([this] { reg().show(QStringLiteral("frmTimer")); });
+    boxes.onShow = [this](const test::Box&) {
+        clock.advance(500);
+    };  // the tick comes during the wait
+    run([&] {
+        reg().msgBox(QStringLiteral("waiting"));
+        continued = true;
+    });
+    EXPECT_TRUE(reg().ended());
+    EXPECT_FALSE(continued);
+}
+
+struct TimerCase {
+    const char* name;
+    int interval;
+    std::function<void(RegistryTest&, TimerControl&)> act;  // after the window is shown
+    int advanceMs;
+    int expectedTicks;
+};
+
+TEST_F(RegistryTest, TimerTable) {
+    const TimerCase cases[] = {
+        {"interval 0 never ticks", 0, {}, 5000, 0},
+        {"ticks once per interval", 100, {}, 350, 3},
+        {"keeps ticking while hidden", 100,
+         [](RegistryTest& t, TimerControl&) {
+             t.run([&] { t.reg().hide(QStringLiteral("frmT")); });
+         },
+         300, 3},
+        {"clearing enabled stops it", 100,
+         [](RegistryTest&, TimerControl& tm) { tm.setEnabled(false); }, 300, 0},
+        {"unload stops it", 100,
+         [](RegistryTest& t, TimerControl&) {
+             t.run([&] { t.reg().unload(QStringLiteral("frmT")); });
+         },
+         300, 0},
+        {"a late tick is delivered once", 100,
+         [](RegistryTest& t, TimerControl&) { t.clock.pass(1000); }, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // a fresh program per case
+        registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, dir.path()});
+        int ticks = 0;
+        TimerControl* tm = nullptr;
+        define("frmT", {},
+               [&](TestForm& f) { tm = f.timer("tmrT", c.interval, [&] { ++ticks; }); });
+        run([this] { reg().show(QStringLiteral("frmT")); });
+        ASSERT_NE(tm, nullptr);
+        if (c.act) c.act(*this, *tm);
+        clock.advance(c.advanceMs);
+        EXPECT_EQ(ticks, c.expectedTicks);
+    }
+}
+
+TEST_F(RegistryTest, TickDuringABusyHandlerComesAfterItAndHandlersAreNeverReentered) {
+    QStringList order;
+    define("frmT", {}, [&](TestForm& f) {
+        f.timer("tmrT", 100, [&] {
+            order << QStringLiteral("tick");
+            if (order.count(QStringLiteral("tick")) == 1) clock.advance(250);  // due again inside
+            order << QStringLiteral("tick end");
+        });
+    });
+    run([this] { reg().show(QStringLiteral("frmT")); });
+    run([&] {
+        order << QStringLiteral("busy");
+        clock.advance(300);  // three ticks fall due while this handler runs
+        order << QStringLiteral("busy end");
+    });
+    // One late tick after the busy handler; during that tick its own ticks wait, and exactly
+    // one of them follows it.
+    EXPECT_EQ(order, (QStringList{"busy", "busy end", "tick", "tick end", "tick", "tick end"}));
+}
+
+TEST_F(RegistryTest, ClosingTheLastVisibleWindowEndsTheProgram) {
+    define("frmHidden");
+    define("frmOne");
+    define("frmTwo");
+    run([this] {
+        reg().show(QStringLiteral("frmHidden"));
+        reg().hide(QStringLiteral("frmHidden"));
+        reg().show(QStringLiteral("frmOne"));
+        reg().show(QStringLiteral("frmTwo"));
+    });
+    form("frmTwo").close();
+    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmTwo")));
+    EXPECT_FALSE(reg().ended());
+    form("frmOne").close();
+    EXPECT_TRUE(reg().ended());
+}
+
+TEST_F(RegistryTest, CloseBoxIsRefusedWhileAHandlerHoldsTheThread) {
+    define("frmOne");
+    run([this] { reg().show(QStringLiteral("frmOne")); });
+    run([this] { form("frmOne").close(); });
+    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmOne")));
+    EXPECT_FALSE(reg().ended());
+}
+
+}  // namespace
+}  // namespace zandrel

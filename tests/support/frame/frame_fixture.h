@@ -1,0 +1,76 @@
+#pragma once
+
+// What every window test needs: a fresh registry over a temporary application folder, message
+// boxes that record and answer themselves, a recorded mail hand-off and a clock the test
+// advances.
+#include "app/clock.h"
+#include "app/messages.h"
+#include "app/platform.h"
+#include "app/registry.h"
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace zandrel::test {
+
+struct Box {
+    QString prompt;
+    MsgIcon icon;
+    QString title;
+};
+
+// Records every box; onShow (if set) runs while the box "waits", like the time a person takes
+// to read it (a test may advance the clock there).
+class RecordingBoxes : public MessageBoxes {
+public:
+    void show(const QString& prompt, MsgIcon icon, const QString& title) override {
+        boxes.push_back({prompt, icon, title});
+        if (onShow) onShow(boxes.back());
+    }
+    QStringList prompts() const {
+        QStringList out;
+        for (const auto& b : boxes) out << b.prompt;
+        return out;
+    }
+    std::vector<Box> boxes;
+    std::function<void(const Box&)> onShow;
+};
+
+class RecordingMail : public platform::MailClient {
+public:
+    void compose(const QUrl& mailto) override { links.push_back(mailto); }
+    std::vector<QUrl> links;
+};
+
+// A temporary application folder (with maps/ and backup/) and a registry over it.
+class FrameFixture {
+public:
+    FrameFixture();
+    ~FrameFixture();
+
+    Registry& reg() { return *registry; }
+    QString appFolder() const { return dir.path(); }
+    QString path(const QString& relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    void writeFile(const QString& relative, const QByteArray& bytes) const;
+    QByteArray readFile(const QString& relative) const;
+
+    // A stand-in executable (a shell script) that appends its arguments, one per line, to
+    // <name>.args beside it. Returns the path of the record.
+    QString makeStandIn(const QString& relative) const;
+    // The arguments the stand-in recorded, waiting up to a few seconds for the process.
+    QStringList standInArgs(const QString& relative, int expectedLines = 1) const;
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    RecordingMail mail;
+    ManualClock clock;
+    std::unique_ptr<Registry> registry;
+};
+
+}  // namespace zandrel::test
