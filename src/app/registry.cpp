@@ -99,7 +99,8 @@ void Registry::display(Form& form) {
         }
     }
     form.show();
-    form.raise();
+    // The offscreen platform (tests, screenshots) has no stacking to change.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) form.raise();
     form.activateWindow();
     if (!form.displayedOnce) form.focusFirst();
     form.displayedOnce = true;

@@ -14,9 +14,14 @@ namespace {
 class NextWindow : public Form {
 public:
     static inline int loads = 0;
-    NextWindow(Registry& r, const char* kind)
-        : Form(r, kind, Design{QString::fromLatin1(kind), 1500, 1500}) {}
+    NextWindow(Registry& r, const char* kind) : Form(r, kind, design(kind)) {}
     void load() override { ++loads; }
+    static Design design(const char* kind) {
+        Design d;
+        d.title = QString::fromLatin1(kind);
+        d.clientWidth = d.clientHeight = 1500;
+        return d;
+    }
 };
 
 class SplashTest : public ::testing::Test, public test::FrameFixture {

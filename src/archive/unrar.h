@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace zandrel {
+
+// Unpacks a RAR archive (RAR 4.x or RAR 5.0, read by libarchive) into a folder.
+//
+// All or nothing: the entries are written into a staging folder inside the destination and
+// moved over their targets only once every entry has been read in full; on any failure the
+// destination is left as it was and the staging folder removed, and ExtractArchive throws
+// zandrel::Error. A file of the same name is replaced; subfolders are created as the names ask.
+//
+// Refused (the whole archive, before anything is written): names that would leave the
+// destination (absolute, drive letter, UNC, "..", with "\" read as a separator), symbolic and
+// hard links, devices and other special entries, encrypted entries, two entries of the same
+// name (and a name used both as a file and as a folder), more than maxEntries entries, and more
+// data than maxTotalBytes or the free space of the destination's file system.
+//
+// Checked by libarchive: the signature and the header checksums of both formats, the data
+// checksum of compressed entries. Not checked: the data checksum of stored (uncompressed)
+// entries, which libarchive 3.6 does not verify; a stored entry with damaged bytes but intact
+// headers is written as it is. Short (truncated) entry data is always an error.
+//
+// Single-threaded: ExtractProgress is called on the calling thread, from inside ExtractArchive.
+class UnRar {
+public:
+    // Error numbers of the failures that are not the operating system's own (those carry errno).
+    static constexpr std::int32_t kErrorArchive = 30001;  // missing data, damaged, not RAR
+    static constexpr std::int32_t kErrorRefused = 30002;  // an entry that may not be written
+    static constexpr std::int32_t kErrorLimit = 30003;    // too many entries or bytes
+    static constexpr std::int32_t kErrorBusy = 30004;     // called again from ExtractProgress
+
+    static constexpr std::int64_t kDefaultMaxEntries = 10000;
+
+    // Percent done, 0 to 100, rising. Stays at 90 or below until every entry is in place; the
+    // last call, 100, comes after the last file was moved into the destination. Exceptions
+    // thrown by the handler abandon the extraction (before the final 100) and pass through.
+    std::function<void(std::int16_t percent)> ExtractProgress;
+
+    // The destination folder must exist; it may end with a separator. Throws zandrel::Error.
+    void ExtractArchive(const QString& archivePath, const QString& destinationFolder);
+
+    void setMaxEntries(std::int64_t entries) { maxEntries_ = entries; }
+    // Lowers the byte limit below the free space of the destination (negative: no extra limit).
+    void setMaxTotalBytes(std::int64_t bytes) { maxTotalBytes_ = bytes; }
+
+private:
+    std::int64_t maxEntries_ = kDefaultMaxEntries;
+    std::int64_t maxTotalBytes_ = -1;
+    bool running_ = false;
+};
+
+}  // namespace zandrel
