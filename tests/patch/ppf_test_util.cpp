@@ -1,0 +1,71 @@
+#include "ppf_test_util.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <random>
+#include <stdexcept>
+
+#include <sys/resource.h>
+#include <csignal>
+
+namespace zandrel::ppf::testing {
+
+ToolResult runTool(const QStringList& args, const ToolEnvironment& env) {
+    QProcess process;
+    process.setProgram(env.program.isEmpty() ? QStringLiteral(PPF_TOOL) : env.program);
+    process.setArguments(args);
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    if (!env.winePrefix.isEmpty()) e.insert(QStringLiteral("WINEPREFIX"), env.winePrefix);
+    process.setProcessEnvironment(e);
+    if (env.fileSizeLimit) {
+        const rlim_t limit = env.fileSizeLimit;
+        process.setChildProcessModifier([limit] {
+            // Writes past the limit fail with EFBIG instead of killing the process.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit rl{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &rl);
+        });
+    }
+    process.start();
+    ToolResult r;
+    if (!process.waitForStarted(10000)) throw std::runtime_error("cannot start " PPF_TOOL);
+    r.finished = process.waitForFinished(30000);
+    if (!r.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = process.readAllStandardOutput().toStdString();
+    r.err = process.readAllStandardError().toStdString();
+    return r;
+}
+
+ByteVector readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray data = f.readAll();
+    return ByteVector(data.begin(), data.end());
+}
+
+void writeFile(const QString& path, const ByteVector& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        throw std::runtime_error("cannot write " + path.toStdString());
+    }
+    f.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+}
+
+ByteVector randomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    ByteVector b(size);
+    for (auto& x : b) x = std::uint8_t(rng());
+    return b;
+}
+
+QStringList leftoverTemporaries(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral(".*.ppf-*")}, QDir::Files | QDir::Hidden);
+}
+
+}  // namespace zandrel::ppf::testing
