@@ -35,7 +35,9 @@ const QString kSource = QStringLiteral("UnRar");
 // this size, which we write as they come.
 constexpr std::size_t kReadBlock = 1 << 20;
 
-QString text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString text(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 [[noreturn]] void fail(std::int32_t number, const QString& description) {
     throw Error(number, description, kSource);
@@ -169,6 +171,90 @@ Planned classify(archive_entry* entry) {
     return p;
 }
 
+// libarchive ends a RAR 5 archive quietly at a header cut short, and either format at a cut
+// between two blocks, as if the archive ended there: a truncated download would lose its last
+// entries without an error. So the chain of blocks is walked once more here, by their sizes
+// alone (libarchive has verified the header checksums), and must fit in the file and end with
+// an end-of-archive block. RAR 4 archives written before RAR 3.0 have no such block; for them
+// the chain may end exactly at the end of the file.
+enum class Ending { Complete, Truncated, Unsupported };
+
+std::uint32_t le16(const unsigned char* p) {
+    return p[0] | (std::uint32_t(p[1]) << 8);
+}
+std::uint32_t le32(const unsigned char* p) {
+    return le16(p) | (le16(p + 2) << 16);
+}
+
+Ending rar4Ending(int fd, std::int64_t fileSize) {
+    std::int64_t pos = 7;  // after the marker block
+    for (;;) {
+        if (pos == fileSize) return Ending::Complete;
+        unsigned char h[36];
+        const ssize_t n = ::pread(fd, h, sizeof h, pos);
+        if (n < 7) return Ending::Truncated;
+        const unsigned type = h[2], flags = le16(h + 3), headerSize = le16(h + 5);
+        if (headerSize < 7) return Ending::Truncated;
+        std::uint64_t dataSize = 0;
+        if (type == 0x74 || type == 0x7A || (flags & 0x8000)) {  // file, service, long block
+            if (n < 11) return Ending::Truncated;
+            dataSize = le32(h + 7);
+            if ((type == 0x74 || type == 0x7A) && (flags & 0x100)) {  // 64-bit sizes
+                if (n < 36) return Ending::Truncated;
+                dataSize |= std::uint64_t(le32(h + 32)) << 32;
+            }
+        }
+        if (dataSize > std::uint64_t(fileSize) ||
+            pos + headerSize + std::int64_t(dataSize) > fileSize)
+            return Ending::Truncated;
+        if (type == 0x7B) return Ending::Complete;
+        pos += headerSize + std::int64_t(dataSize);
+    }
+}
+
+Ending rar5Ending(int fd, std::int64_t fileSize) {
+    std::int64_t pos = 8;  // after the signature
+    for (;;) {
+        unsigned char h[64];
+        const ssize_t n = ::pread(fd, h, sizeof h, pos);
+        if (n < 0) return Ending::Truncated;
+        std::size_t at = 4;  // after the header CRC
+        auto vint = [&](std::uint64_t& value) {
+            value = 0;
+            for (int shift = 0; shift < 64; shift += 7) {
+                if (at >= std::size_t(n)) return false;
+                const unsigned char b = h[at++];
+                value |= std::uint64_t(b & 0x7F) << shift;
+                if (!(b & 0x80)) return true;
+            }
+            return false;
+        };
+        std::uint64_t headerSize = 0, type = 0, flags = 0, extraSize = 0, dataSize = 0;
+        if (!vint(headerSize)) return Ending::Truncated;
+        const std::size_t bodyStart = at;
+        if (!vint(type) || !vint(flags)) return Ending::Truncated;
+        if ((flags & 0x1) && !vint(extraSize)) return Ending::Truncated;
+        if ((flags & 0x2) && !vint(dataSize)) return Ending::Truncated;
+        if (at - bodyStart > headerSize || headerSize > std::uint64_t(fileSize) ||
+            dataSize > std::uint64_t(fileSize))
+            return Ending::Truncated;
+        const std::int64_t next =
+            pos + std::int64_t(bodyStart + headerSize) + std::int64_t(dataSize);
+        if (next > fileSize) return Ending::Truncated;
+        if (type == 5) return Ending::Complete;
+        pos = next;
+    }
+}
+
+Ending archiveEnding(int fd, std::int64_t fileSize) {
+    unsigned char signature[8] = {};
+    if (::pread(fd, signature, sizeof signature, 0) != ssize_t(sizeof signature))
+        return Ending::Truncated;
+    if (std::memcmp(signature, "Rar!\x1A\x07\x01\x00", 8) == 0) return rar5Ending(fd, fileSize);
+    if (std::memcmp(signature, "Rar!\x1A\x07\x00", 7) == 0) return rar4Ending(fd, fileSize);
+    return Ending::Unsupported;  // e.g. a self-extracting program around the archive
+}
+
 std::string parentOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -200,7 +286,8 @@ Plan makePlan(Reader& reader, std::int64_t maxEntries, std::int64_t maxBytes,
         // game gets; a name used both as a file and as a folder cannot be written at all.
         for (std::string parent = parentOf(p.path); !parent.empty(); parent = parentOf(parent)) {
             if (files.count(parent))
-                refuse(name, QStringLiteral("\"%1\" is also a file in the archive").arg(text(parent)));
+                refuse(name,
+                       QStringLiteral("\"%1\" is also a file in the archive").arg(text(parent)));
             folders.insert(parent);
         }
         if (p.directory) {
@@ -239,7 +326,8 @@ public:
             if (reserved.count(name_)) continue;
             if (::mkdirat(destFd_, name_.c_str(), 0700) == 0) break;
             if (errno != EEXIST || attempt > 100)
-                failErrno(errno, QStringLiteral("Cannot create a folder in \"%1\"").arg(destination));
+                failErrno(errno,
+                          QStringLiteral("Cannot create a folder in \"%1\"").arg(destination));
         }
         fd_ = ::openat(destFd_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd_ < 0) {
@@ -320,9 +408,8 @@ public:
             struct stat st;
             if (::fstatat(destFd_, p.path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
                 if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-                    fail(UnRar::kErrorRefused,
-                         QStringLiteral("\"%1\" in \"%2\" is not a file.")
-                             .arg(text(p.path), destination_));
+                    fail(UnRar::kErrorRefused, QStringLiteral("\"%1\" in \"%2\" is not a file.")
+                                                   .arg(text(p.path), destination_));
             } else if (errno != ENOENT) {
                 failErrno(errno, QStringLiteral("Cannot examine \"%1\" in \"%2\"")
                                      .arg(text(p.path), destination_));
@@ -338,7 +425,8 @@ public:
         const int parent = openFolder(parentOf(p.path));
         const std::string leaf = leafOf(p.path);
         const std::string staged = std::to_string(index);
-        const QString what = QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination_);
+        const QString what =
+            QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination_);
         struct stat st;
         if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             // Keep the replaced file for the undo: a second name for it where the file system
@@ -353,7 +441,8 @@ public:
         } else {
             failErrno(errno, what);
         }
-        if (::renameat(stagingFd_, staged.c_str(), parent, leaf.c_str()) != 0) failErrno(errno, what);
+        if (::renameat(stagingFd_, staged.c_str(), parent, leaf.c_str()) != 0)
+            failErrno(errno, what);
     }
 
     void finish() { finished_ = true; }
@@ -451,8 +540,7 @@ void writeAll(int fd, const void* data, std::size_t size, const QString& what) {
 }  // namespace
 
 void UnRar::ExtractArchive(const QString& archivePath, const QString& destinationFolder) {
-    if (running_)
-        fail(kErrorBusy, QStringLiteral("An extraction is already running."));
+    if (running_) fail(kErrorBusy, QStringLiteral("An extraction is already running."));
     running_ = true;
     struct Reset {
         bool& flag;
@@ -472,22 +560,23 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     if (!S_ISREG(st.st_mode))
         fail(kErrorArchive, QStringLiteral("The archive \"%1\" is not a file.").arg(archivePath));
 
-    Fd destFd(::open(QFile::encodeName(destination).constData(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd destFd(
+        ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (destFd.get() < 0)
-        failErrno(errno,
-                  QStringLiteral("The destination folder \"%1\" cannot be opened").arg(destination));
+        failErrno(
+            errno,
+            QStringLiteral("The destination folder \"%1\" cannot be opened").arg(destination));
 
     // What the archive may write: no more than the destination's file system has free.
     struct statvfs fs;
     if (::fstatvfs(destFd.get(), &fs) != 0)
         failErrno(errno, QStringLiteral("Cannot examine \"%1\"").arg(destination));
-    const std::int64_t freeBytes =
-        std::int64_t(std::min<unsigned long long>(
-            (unsigned long long)fs.f_bavail * fs.f_frsize,
-            (unsigned long long)std::numeric_limits<std::int64_t>::max()));
+    const std::int64_t freeBytes = std::int64_t(
+        std::min<unsigned long long>((unsigned long long)fs.f_bavail * fs.f_frsize,
+                                     (unsigned long long)std::numeric_limits<std::int64_t>::max()));
     std::int64_t maxBytes = freeBytes;
-    QString limitText = QStringLiteral("the %1 bytes free in \"%2\"").arg(freeBytes).arg(destination);
+    QString limitText =
+        QStringLiteral("the %1 bytes free in \"%2\"").arg(freeBytes).arg(destination);
     if (maxTotalBytes_ >= 0 && maxTotalBytes_ < freeBytes) {
         maxBytes = maxTotalBytes_;
         limitText = QStringLiteral("the limit of %1 bytes").arg(maxTotalBytes_);
@@ -499,6 +588,16 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     {
         Reader reader(archiveFd.get(), archivePath);
         plan = makePlan(reader, maxEntries_, maxBytes, limitText);
+    }
+    switch (archiveEnding(archiveFd.get(), std::int64_t(st.st_size))) {
+        case Ending::Complete:
+            break;
+        case Ending::Truncated:
+            fail(kErrorArchive,
+                 QStringLiteral("The archive \"%1\" is incomplete.").arg(archivePath));
+        case Ending::Unsupported:
+            fail(kErrorArchive,
+                 QStringLiteral("The archive \"%1\" is not a plain RAR archive.").arg(archivePath));
     }
 
     Progress progress(ExtractProgress, plan.totalBytes);
@@ -514,12 +613,13 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
             const Planned p = classify(entry);
             if (index >= plan.entries.size() || p.path != plan.entries[index].path ||
                 p.directory != plan.entries[index].directory || p.size != plan.entries[index].size)
-                fail(kErrorArchive,
-                     QStringLiteral("The archive \"%1\" changed while it was read.").arg(archivePath));
+                fail(kErrorArchive, QStringLiteral("The archive \"%1\" changed while it was read.")
+                                        .arg(archivePath));
             const std::string staged = std::to_string(index++);
             if (p.directory) continue;
 
-            const QString what = QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination);
+            const QString what =
+                QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination);
             Fd out(::openat(staging.fd(), staged.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
             if (out.get() < 0) failErrno(errno, what);
@@ -533,14 +633,16 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
                 if (rc != ARCHIVE_OK) reader.failArchive();
                 // RAR data is contiguous; a gap or excess would be a damaged archive.
                 if (offset != written || std::int64_t(size) > p.size - written)
-                    fail(kErrorArchive, QStringLiteral("The archive entry \"%1\" is damaged.").arg(text(p.path)));
+                    fail(kErrorArchive,
+                         QStringLiteral("The archive entry \"%1\" is damaged.").arg(text(p.path)));
                 writeAll(out.get(), block, size, what);
                 written += std::int64_t(size);
                 done += std::int64_t(size);
                 progress.written(done);
             }
             if (written != p.size)
-                fail(kErrorArchive, QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
+                fail(kErrorArchive,
+                     QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
             if (out.close() != 0) failErrno(errno, what);
         }
         if (index != plan.entries.size())

@@ -1,0 +1,399 @@
+// UnRar against real archives written by the stored-RAR writer.
+#include "archive/unrar.h"
+
+#include "app/error.h"
+#include "rar/rarwriter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <cerrno>
+#include <map>
+#include <optional>
+
+namespace {
+
+using zandrel::Error;
+using zandrel::UnRar;
+using zandrel::rar::Entry;
+using zandrel::rar::Format;
+
+const char* formatName(Format f) {
+    return f == Format::Rar4 ? "RAR 4" : "RAR 5";
+}
+
+std::string pattern(std::size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1664525u + 1013904223u;
+        c = char(x >> 24);
+    }
+    return s;
+}
+
+// A game folder in a temporary directory: app/ with maps/ and the archive, and a sibling
+// outside/ that no extraction may touch.
+class UnRarTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        QDir root(tmp_.path());
+        ASSERT_TRUE(root.mkpath(QStringLiteral("app/maps")));
+        ASSERT_TRUE(root.mkpath(QStringLiteral("outside")));
+        put("app/maps/bloodgulch.map", "old bloodgulch");
+        put("app/maps/keep.map", "keep me");
+        put("outside/victim", "victim");
+    }
+
+    QString path(const QString& relative) const { return tmp_.filePath(relative); }
+    QString maps() const { return path(QStringLiteral("app/maps/")); }
+    QString archive() const { return path(QStringLiteral("app/zandrel.rar")); }
+    std::string outside() const { return path(QStringLiteral("outside")).toStdString(); }
+
+    void put(const QString& relative, const std::string& bytes) {
+        QFile f(path(relative));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes.data(), qint64(bytes.size()));
+    }
+    QByteArray read(const QString& relative) const {
+        QFile f(path(relative));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    void putArchive(const std::string& bytes) { put(QStringLiteral("app/zandrel.rar"), bytes); }
+
+    // Every name under the temporary root with what it is: contents, link target or folder.
+    std::map<QString, QByteArray> snapshot() const {
+        std::map<QString, QByteArray> names;
+        QDirIterator it(tmp_.path(),
+                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString p = it.next();
+            const QFileInfo info(p);
+            const QString name = QDir(tmp_.path()).relativeFilePath(p);
+            if (info.isSymLink())
+                names[name] = "link:" + info.symLinkTarget().toUtf8();
+            else if (info.isDir())
+                names[name] = "folder";
+            else
+                names[name] = read(name);
+        }
+        return names;
+    }
+
+    // Runs the extraction, recording the progress events.
+    std::optional<Error> extract(UnRar& unrar, std::vector<int>* events = nullptr) {
+        unrar.ExtractProgress = [events](std::int16_t percent) {
+            if (events) events->push_back(percent);
+        };
+        try {
+            unrar.ExtractArchive(archive(), maps());
+        } catch (const Error& e) {
+            return e;
+        }
+        return std::nullopt;
+    }
+
+    QTemporaryDir tmp_;
+};
+
+class UnRarFormatTest : public UnRarTest, public ::testing::WithParamInterface<Format> {};
+
+TEST_P(UnRarFormatTest, ExtractsEveryEntryAndReportsRisingProgress) {
+    {
+        const Format format = GetParam();
+        const std::string big = pattern(5 << 20, 1);  // several read blocks, many events
+        putArchive(zandrel::rar::writeStored(format, {
+                                                         {"bloodgulch.map", "new bloodgulch"},
+                                                         {"big.map", big},
+                                                         {"textures", "", Entry::Directory},
+                                                         {"textures\\sky.bin", "sky"},
+                                                         {"sub/deeper/x.map", "deep"},
+                                                         {"empty.map", ""},
+                                                     }));
+        UnRar unrar;
+        std::vector<int> events;
+        const auto error = extract(unrar, &events);
+        ASSERT_FALSE(error) << error->what();
+
+        EXPECT_EQ(read("app/maps/bloodgulch.map"), "new bloodgulch");
+        EXPECT_EQ(read("app/maps/big.map"), QByteArray::fromStdString(big));
+        EXPECT_EQ(read("app/maps/textures/sky.bin"), "sky");
+        EXPECT_EQ(read("app/maps/sub/deeper/x.map"), "deep");
+        EXPECT_EQ(read("app/maps/empty.map"), "");
+        EXPECT_EQ(read("app/maps/keep.map"), "keep me");
+        EXPECT_EQ(read("outside/victim"), "victim");
+        // Nothing else, in particular no staging folder left behind.
+        EXPECT_EQ(
+            QDir(maps()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList({"big.map", "bloodgulch.map", "empty.map", "keep.map", "sub", "textures"}));
+
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events.front(), 0);
+        EXPECT_EQ(events.back(), 100);
+        for (std::size_t i = 1; i < events.size(); ++i) EXPECT_LT(events[i - 1], events[i]);
+        for (std::size_t i = 0; i + 1 < events.size(); ++i) EXPECT_LE(events[i], 90);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, UnRarFormatTest, ::testing::Values(Format::Rar4, Format::Rar5),
+                         [](const auto& info) {
+                             return info.param == Format::Rar4 ? "Rar4" : "Rar5";
+                         });
+
+TEST_F(UnRarTest, HostileAndBrokenArchivesChangeNothing) {
+    const std::string abs = outside() + "/evil.map";
+    const std::string good = "new bloodgulch";
+    // Every archive starts with a good replacement and a good new file, so that a partial
+    // extraction would show in the map folder.
+    auto with = [&](Format f, std::vector<Entry> hostile) {
+        std::vector<Entry> entries = {{"bloodgulch.map", good}, {"new.map", "new"}};
+        entries.insert(entries.end(), hostile.begin(), hostile.end());
+        return zandrel::rar::writeStored(f, entries);
+    };
+    auto tarArchive = [] {
+        std::string out(4096, '\0');
+        size_t used = 0;
+        struct archive* a = archive_write_new();
+        archive_write_set_format_ustar(a);
+        archive_write_open_memory(a, out.data(), out.size(), &used);
+        struct archive_entry* e = archive_entry_new();
+        archive_entry_set_pathname(e, "bloodgulch.map");
+        archive_entry_set_filetype(e, AE_IFREG);
+        archive_entry_set_perm(e, 0644);
+        archive_entry_set_size(e, 3);
+        archive_write_header(a, e);
+        archive_write_data(a, "tar", 3);
+        archive_entry_free(e);
+        archive_write_close(a);
+        archive_write_free(a);
+        out.resize(used);
+        return out;
+    };
+
+    struct Case {
+        std::string name;
+        std::optional<std::string> archive;  // nullopt: no archive file at all
+        std::int32_t number;
+        std::int64_t maxEntries = -1;
+        std::int64_t maxBytes = -1;
+    };
+    std::vector<Case> cases;
+    for (Format f : {Format::Rar4, Format::Rar5}) {
+        const std::string n = std::string(formatName(f)) + ": ";
+        const std::int32_t refused = UnRar::kErrorRefused, broken = UnRar::kErrorArchive;
+        cases.push_back({n + "absolute name", with(f, {{abs, "x"}}), refused});
+        cases.push_back(
+            {n + "drive letter and backslash", with(f, {{"C:\\evil.map", "x"}}), refused});
+        cases.push_back({n + "drive letter, relative", with(f, {{"C:evil.map", "x"}}), refused});
+        cases.push_back({n + "UNC name", with(f, {{"\\\\server\\share\\evil.map", "x"}}), refused});
+        cases.push_back({n + "leading ..", with(f, {{"../outside/evil.map", "x"}}), refused});
+        cases.push_back({n + ".. inside", with(f, {{"sub/../../outside/evil.map", "x"}}), refused});
+        cases.push_back(
+            {n + ".. with backslashes", with(f, {{"..\\outside\\evil.map", "x"}}), refused});
+        cases.push_back({n + "backslash absolute", with(f, {{"\\tmp\\evil.map", "x"}}), refused});
+        cases.push_back(
+            {n + "symbolic link", with(f, {{"link", "", Entry::Symlink, outside()}}), refused});
+        cases.push_back(
+            {n + "symbolic link, then a file through it",
+             with(f, {{"link", "", Entry::Symlink, "../../outside"}, {"link/evil.map", "x"}}),
+             refused});
+        if (f == Format::Rar5)
+            cases.push_back({n + "hard link",
+                             with(f, {{"hard", "", Entry::Hardlink, "../../outside/victim"}}),
+                             refused});
+        // libarchive reads a repeated name in RAR 4 as the continuation of a split entry.
+        cases.push_back({n + "duplicate name", with(f, {{"new.map", "second"}}),
+                         f == Format::Rar4 ? broken : refused});
+        cases.push_back(
+            {n + "duplicate after normalising", with(f, {{".\\new.map", "second"}}), refused});
+        cases.push_back({n + "file and folder of one name",
+                         with(f, {{"sub", "file"}, {"sub/x.map", "x"}}), refused});
+        cases.push_back(
+            {n + "file over a folder of the map folder", with(f, {{"textures", "file"}}), refused});
+        cases.push_back({n + "folder over a file of the map folder",
+                         with(f, {{"keep.map", "", Entry::Directory}}), refused});
+        const std::string whole = with(f, {{"last.map", pattern(100000, 2)}});
+        cases.push_back(
+            {n + "truncated in the data", whole.substr(0, whole.size() - 50000), broken});
+        cases.push_back(
+            {n + "truncated in a header", whole.substr(0, whole.find("last.map") - 3), broken});
+        if (f == Format::Rar5) {
+            const std::string end = zandrel::rar::archiveEnd(f);
+            cases.push_back({n + "no end-of-archive block",
+                             whole.substr(0, whole.size() - end.size()), broken});
+        }
+        std::string damaged = whole;
+        damaged[damaged.find("new.map")] = 'N';  // header checksum no longer matches
+        cases.push_back({n + "damaged header", damaged, broken});
+        cases.push_back(
+            {n + "too many entries", with(f, {{"third.map", "3"}}), UnRar::kErrorLimit, 2});
+        cases.push_back({n + "too many bytes", with(f, {{"big.map", pattern(1000, 3)}}),
+                         UnRar::kErrorLimit, -1, 1000});
+    }
+    cases.push_back(
+        {"not an archive", std::string("this is not a RAR archive\n"), UnRar::kErrorArchive});
+    cases.push_back({"empty file", std::string(), UnRar::kErrorArchive});
+    cases.push_back({"tar archive", tarArchive(), UnRar::kErrorArchive});
+    cases.push_back({"missing archive", std::nullopt, ENOENT});
+
+    QDir(maps()).mkdir(QStringLiteral("textures"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(archive());
+        if (c.archive) putArchive(*c.archive);
+        const auto before = snapshot();
+
+        UnRar unrar;
+        if (c.maxEntries >= 0) unrar.setMaxEntries(c.maxEntries);
+        if (c.maxBytes >= 0) unrar.setMaxTotalBytes(c.maxBytes);
+        std::vector<int> events;
+        const auto error = extract(unrar, &events);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->number(), c.number) << error->what();
+        EXPECT_FALSE(error->description().isEmpty());
+        EXPECT_EQ(snapshot(), before);
+        for (int e : events) EXPECT_LE(e, 90);
+    }
+}
+
+TEST_F(UnRarTest, MissingDestinationFolderIsAnError) {
+    putArchive(zandrel::rar::writeStored(Format::Rar4, {{"a.map", "a"}}));
+    UnRar unrar;
+    try {
+        unrar.ExtractArchive(archive(), path("app/nomaps/"));
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), ENOENT);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("nomaps"))) << e.what();
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("app/nomaps")));
+}
+
+// Links already in the map folder are never followed: a linked map is replaced by the new
+// file itself, and a linked folder is refused.
+TEST_F(UnRarTest, LinksInTheMapFolderAreNotFollowed) {
+    ASSERT_TRUE(QFile::link(path("outside/victim"), path("app/maps/linked.map")));
+    putArchive(zandrel::rar::writeStored(Format::Rar5, {{"linked.map", "new linked"}}));
+    UnRar unrar;
+    const auto error = extract(unrar);
+    ASSERT_FALSE(error) << error->what();
+    EXPECT_FALSE(QFileInfo(path("app/maps/linked.map")).isSymLink());
+    EXPECT_EQ(read("app/maps/linked.map"), "new linked");
+    EXPECT_EQ(read("outside/victim"), "victim");
+
+    ASSERT_TRUE(QFile::link(path("outside"), path("app/maps/linkdir")));
+    putArchive(
+        zandrel::rar::writeStored(Format::Rar5, {{"a.map", "a"}, {"linkdir/evil.map", "x"}}));
+    const auto before = snapshot();
+    const auto second = extract(unrar);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(snapshot(), before);
+}
+
+// A failure while the files are being moved into place undoes the moves already made.
+TEST_F(UnRarTest, FailureWhileMovingIntoPlaceRestoresTheMapFolder) {
+    const QString locked = path("app/maps/locked");
+    ASSERT_TRUE(QDir().mkdir(locked));
+    put("app/maps/locked/inside.map", "inside");
+    // A folder that cannot take new names: read-only for an ordinary user; root ignores
+    // permissions, so it gets the immutable attribute (where the file system has one).
+    bool immutable = false;
+    if (::geteuid() != 0) {
+        ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    } else {
+        const int fd = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags |= FS_IMMUTABLE_FL;
+            immutable = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        if (fd >= 0) ::close(fd);
+        if (!immutable) GTEST_SKIP() << "no way to make a folder unwritable for root here";
+    }
+    putArchive(zandrel::rar::writeStored(Format::Rar4, {{"bloodgulch.map", "new bloodgulch"},
+                                                        {"fresh/new.map", "new"},
+                                                        {"locked/blocked.map", "blocked"}}));
+    const auto before = snapshot();
+    UnRar unrar;
+    const auto error = extract(unrar);
+    if (immutable) {
+        const int fd = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        ::close(fd);
+    } else {
+        QFile::setPermissions(
+            locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->description().contains(QStringLiteral("locked/blocked.map")))
+        << error->what();
+    EXPECT_EQ(snapshot(), before);
+}
+
+// A write that fails part-way (here: a file size limit, standing in for a full disk).
+TEST_F(UnRarTest, WriteFailureChangesNothing) {
+    putArchive(zandrel::rar::writeStored(
+        Format::Rar5, {{"bloodgulch.map", "new bloodgulch"}, {"big.map", pattern(4 << 20, 4)}}));
+    const auto before = snapshot();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    UnRar unrar;
+    const auto error = extract(unrar);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->number(), EFBIG) << error->what();
+    EXPECT_EQ(snapshot(), before);
+}
+
+// The event handler runs inside the extraction: an exception from it abandons the extraction,
+// and a second extraction started from it is refused.
+TEST_F(UnRarTest, ProgressHandlerCanAbandonTheExtraction) {
+    putArchive(zandrel::rar::writeStored(
+        Format::Rar4, {{"bloodgulch.map", "new bloodgulch"}, {"big.map", pattern(3 << 20, 5)}}));
+    const auto before = snapshot();
+    UnRar unrar;
+    std::int32_t nested = 0;
+    unrar.ExtractProgress = [&](std::int16_t percent) {
+        try {
+            unrar.ExtractArchive(archive(), maps());
+        } catch (const Error& e) {
+            nested = e.number();
+        }
+        if (percent >= 30) throw std::runtime_error("stop");
+    };
+    EXPECT_THROW(unrar.ExtractArchive(archive(), maps()), std::runtime_error);
+    EXPECT_EQ(nested, UnRar::kErrorBusy);
+    EXPECT_EQ(snapshot(), before);
+
+    // The same object extracts normally afterwards.
+    unrar.ExtractProgress = nullptr;
+    unrar.ExtractArchive(archive(), maps());
+    EXPECT_EQ(read("app/maps/bloodgulch.map"), "new bloodgulch");
+}
+
+}  // namespace
