@@ -81,8 +81,12 @@ public:
         auto differs = [&](std::size_t i) { return modified[i] != orig(i); };
         // Equal bytes cheaper to carry inside a record than to start a new one (9-byte header).
         const std::size_t maxGap = options_.undoData ? 4 : 8;
+        // Where both files have bytes, equal stretches are skipped a word at a time.
+        const std::size_t common = std::min(n, original.size());
         std::size_t i = 0;
         while (i < n) {
+            while (i + 8 <= common && std::memcmp(&modified[i], &original[i], 8) == 0) i += 8;
+            if (i >= n) break;
             if (!differs(i)) {
                 ++i;
                 continue;
