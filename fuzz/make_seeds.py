@@ -130,3 +130,20 @@ ppf("truncated-record", 1 << 2, ppf3(rec_small)[:-2])
 ppf("bad-method", 0, b"PPF30\x01" + description("x") + b"\x00\x00\x00\x00")
 ppf("bad-magic", 0, b"PPF40\x03" + description("x"))
 ppf("broken-trailer", 1 << 2, ppf3(rec_small) + b"@END_FILE_ID.DIZ\xff\x00")
+
+# ---- PPF maker: option byte, original length (u16), original, modified --------------------
+def create(name, flags, original, modified):
+    save("fuzz_ppf_create", name, bytes([flags]) + struct.pack("<H", len(original)) + original +
+         modified)
+
+
+create("same", 0, b"abcdef", b"abcdef")
+create("changed", 1, b"abcdefgh" * 8, b"abcXefgh" * 8)
+create("grown", 1 | 8, b"abc", b"abc\x00\x00zz\x00")
+create("grown-zero-tail", 1, b"abc", b"abc\x00\x00")
+create("shorter", 0, b"abcdef", b"abc")
+create("from-empty", 0, b"", b"new file")
+create("long-run", 1, bytes(600), bytes([1]) * 600)
+create("gaps", 0, b"0123456789" * 10, b"0x23456x89" * 10)
+create("block-check", 2 | 1, b"abc", b"abd")
+create("block-check-gi", 2 | 4, b"abc" * 5, b"abd" * 6)
