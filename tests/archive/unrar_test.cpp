@@ -249,6 +249,10 @@ TEST_F(UnRarTest, HostileAndBrokenArchivesChangeNothing) {
     }
     cases.push_back(
         {"not an archive", std::string("this is not a RAR archive\n"), UnRar::kErrorArchive});
+    cases.push_back({"program stub before the archive (self-extracting)",
+                     "MZ" + std::string(2000, '\0') +
+                         zandrel::rar::writeStored(Format::Rar4, {{"bloodgulch.map", "sfx"}}),
+                     UnRar::kErrorArchive});
     cases.push_back({"empty file", std::string(), UnRar::kErrorArchive});
     cases.push_back({"tar archive", tarArchive(), UnRar::kErrorArchive});
     cases.push_back({"missing archive", std::nullopt, ENOENT});
