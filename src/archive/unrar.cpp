@@ -428,7 +428,9 @@ public:
         const QString what =
             QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination_);
         struct stat st;
-        if (::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        const bool replacing = ::fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!replacing && errno != ENOENT) failErrno(errno, what);
+        if (replacing) {
             // Keep the replaced file for the undo: a second name for it where the file system
             // allows one, else the file itself moved aside.
             const std::string saved = "old-" + staged;
@@ -436,13 +438,10 @@ public:
                 ::renameat(parent, leaf.c_str(), stagingFd_, saved.c_str()) != 0)
                 failErrno(errno, what);
             undo_.push_back({Undo::Replaced, parent, leaf, saved});
-        } else if (errno == ENOENT) {
-            undo_.push_back({Undo::Created, parent, leaf, {}});
-        } else {
-            failErrno(errno, what);
         }
         if (::renameat(stagingFd_, staged.c_str(), parent, leaf.c_str()) != 0)
             failErrno(errno, what);
+        if (!replacing) undo_.push_back({Undo::Created, parent, leaf, {}});
     }
 
     void finish() { finished_ = true; }
