@@ -8,6 +8,7 @@
 #include "windows/windows.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <unistd.h>
 
