@@ -1,0 +1,46 @@
+#include "frm_ppf_download.h"
+
+#include "app/platform.h"
+#include "windows/frm_splash.h"
+
+#include <QDir>
+
+namespace zandrel {
+
+namespace {
+
+ProgressLook ppfDownloadLook() {
+    ProgressLook look;
+    look.clientWidth = 4680;
+    look.clientHeight = 2295;
+    look.position = FirstPosition::SystemDefault;
+    look.logoLeft = 0;
+    look.logoTop = 0;
+    look.status = QStringLiteral("Downloading PPF...");
+    look.statusTop = 1920;
+    return look;
+}
+
+}  // namespace
+
+FrmPPFDownload::FrmPPFDownload(Registry& registry)
+    : ProgressWindow(registry, kKind, ppfDownloadLook()) {
+    // Controls front to back.
+    addPleaseWait();
+    addLogo();
+}
+
+void FrmPPFDownload::load() {
+    setWindowTitle(QString());
+    const QString address = reg().form<FrmSplash>().Text1->text();
+    // Drive C: is the Wine prefix's drive_c, which does not exist before Wine first ran; the
+    // patch belongs there all the same, and Wine takes over a prefix folder that exists.
+    const QString driveC = platform::driveCFolder();
+    QDir().mkpath(driveC);
+    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.ppf"), driveC);
+    reg().show(QStringLiteral("frmPPFApply"));
+    // Still loading: hidden now, this window is never displayed.
+    reg().hide(QString::fromLatin1(kKind));
+}
+
+}  // namespace zandrel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "net/inet.h"
+#include "windows/progress_window.h"
+
+namespace zandrel {
+
+// The PPF download window: its load handler fetches the server's patch to the root of drive
+// C:, shows the apply window and hides itself, so it is never displayed.
+class FrmPPFDownload : public ProgressWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmPPFDownload";
+
+    explicit FrmPPFDownload(Registry& registry);
+    void load() override;
+
+    Inet Inet1;
+};
+
+}  // namespace zandrel

@@ -1,0 +1,40 @@
+#include "frm_rar_download.h"
+
+#include "app/platform.h"
+#include "windows/frm_splash.h"
+
+namespace zandrel {
+
+namespace {
+
+ProgressLook rarDownloadLook() {
+    ProgressLook look;
+    look.clientWidth = 4740;
+    look.clientHeight = 2310;
+    look.position = FirstPosition::CentreScreen;
+    look.logoLeft = 0;
+    look.logoTop = 0;
+    look.status = QStringLiteral("Downloading archive...");
+    look.statusTop = 1920;
+    return look;
+}
+
+}  // namespace
+
+FrmRarDownload::FrmRarDownload(Registry& registry)
+    : ProgressWindow(registry, kKind, rarDownloadLook()) {
+    // Controls front to back.
+    addPleaseWait();
+    addLogo();
+}
+
+void FrmRarDownload::load() {
+    setWindowTitle(QStringLiteral("Downloading, please wait..."));
+    const QString address = reg().form<FrmSplash>().Text1->text();
+    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.rar"),
+             reg().appFolder());
+    // Displayed first; this window comes up in front of it once this handler has returned.
+    reg().show(QStringLiteral("frmRarUnpack"));
+}
+
+}  // namespace zandrel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "net/inet.h"
+#include "windows/progress_window.h"
+
+namespace zandrel {
+
+// The RAR download window: its load handler fetches the server's archive into the application
+// folder and shows the unpack window. It stays on screen until the program ends.
+class FrmRarDownload : public ProgressWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmRarDownload";
+
+    explicit FrmRarDownload(Registry& registry);
+    void load() override;
+
+    Inet Inet1;
+};
+
+}  // namespace zandrel

@@ -1,0 +1,63 @@
+#include "frm_rar_unpack.h"
+
+#include "app/platform.h"
+
+namespace zandrel {
+
+namespace {
+
+const QString kPleaseWait = QStringLiteral("please wait...");
+
+ProgressLook rarUnpackLook() {
+    ProgressLook look;
+    look.clientWidth = 4725;
+    look.clientHeight = 2280;
+    look.position = FirstPosition::CentreScreen;
+    look.logoLeft = -30;
+    look.logoTop = -30;
+    look.status = QStringLiteral("Unpacking...");
+    look.statusTop = 1560;
+    return look;
+}
+
+}  // namespace
+
+FrmRarUnpack::FrmRarUnpack(Registry& registry) : ProgressWindow(registry, kKind, rarUnpackLook()) {
+    // Controls front to back (the unpacking component draws nothing the window uses).
+    shpBar = addShape("shpBar", {1440, 1980, 135, 195}, kWhite, kWhite, /*solid=*/true);
+    addPleaseWait();
+    lbltime = addLabel("lbltime", kPleaseWait, {1440, 1980, 3225, 255});
+    lbltime->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lbltime->setColours(kWhite, kBlack, /*transparent=*/true);
+    shpProgressBack = addShape("shpProgressBack", {1440, 1980, kBarFullTwips, 195}, kWhite, kBlack,
+                               /*solid=*/true);
+    addLogo();
+
+    tmrStart = addTimer("tmrStart", 1024, true, [this] { tmrStart_Timer(); });
+    // The component raises its progress while ExtractArchive runs, inside the tick's handler:
+    // it is handled right there, not as a new entry from the event loop.
+    UnRar.ExtractProgress = [this](std::int16_t percent) { UnRar_ExtractProgress(percent); };
+}
+
+void FrmRarUnpack::tmrStart_Timer() {
+    if (lbltime->text() == kPleaseWait) {
+        lbltime->setText(QStringLiteral("Unpacking..."));
+        return;
+    }
+    // The timer keeps ticking after the extraction; the archive is unpacked once.
+    if (extractionStarted_) return;
+    extractionStarted_ = true;
+    const QString app = reg().appFolder();
+    UnRar.ExtractArchive(app + platform::kSep + QStringLiteral("zandrel.rar"),
+                         app + platform::kSep + QStringLiteral("maps") + platform::kSep);
+}
+
+void FrmRarUnpack::UnRar_ExtractProgress(std::int16_t percent) {
+    shpBar->setWidthTwips(static_cast<float>(percent * (kBarFullTwips / 100.0)));
+    if (percent > 90) {
+        reg().show(QStringLiteral("frmFinish"));
+        reg().hide(QString::fromLatin1(kKind));
+    }
+}
+
+}  // namespace zandrel

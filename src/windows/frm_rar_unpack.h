@@ -1,0 +1,34 @@
+#pragma once
+
+#include "archive/unrar.h"
+#include "windows/progress_window.h"
+
+#include <cstdint>
+
+namespace zandrel {
+
+// The RAR unpack window: its timer hands the fetched archive to the unpacking component with
+// the map folder as destination; the component's progress moves the bar and, above 90 percent,
+// brings up the game launch window.
+class FrmRarUnpack : public ProgressWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmRarUnpack";
+    static constexpr int kBarFullTwips = 3225;  // the width of shpProgressBack
+
+    explicit FrmRarUnpack(Registry& registry);
+
+    zandrel::UnRar UnRar;
+    Shape* shpBar;
+    Label* lbltime;
+    Shape* shpProgressBack;
+    TimerControl* tmrStart;
+
+private:
+    void tmrStart_Timer();
+    void UnRar_ExtractProgress(std::int16_t percent);
+
+    bool extractionStarted_ = false;
+};
+
+}  // namespace zandrel
