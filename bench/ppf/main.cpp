@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
             }
             writeAll(modified, data.data(), data.size());
             std::printf("changed %llu bytes\n", (unsigned long long)changed);
-    std::fflush(stdout);
+            std::fflush(stdout);
             return true;
         })) {
         return 1;

@@ -105,6 +105,8 @@ void applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes,
 // The image's permissions are kept; a symbolic link is followed and stays a link.
 void applyToFile(const std::string& imagePath, const Patch& patch,
                  const ApplyOptions& options = {});
+// The same with the patch held in memory (parsed first; nothing is written if it is corrupt).
+void applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyOptions& options = {});
 // The same with the patch read from a file.
 void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
                     const ApplyOptions& options = {});

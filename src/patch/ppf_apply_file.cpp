@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +71,9 @@ public:
         } else {
             detail::writeAt(fd_, buffer_.data(), len_, index_ * kWindow, path_);
         }
+        // Start writing the finished window to disk now, so that the flush before the rename
+        // has little left to wait for. Windows are visited in order and not touched again.
+        ::sync_file_range(fd_, off_t(index_ * kWindow), off_t(len_), SYNC_FILE_RANGE_WRITE);
         index_ = kNone;
     }
 
@@ -200,10 +204,14 @@ void applyToFile(const std::string& imagePath, const Patch& patch, const ApplyOp
     out.commit();
 }
 
+void applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyOptions& options) {
+    applyToFile(imagePath, parsePatch(patchBytes), options);
+}
+
 void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
                     const ApplyOptions& options) {
     const MappedFile file(patchPath);
-    applyToFile(imagePath, parsePatch(file.bytes()), options);
+    applyToFile(imagePath, file.bytes(), options);
 }
 
 }  // namespace zandrel::ppf
