@@ -1,6 +1,11 @@
 #include "windows.h"
 
 #include "app/registry.h"
+#include "windows/frm_finish.h"
+#include "windows/frm_ppf_apply.h"
+#include "windows/frm_ppf_download.h"
+#include "windows/frm_rar_download.h"
+#include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
 
 namespace zandrel {
@@ -13,6 +18,11 @@ static void defineWindow(Registry& registry) {
 
 void registerWindows(Registry& registry) {
     defineWindow<FrmSplash>(registry);
+    defineWindow<FrmRarDownload>(registry);
+    defineWindow<FrmRarUnpack>(registry);
+    defineWindow<FrmPPFDownload>(registry);
+    defineWindow<FrmPPFApply>(registry);
+    defineWindow<FrmFinish>(registry);
 }
 
 }  // namespace zandrel
