@@ -1,0 +1,309 @@
+#include "frm_backup.h"
+
+#include "app/error.h"
+#include "app/platform.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zandrel {
+
+namespace {
+
+const QString kSource = QStringLiteral("frmBackup");
+
+Design backupDesign() {
+    Design d;
+    d.title = QStringLiteral("Map Backups");
+    d.clientWidth = 6000;
+    d.clientHeight = 6930;
+    d.border = Border::FixedSingle;
+    d.inTaskBar = true;
+    d.position = FirstPosition::CentreScreen;
+    d.background = kBlack;
+    d.programIcon = false;
+    return d;
+}
+
+void styleFrame(QGroupBox* frame) {
+    QPalette pal = frame->palette();
+    pal.setColor(QPalette::Window, kBlack);
+    pal.setColor(QPalette::WindowText, kWhite);
+    frame->setPalette(pal);
+    frame->setAutoFillBackground(true);
+}
+
+Error osError(int err, const QString& path) {
+    return Error(err, QString::fromLocal8Bit(std::strerror(err)) + QStringLiteral(": ") + path,
+                 kSource);
+}
+
+// Only regular files are copied or deleted: never a folder, a link or a device.
+Error notRegular(const struct stat& st, const QString& path) {
+    if (S_ISDIR(st.st_mode)) return osError(EISDIR, path);
+    return Error(EINVAL, QStringLiteral("Not a regular file: ") + path, kSource);
+}
+
+// Windows refuses to overwrite or delete a read-only file; Linux would let the folder decide.
+// A file without any write permission counts as read-only even for a user (root) whom the
+// permission bits do not stop.
+bool readOnly(const QByteArray& path, const struct stat& st) {
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.constData(), W_OK) != 0;
+}
+
+// The name comes from a file list, so it is a bare name already; refuse anything that could
+// lead out of the folder all the same.
+void checkName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
+        name.contains(QChar(0))) {
+        throw Error(52, QStringLiteral("Bad file name or number: ") + name, kSource);
+    }
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+ssize_t readSome(int fd, char* buf, size_t size) {
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool writeAll(int fd, const char* buf, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, buf, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        buf += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void copyMapFile(const QString& fromFolder, const QString& toFolder, const QString& name) {
+    checkName(name);
+    const QString from = fromFolder + name;
+    const QString to = toFolder + name;
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+
+    struct stat st;
+    if (lstat(src.constData(), &st) != 0) throw osError(errno, from);
+    if (!S_ISREG(st.st_mode)) throw notRegular(st, from);
+    // O_NOFOLLOW and the check after opening: the file may have been swapped since lstat.
+    Fd in(::open(src.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (in.get() < 0) throw osError(errno, from);
+    if (fstat(in.get(), &st) != 0) throw osError(errno, from);
+    if (!S_ISREG(st.st_mode)) throw notRegular(st, from);
+
+    struct stat old;
+    if (lstat(dst.constData(), &old) == 0) {
+        if (!S_ISREG(old.st_mode)) throw notRegular(old, to);
+        if (readOnly(dst, old)) throw osError(EACCES, to);
+    } else if (errno != ENOENT) {
+        throw osError(errno, to);
+    }
+
+    // The copy is written beside the destination under a hidden name (never listed) and takes
+    // the destination's name only when it is complete.
+    QByteArray temp = QFile::encodeName(toFolder + QStringLiteral(".zandrel-copy-XXXXXX"));
+    Fd out(mkostemp(temp.data(), O_CLOEXEC));
+    if (out.get() < 0) throw osError(errno, toFolder);
+    struct TempGuard {
+        const QByteArray& path;
+        bool keep = false;
+        ~TempGuard() {
+            if (!keep) ::unlink(path.constData());
+        }
+    } guard{temp};
+
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        const ssize_t n = readSome(in.get(), buf.data(), buf.size());
+        if (n < 0) throw osError(errno, from);
+        if (n == 0) break;
+        if (!writeAll(out.get(), buf.data(), static_cast<size_t>(n))) throw osError(errno, to);
+    }
+    // As a Windows copy does: the source's permissions (a read-only source gives a read-only
+    // copy) and its modification time.
+    if (fchmod(out.get(), st.st_mode & 0777) != 0) throw osError(errno, to);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    futimens(out.get(), times);  // a copy with the current time is still a good copy
+    if (fsync(out.get()) != 0) throw osError(errno, to);
+    if (::close(out.release()) != 0) throw osError(errno, to);
+    if (::rename(temp.constData(), dst.constData()) != 0) throw osError(errno, to);
+    guard.keep = true;
+
+    // Make the new name durable too; failing here loses nothing that was there before.
+    Fd dir(::open(QFile::encodeName(toFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) fsync(dir.get());
+}
+
+void deleteMapFile(const QString& folder, const QString& name) {
+    checkName(name);
+    const QString path = folder + name;
+    const QByteArray raw = QFile::encodeName(path);
+    struct stat st;
+    if (lstat(raw.constData(), &st) != 0) throw osError(errno, path);
+    if (!S_ISREG(st.st_mode)) throw notRegular(st, path);
+    if (readOnly(raw, st)) throw osError(EACCES, path);
+    if (::unlink(raw.constData()) != 0) throw osError(errno, path);
+}
+
+FrmBackup::FrmBackup(Registry& registry) : Form(registry, kKind, backupDesign()) {
+    // Controls front to back.
+    cmdClose = addButton("cmdClose", QStringLiteral("Finished"), {1980, 6540, 2085, 345}, 13);
+    cmdCurrentDelete = addButton("cmdCurrentDelete", QStringLiteral("Delete Selected File"),
+                                 {3180, 6060, 2745, 345}, 12);
+    fraCurrent =
+        addFrame("fraCurrent", QStringLiteral("  Current File  "), {3180, 4980, 2715, 585}, 10);
+    lblCurrentFile = addLabel("lblCurrentFile", kNoFile, {120, 270, 2475, 225}, fraCurrent);
+    cmdBackup =
+        addButton("cmdBackup", QStringLiteral("Backup Selected File"), {3180, 5670, 2745, 345}, 9);
+    cmdBackupDelete = addButton("cmdBackupDelete", QStringLiteral("Delete Selected File"),
+                                {90, 6060, 2745, 345}, 8);
+    fraBackup = addFrame("fraBackup", QStringLiteral("  Current File  "), {90, 4980, 2715, 585}, 6);
+    lblBackupFile = addLabel("lblBackupFile", kNoFile, {120, 270, 2475, 225}, fraBackup);
+    cmdRestore =
+        addButton("cmdRestore", QStringLiteral("Restore Selected File"), {90, 5670, 2745, 345}, 5);
+    CurrentFile = place(new FileList(this), "CurrentFile", {3180, 930, 2745, 3990}, 3);
+    BackupFile = place(new FileList(this), "BackupFile", {60, 930, 2745, 3990}, 1);
+    Sererator = addLine("Sererator", 3000, 570, 3000, 6420, kWhite);
+    Label3 = addLabel("Label3", QStringLiteral("Current Files:"), {3180, 660, 2745, 255});
+    Label2 = addLabel("Label2", QStringLiteral("Backed Up Files:"), {60, 660, 2745, 255});
+    Label1 = addLabel("Label1", QStringLiteral("Map Backups"), {2010, 60, 2415, 495});
+    Image1 = addImage("Image1", QStringLiteral(":/backup.png"), {0, 0, 2370, 1185});
+
+    styleFrame(fraCurrent);
+    styleFrame(fraBackup);
+    for (Label* l : {lblCurrentFile, lblBackupFile}) {
+        l->setColours(kWhite, kBlack, /*transparent=*/false);
+        l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    }
+    for (Label* l : {Label3, Label2}) {
+        l->setColours(kWhite, kBlack, /*transparent=*/true);
+        l->setFont(designFont(QStringLiteral("MS Sans Serif"), 8.25, true));
+    }
+    Label1->setColours(kWhite, kBlack, /*transparent=*/true);
+    Label1->setFont(designFont(QStringLiteral("MS Sans Serif"), 18, true));
+
+    connect(CurrentFile, &FileList::clicked, this, handler([this] { CurrentFile_Click(); }));
+    connect(BackupFile, &FileList::clicked, this, handler([this] { BackupFile_Click(); }));
+    connect(cmdBackup, &Button::clicked, this, handler([this] { cmdBackup_Click(); }));
+    connect(cmdRestore, &Button::clicked, this, handler([this] { cmdRestore_Click(); }));
+    connect(cmdCurrentDelete, &Button::clicked, this,
+            handler([this] { cmdCurrentDelete_Click(); }));
+    connect(cmdBackupDelete, &Button::clicked, this, handler([this] { cmdBackupDelete_Click(); }));
+    connect(cmdClose, &Button::clicked, this, handler([this] { cmdClose_Click(); }));
+}
+
+QString FrmBackup::mapFolder() const {
+    return reg().appFolder() + platform::kSep + QStringLiteral("maps") + platform::kSep;
+}
+
+QString FrmBackup::backupFolder() const {
+    return reg().appFolder() + platform::kSep + QStringLiteral("backup") + platform::kSep;
+}
+
+// Neither folder is created here: a missing one ends the load with an error.
+void FrmBackup::load() {
+    BackupFile->setPath(backupFolder());
+    BackupFile->setPattern(QStringLiteral("*.map"));
+    CurrentFile->setPath(mapFolder());
+    CurrentFile->setPattern(QStringLiteral("*.map"));
+}
+
+void FrmBackup::CurrentFile_Click() {
+    lblCurrentFile->setText(CurrentFile->fileName());
+}
+
+void FrmBackup::BackupFile_Click() {
+    lblBackupFile->setText(BackupFile->fileName());
+}
+
+void FrmBackup::cmdBackup_Click() {
+    const QString name = lblCurrentFile->text();
+    if (name == kNoFile) {
+        reg().msgBox(QStringLiteral("You must select a file to backup first!"), MsgIcon::None,
+                     QStringLiteral("Info:"));
+        return;
+    }
+    copyMapFile(mapFolder(), backupFolder(), name);
+    CurrentFile->refresh();
+    BackupFile->refresh();
+    lblCurrentFile->setText(kNoFile);
+}
+
+void FrmBackup::cmdRestore_Click() {
+    const QString name = lblBackupFile->text();
+    if (name == kNoFile) {
+        reg().msgBox(QStringLiteral("You must select a file to restore first!"), MsgIcon::None,
+                     QStringLiteral("Info:"));
+        return;
+    }
+    copyMapFile(backupFolder(), mapFolder(), name);
+    CurrentFile->refresh();
+    BackupFile->refresh();
+    lblBackupFile->setText(kNoFile);
+}
+
+void FrmBackup::cmdCurrentDelete_Click() {
+    const QString name = lblCurrentFile->text();
+    if (name == kNoFile) {
+        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
+                     QStringLiteral("Info:"));
+        return;
+    }
+    deleteMapFile(mapFolder(), name);
+    lblCurrentFile->setText(kNoFile);
+    CurrentFile->refresh();
+    BackupFile->refresh();
+}
+
+void FrmBackup::cmdBackupDelete_Click() {
+    const QString name = lblBackupFile->text();
+    if (name == kNoFile) {
+        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
+                     QStringLiteral("Info:"));
+        return;
+    }
+    deleteMapFile(backupFolder(), name);
+    lblBackupFile->setText(kNoFile);
+    CurrentFile->refresh();
+    BackupFile->refresh();
+}
+
+void FrmBackup::cmdClose_Click() {
+    reg().msgBox(QStringLiteral("Zandrel must be restarted for changes to have an effect"),
+                 MsgIcon::None, QStringLiteral("Restart required"));
+    reg().end();
+}
+
+}  // namespace zandrel
