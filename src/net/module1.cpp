@@ -3,7 +3,13 @@
 #include "app/error.h"
 #include "app/platform.h"
 
-#include <QSaveFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace zandrel {
 namespace {
@@ -18,19 +24,53 @@ QString localFileName(const QString& url) {
     return slash < 0 ? QString() : url.mid(slash + 1);
 }
 
-Error fileError(const QSaveFile& file) {
+Error fileError(const QFileDevice& file) {
     return Error(static_cast<std::int32_t>(file.error()), file.errorString(), kSource);
 }
 
-// The body goes to a temporary file beside the destination, which replaces the destination
-// only once the whole body is in; until then, and after any failure, the old file stands.
+// A hidden temporary file beside the destination that takes the destination's place only once
+// the whole body is in it; dropped without a trace otherwise. It is not synced to disk before
+// the rename: like other download tools we leave flushing to the system, which keeps large
+// downloads at full speed.
+class PartFile {
+public:
+    explicit PartFile(const QString& path) : path_(path) {
+        const QFileInfo dest(path);
+        if (dest.isDir() || (dest.exists() && !dest.isWritable()))
+            throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
+        file_.setFileTemplate(
+            dest.dir().filePath(QLatin1Char('.') + dest.fileName() + QStringLiteral(".XXXXXX")));
+        if (!file_.open()) throw fileError(file_);
+    }
+
+    void write(QByteArrayView chunk) {
+        if (file_.write(chunk.data(), chunk.size()) != chunk.size()) throw fileError(file_);
+    }
+
+    void commit() {
+        const QFileInfo dest(path_);
+        file_.setPermissions(dest.exists() ? dest.permissions() : kNewFilePermissions);
+        file_.close();
+        if (file_.error() != QFileDevice::NoError) throw fileError(file_);
+        std::error_code failed;
+        std::filesystem::rename(file_.fileName().toStdU16String(), path_.toStdU16String(), failed);
+        if (failed) throw Error(failed.value(), QString::fromStdString(failed.message()), kSource);
+        file_.setAutoRemove(false);
+    }
+
+private:
+    static constexpr QFileDevice::Permissions kNewFilePermissions =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+        QFileDevice::ReadOther;
+
+    QString path_;
+    QTemporaryFile file_;
+};
+
 void fetchInto(Inet& inet, const QString& url, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) throw fileError(file);
-    inet.OpenURL(url, [&file](QByteArrayView chunk) {
-        if (file.write(chunk.data(), chunk.size()) != chunk.size()) throw fileError(file);
-    });
-    if (!file.commit()) throw fileError(file);
+    PartFile file(path);
+    inet.OpenURL(url, [&file](QByteArrayView chunk) { file.write(chunk); });
+    file.commit();
 }
 
 }  // namespace

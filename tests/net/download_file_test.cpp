@@ -61,6 +61,8 @@ TEST_F(DownloadFileTest, StoresTheBodyUnderTheTextAfterTheLastSlash) {
         EXPECT_TRUE(boxes.shown.empty());
         EXPECT_EQ(folderEntries(target.path()), QStringList{c.stored});
         EXPECT_EQ(readFile(target.filePath(c.stored)), body);
+        // A new file is readable by all, as any other file the program leaves behind.
+        EXPECT_TRUE(QFile::permissions(target.filePath(c.stored)) & QFileDevice::ReadOther);
     }
 }
 
@@ -75,11 +77,15 @@ TEST_F(DownloadFileTest, LargeFileFromDiskArrivesIntact) {
 }
 
 TEST_F(DownloadFileTest, ReplacesAnOlderLongerFileExactly) {
+    const QFileDevice::Permissions kept =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
     writeFile(inFolder("connect.ini"), kOldContents + QByteArray(4096, ';'));
+    QFile::setPermissions(inFolder("connect.ini"), kept);
     server.route("/connect.ini", HttpReply::ok("[Main]\r\nppf=1\r\n"));
     EXPECT_TRUE(download(server.url("/connect.ini")));
     EXPECT_EQ(readFile(inFolder("connect.ini")), "[Main]\r\nppf=1\r\n");
     EXPECT_EQ(folderEntries(folder()), QStringList{"connect.ini"});
+    EXPECT_EQ(QFile::permissions(inFolder("connect.ini")) & 0x7077, kept);
 }
 
 // An empty 200 reply is what the server holds, so it is stored as an empty file.
