@@ -2,6 +2,7 @@
 add_library(zandrel_frame STATIC
     clock.cpp clock.h
     controls.cpp controls.h
+    desktop_mail.cpp
     form.cpp form.h
     qt_message_boxes.cpp qt_message_boxes.h
     registry.cpp registry.h)

@@ -1,0 +1,10 @@
+#include "app/platform.h"
+
+#include <QDesktopServices>
+
+namespace zandrel::platform {
+
+// The desktop's handler for mailto: links (xdg-open on Linux).
+void DesktopMailClient::compose(const QUrl& mailto) { QDesktopServices::openUrl(mailto); }
+
+}  // namespace zandrel::platform
