@@ -163,8 +163,4 @@ void launch(const QString& commandLine, int windowStyle) {
     }
 }
 
-void DesktopMailClient::compose(const QUrl& mailto) {
-    QDesktopServices::openUrl(mailto);
-}
-
 }  // namespace zandrel::platform
