@@ -8,8 +8,14 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <optional>
+#include <vector>
 
 namespace zandrel::test {
 namespace {
@@ -39,6 +45,38 @@ HttpReply trickled(QByteArray body, qsizetype piece, int pauseMs) {
     r.pauseMs = pauseMs;
     return r;
 }
+
+// A listening socket whose accept queue is full: the system drops further connection requests,
+// so a client's connect hangs as with an unreachable host.
+class FullListener {
+public:
+    FullListener() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bind(listener_, reinterpret_cast<sockaddr*>(&addr), len);
+        listen(listener_, 0);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(fd, reinterpret_cast<sockaddr*>(&addr), len);
+            fillers_.push_back(fd);
+        }
+    }
+    ~FullListener() {
+        for (int fd : fillers_) close(fd);
+        close(listener_);
+    }
+    int port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
 
 TEST(Inet, HandsTheWholeBodyToTheSinkInOrder) {
     TestHttpServer server;
@@ -139,6 +177,17 @@ TEST(Inet, RaisesOnFailures) {
             EXPECT_TRUE(f.body.isEmpty());  // an error page never reaches the sink
         }
     }
+}
+
+TEST(Inet, ConnectTimeoutEndsAConnectThatHangs) {
+    FullListener listener;
+    Inet inet;
+    inet.setConnectTimeoutMs(300);
+    const Fetched f = fetch(inet, QStringLiteral("http://127.0.0.1:%1/x").arg(listener.port()));
+    ASSERT_TRUE(f.error);
+    EXPECT_EQ(f.error->number(), kInetTransferError + CURLE_OPERATION_TIMEDOUT) << f.error->what();
+    // The connect phase ran out, not the stall clock (60 s here).
+    EXPECT_FALSE(f.error->description().startsWith("No data received")) << f.error->what();
 }
 
 TEST(Inet, FollowsRedirectsToHttp) {
