@@ -19,6 +19,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <set>
@@ -100,30 +101,29 @@ public:
     Reader(int fd, const QString& archivePath) : path_(archivePath) {
         if (::lseek(fd, 0, SEEK_SET) != 0)
             failErrno(errno, QStringLiteral("The archive \"%1\" cannot be read").arg(path_));
-        archive_ = archive_read_new();
+        archive_.reset(archive_read_new());
         if (!archive_) fail(ENOMEM, QStringLiteral("Out of memory"));
-        archive_read_support_format_rar(archive_);
-        archive_read_support_format_rar5(archive_);
-        if (archive_read_open_fd(archive_, fd, kReadBlock) != ARCHIVE_OK) failArchive();
+        archive_read_support_format_rar(archive_.get());
+        archive_read_support_format_rar5(archive_.get());
+        if (archive_read_open_fd(archive_.get(), fd, kReadBlock) != ARCHIVE_OK) failArchive();
     }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
-    ~Reader() { archive_read_free(archive_); }
 
     // The next entry, or nullptr at the end of the archive. A warning (for example a name
     // that cannot be converted) is a failure: such a name cannot be checked.
     archive_entry* next() {
         archive_entry* entry = nullptr;
-        const int rc = archive_read_next_header(archive_, &entry);
+        const int rc = archive_read_next_header(archive_.get(), &entry);
         if (rc == ARCHIVE_EOF) return nullptr;
         if (rc != ARCHIVE_OK) failArchive();
         return entry;
     }
 
-    ::archive* get() { return archive_; }
+    ::archive* get() { return archive_.get(); }
 
     [[noreturn]] void failArchive() {
-        const char* reason = archive_error_string(archive_);
+        const char* reason = archive_error_string(archive_.get());
         fail(UnRar::kErrorArchive,
              QStringLiteral("The archive \"%1\" cannot be read: %2")
                  .arg(path_, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
@@ -131,7 +131,12 @@ public:
 
 private:
     QString path_;
-    ::archive* archive_ = nullptr;
+    // Owned by a member, not freed by a destructor of ours: the constructor throws when the
+    // file is not a RAR archive, and the reader must be released then too.
+    struct Free {
+        void operator()(::archive* a) const { archive_read_free(a); }
+    };
+    std::unique_ptr<::archive, Free> archive_;
 };
 
 [[noreturn]] void refuse(const QString& name, const QString& reason) {
