@@ -8,6 +8,7 @@
 #include "windows/frm_rar_download.h"
 #include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
+#include "windows/frm_svr_info.h"
 
 namespace zandrel {
 
@@ -25,6 +26,7 @@ void registerWindows(Registry& registry) {
     defineWindow<FrmPPFDownload>(registry);
     defineWindow<FrmPPFApply>(registry);
     defineWindow<FrmFinish>(registry);
+    defineWindow<FrmSvrInfo>(registry);
 }
 
 }  // namespace zandrel

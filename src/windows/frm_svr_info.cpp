@@ -1,0 +1,187 @@
+#include "windows/frm_svr_info.h"
+
+#include "app/error.h"
+#include "app/platform.h"
+#include "ini/creadini.h"
+#include "net/module1.h"
+#include "windows/frm_splash.h"
+
+#include <QGuiApplication>
+
+#include <new>
+
+namespace zandrel {
+
+namespace {
+
+Design svrInfoDesign() {
+    Design d;
+    d.title = QStringLiteral("Server Info");
+    d.clientWidth = 11880;
+    d.clientHeight = 8595;
+    d.border = Border::FixedDialog;
+    d.inTaskBar = false;
+    d.position = FirstPosition::CentreScreen;
+    d.background = kBlack;
+    return d;
+}
+
+// The busy cursor while the fetch holds the GUI thread; restored however the fetch ends.
+struct BusyCursor {
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+void paintWhiteOnBlack(QWidget* w) {
+    QPalette pal = w->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::Base, kBlack);
+        pal.setColor(group, QPalette::Window, kBlack);
+        pal.setColor(group, QPalette::Text, kWhite);
+        pal.setColor(group, QPalette::WindowText, kWhite);
+    }
+    w->setPalette(pal);
+}
+
+}  // namespace
+
+FrmSvrInfo::FrmSvrInfo(Registry& registry) : Form(registry, kKind, svrInfoDesign()) {
+    // Controls front to back.
+    cmdEmail = addButton("cmdEmail", QStringLiteral("Email Admin"), {8190, 7680, 3345, 345}, 7);
+    txtMap = addTextBox("txtMap", QStringLiteral("SCRIPT FILE ERROR!"), {3930, 8190, 1815, 285}, 6);
+    cmdCancel = addButton("cmdCancel", QStringLiteral("Cancel"), {5790, 8130, 1965, 435}, 2);
+    cmdBackups = addButton("cmdBackups", QStringLiteral("Map Backups"), {7830, 8130, 1965, 435}, 1);
+    browser = place(new WebView(this, reg().mail()), "browser", {60, 60, 11775, 7995}, 3);
+    cmdDownload =
+        addButton("cmdDownload", QStringLiteral("Download and Apply"), {9870, 8130, 1965, 435}, 0);
+    lblFormat = addLabel("lblFormat", QStringLiteral("SCRIPT FILE ERROR!"), {90, 8220, 3405, 225});
+    lblWait = addLabel("lblWait", QStringLiteral("Loading Info Page. Please Wait"),
+                       {60, 4260, 11775, 615});
+
+    // The target map is the server's to name: the box is disabled, so the player reads it but
+    // cannot change the map that the PPF path patches. It keeps its white-on-black look.
+    txtMap->setEnabled(false);
+    txtMap->setAlignment(Qt::AlignCenter);
+    paintWhiteOnBlack(txtMap);
+
+    lblFormat->setColours(kWhite, kBlack, /*transparent=*/false);
+    lblFormat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    lblWait->setFont(designFont(QStringLiteral("MS Sans Serif"), 24, true));
+    lblWait->setColours(QColor(0xFF, 0x00, 0x00), kBlack, /*transparent=*/true);
+    lblWait->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    // The window stays painted while the load's fetch holds the GUI thread.
+    Inet1.setIdleHook([this] { reg().keepPainted(); });
+
+    connect(cmdEmail, &Button::clicked, this, handler([this] { cmdEmail_Click(); }));
+    connect(cmdDownload, &Button::clicked, this, handler([this] { cmdDownload_Click(); }));
+    connect(cmdBackups, &Button::clicked, this, handler([this] { cmdBackups_Click(); }));
+    connect(cmdCancel, &Button::clicked, this, handler([this] { cmdCancel_Click(); }));
+}
+
+QString FrmSvrInfo::typedAddress() {
+    return reg().form<FrmSplash>().Text1->text();
+}
+
+void FrmSvrInfo::load() {
+    {
+        BusyCursor busy;
+        DownloadFile(Inet1,
+                     QStringLiteral("http://") + typedAddress() + QStringLiteral("/connect.ini"),
+                     reg().appFolder(), reg().boxes());
+    }
+    // From here on an error means the settings could not be used: report it and start the game
+    // straight away with the typed address.
+    try {
+        readSettings();
+    } catch (const Error& e) {
+        launchDirectly(e.number(), e.description());
+    } catch (const std::bad_alloc&) {
+        launchDirectly(7, QStringLiteral("Out of memory"));
+    } catch (const std::exception& e) {
+        launchDirectly(51, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void FrmSvrInfo::readSettings() {
+    CReadINI reader(reg().boxes());
+    reader.setININame(reg().appFolder() + platform::kSep + QStringLiteral("connect.ini"));
+    reader.setSection(QStringLiteral("Main"));
+
+    reader.setKey(QStringLiteral("html"));
+    InfoPageUrl = reader.ReadINISettings().value_or(QString());
+    browser->Navigate2(InfoPageUrl);
+
+    reader.setKey(QStringLiteral("HaloIP"));
+    GameServerAddress = reader.ReadINISettings().value_or(QString());
+    setWindowTitle(GameServerAddress);
+
+    reader.setKey(QStringLiteral("Target"));
+    TargetMap = reader.ReadINISettings().value_or(QString());
+    txtMap->setText(TargetMap);
+    txtMap->setCursorPosition(0);
+
+    reader.setKey(QStringLiteral("ppf"));
+    if (reader.ReadINISettings().value_or(QString()) == QLatin1String("1")) {
+        IsPpfUpdate = true;
+        lblFormat->setText(QStringLiteral("Format of update is PPF"));
+    } else {
+        IsPpfUpdate = false;
+        lblFormat->setText(QStringLiteral("Format of update is RAR"));
+    }
+
+    reader.setKey(QStringLiteral("AdminEmail"));
+    AdminEmail = reader.ReadINISettings().value_or(QString());
+    cmdEmail->setText(AdminEmail);
+}
+
+QString FrmSvrInfo::failurePrompt(std::int32_t number, const QString& description) {
+    const QStringList lines{
+        QStringLiteral("Error Number: ") + QString::number(number),
+        QStringLiteral("Error Description: ") + description,
+        QString(),
+        QStringLiteral("Cause: Server settings file not found. This might be because:"),
+        QStringLiteral("        >  The server does not have a Zandrel configuration file"),
+        QStringLiteral("        >  The Server is offline"),
+        QStringLiteral("         or"),
+        QStringLiteral("        >  Your firewall is blocking Zandrel packets (port 80)"),
+        QString(),
+        QStringLiteral("If you think this is a bug, report it to ") +
+            QStringLiteral(ZANDREL_MAINTAINER_EMAIL),
+    };
+    return lines.join(QStringLiteral("\r\n"));
+}
+
+// The trap's handling: a launch that fails here is not trapped again; its error leaves the
+// load and the dispatcher reports it.
+void FrmSvrInfo::launchDirectly(std::int32_t number, const QString& description) {
+    reg().msgBox(failurePrompt(number, description), MsgIcon::None, QStringLiteral("Error!"));
+    const QString address = typedAddress();
+    reg().msgBox(QStringLiteral("Launching Halo and connecting to ") + address);
+    platform::launch(
+        reg().appFolder() + platform::kSep + QStringLiteral("halo.exe -connect ") + address, 2);
+    reg().end();
+}
+
+void FrmSvrInfo::cmdEmail_Click() {
+    browser->Navigate2(QStringLiteral("mailto: ") + AdminEmail);
+}
+
+void FrmSvrInfo::cmdDownload_Click() {
+    reg().show(IsPpfUpdate ? QStringLiteral("frmPPFDownload") : QStringLiteral("frmRarDownload"));
+    reg().hide(QString::fromLatin1(kKind));
+}
+
+void FrmSvrInfo::cmdBackups_Click() {
+    reg().show(QStringLiteral("frmBackup"));
+    reg().hide(QString::fromLatin1(kKind));
+}
+
+void FrmSvrInfo::cmdCancel_Click() {
+    reg().end();
+}
+
+}  // namespace zandrel

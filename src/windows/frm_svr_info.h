@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/form.h"
+#include "net/inet.h"
+#include "windows/web_view.h"
+
+namespace zandrel {
+
+// The server information window: fetches the server's connect.ini, shows its information
+// page, map, update format and administrator, and leads on to the update or the backups.
+// Stays loaded after it is hidden: its title holds the game server address and txtMap the
+// target map, which later windows read.
+class FrmSvrInfo : public Form {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmSvrInfo";
+
+    explicit FrmSvrInfo(Registry& registry);
+
+    void load() override;
+
+    // The failure report of the load; the last line names the maintainer.
+    static QString failurePrompt(std::int32_t number, const QString& description);
+
+    // Controls front to back.
+    Button* cmdEmail;
+    TextBox* txtMap;
+    Button* cmdCancel;
+    Button* cmdBackups;
+    WebView* browser;
+    Inet Inet1;
+    Button* cmdDownload;
+    Label* lblFormat;
+    Label* lblWait;
+
+    // Window-level variables.
+    QString InfoPageUrl;
+    QString GameServerAddress;
+    QString TargetMap;
+    bool IsPpfUpdate = false;
+    QString AdminEmail;
+
+private:
+    QString typedAddress();
+    void readSettings();
+    [[noreturn]] void launchDirectly(std::int32_t number, const QString& description);
+
+    void cmdEmail_Click();
+    void cmdDownload_Click();
+    void cmdBackups_Click();
+    void cmdCancel_Click();
+};
+
+}  // namespace zandrel

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/platform.h"
+
+#include <QString>
+#include <QUrl>
+#include <QWebEngineView>
+
+#include <cstdint>
+
+namespace zandrel {
+
+// Raised by Navigate2 for an address the view will not show (E_INVALIDARG, as the Windows web
+// control reports a bad argument).
+inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
+
+// The web view a window holds: a Qt WebEngine view with the one operation the windows use.
+//
+// Navigate2 takes:
+//  - "http://..." and "https://..." addresses with a host, and "about:blank": the page loads
+//    on its own after the call has returned;
+//  - an address without a scheme ("host/page", "host:port/page"), taken as http, as a
+//    browser's address box does;
+//  - "mailto:" (any case, spaces after the colon allowed): a new message in the desktop's mail
+//    program, through the mail seam; the view keeps its page. Of the link's header fields only
+//    to, cc, bcc, subject and body are passed on, so a page cannot make the mail program
+//    attach local files.
+// It raises Error (kWebViewBadAddress) for an empty address and for any other scheme (file:,
+// javascript:, data:, ...), which would show local files or run code from a server's text.
+// A mailto: link clicked inside a page goes to the mail seam the same way.
+class WebView : public QWebEngineView {
+    Q_OBJECT
+public:
+    WebView(QWidget* parent, platform::MailClient& mail);
+
+    void Navigate2(const QString& address);  // throws Error
+
+    // The last page address given to Navigate2 (empty if none); mail links do not count.
+    QUrl requestedUrl() const { return requested_; }
+
+    // The link Navigate2 hands to the mail program for a "mailto:" address, or an empty URL
+    // when the address is not a mail link.
+    static QUrl mailLink(const QString& address);
+    // The page address Navigate2 loads for address; throws Error when it shows none.
+    static QUrl pageAddress(const QString& address);
+
+private:
+    platform::MailClient& mail_;
+    QUrl requested_;
+};
+
+}  // namespace zandrel

@@ -1,0 +1,446 @@
+// The server information window on the real start window, the loopback server, a real web view
+// and stand-in windows for the ones it leads on to.
+#include "app/error.h"
+#include "app/form.h"
+#include "frame/frame_fixture.h"
+#include "http/test_http_server.h"
+#include "windows/frm_splash.h"
+#include "windows/frm_svr_info.h"
+#include "windows/web_view.h"
+
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zandrel {
+namespace {
+
+const QString kFetchFailed =
+    QStringLiteral("An error has occured in the file transfer or write.  Please try again later.");
+const QString kMissingValue =
+    QStringLiteral("Error Number: -2147219990\r\nError Description: Initialization File Error!");
+const QString kReaderTitle = QStringLiteral("Initialization File Error");
+
+struct Settings {
+    QString html;
+    QString haloIP = QStringLiteral("10.0.0.7:2302");
+    QString target = QStringLiteral("bloodgulch.map");
+    QString ppf = QStringLiteral("1");
+    QString adminEmail = QStringLiteral("admin@example.org");
+};
+
+// A null value leaves its key out of the file.
+QByteArray iniFile(const Settings& s) {
+    QByteArray out = "; server settings\r\n[Other]\r\nhtml=http://wrong.example.org/\r\n[Main]\r\n";
+    const std::pair<const char*, const QString*> keys[] = {{"html", &s.html},
+                                                           {"HaloIP", &s.haloIP},
+                                                           {"Target", &s.target},
+                                                           {"ppf", &s.ppf},
+                                                           {"AdminEmail", &s.adminEmail}};
+    for (const auto& [key, value] : keys) {
+        if (!value->isNull()) out += QByteArray(key) + '=' + value->toUtf8() + "\r\n";
+    }
+    return out;
+}
+
+test::HttpReply htmlReply(const QByteArray& html) {
+    test::HttpReply r = test::HttpReply::ok(html);
+    r.contentType = "text/html";
+    return r;
+}
+
+// Stands in for the windows this one leads on to; notes whether frmSvrInfo was still on
+// screen while it loaded.
+class StandIn : public Form {
+public:
+    StandIn(Registry& r, const char* kind, QStringList& log)
+        : Form(r, kind, design(kind)), log_(log) {}
+    void load() override {
+        log_ << kind() + (reg().isVisible(QStringLiteral("frmSvrInfo"))
+                              ? QStringLiteral(" loaded beside frmSvrInfo")
+                              : QStringLiteral(" loaded alone"));
+    }
+    static Design design(const char* kind) {
+        Design d;
+        d.title = QString::fromLatin1(kind);
+        d.clientWidth = d.clientHeight = 1500;
+        return d;
+    }
+
+private:
+    QStringList& log_;
+};
+
+// Counts a widget's show and hide events that happen before the program ends (ending hides
+// every window, which is not the flow hiding it).
+class VisibilityLog : public QObject {
+public:
+    VisibilityLog(QWidget* w, Registry& r) : reg_(r) { w->installEventFilter(this); }
+    int shows = 0;
+    int hides = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (!reg_.ended() && e->type() == QEvent::Show) ++shows;
+        if (!reg_.ended() && e->type() == QEvent::Hide) ++hides;
+        return false;
+    }
+
+private:
+    Registry& reg_;
+};
+
+// The program's first two windows over a temporary application folder, the loopback server
+// and stand-ins for frmPPFDownload, frmRarDownload and frmBackup.
+class Rig : public test::FrameFixture {
+public:
+    Rig() {
+        reg().define(QStringLiteral("frmSplash"),
+                     [](Registry& r) { return std::make_unique<FrmSplash>(r); });
+        reg().define(QStringLiteral("frmSvrInfo"), [this](Registry& r) {
+            auto f = std::make_unique<FrmSvrInfo>(r);
+            svr = f.get();
+            svrLog = std::make_unique<VisibilityLog>(svr, r);
+            return f;
+        });
+        for (const char* kind : {"frmPPFDownload", "frmRarDownload", "frmBackup"}) {
+            reg().define(QString::fromLatin1(kind), [this, kind](Registry& r) {
+                return std::make_unique<StandIn>(r, kind, standIns);
+            });
+        }
+        reg().start(QStringLiteral("frmSplash"));
+        splash = &reg().form<FrmSplash>();
+        splashLog = std::make_unique<VisibilityLog>(splash, reg());
+    }
+
+    void serve(const Settings& s) {
+        http.route(QStringLiteral("/connect.ini"), test::HttpReply::ok(iniFile(s)));
+    }
+
+    // Connect as the player does: the address in the box, a click on the Connect label.
+    void connectTo(const QString& address) {
+        splash->Text1->setText(address);
+        QTest::mouseClick(splash->cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
+    }
+    void connect() { connectTo(http.address()); }
+
+    test::TestHttpServer http;
+    FrmSplash* splash = nullptr;
+    FrmSvrInfo* svr = nullptr;
+    QStringList standIns;
+    std::unique_ptr<VisibilityLog> splashLog;
+    std::unique_ptr<VisibilityLog> svrLog;
+};
+
+class SvrInfoTest : public ::testing::Test, public Rig {};
+
+TEST_F(SvrInfoTest, FullConnectRoadShowsTheServersSettings) {
+    // The address is used as typed, a folder path included.
+    Settings s;
+    s.html = http.url(QStringLiteral("/info.html"));
+    http.route(QStringLiteral("/servers/a/connect.ini"), test::HttpReply::ok(iniFile(s)));
+    http.route(QStringLiteral("/info.html"),
+               htmlReply("<html><head><title>Welcome to our server</title></head></html>"));
+    const QString address = http.address() + QStringLiteral("/servers/a");
+
+    QTest::mouseMove(splash->Text1, QPoint(10, 10));  // clears the prompt
+    QTest::keyClicks(splash->Text1, address);
+    ASSERT_EQ(splash->Text1->text(), address);
+    QTest::mouseClick(splash->cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
+
+    ASSERT_NE(svr, nullptr);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(http.requestedPaths().value(0), QStringLiteral("/servers/a/connect.ini"));
+    EXPECT_EQ(readFile(QStringLiteral("connect.ini")), iniFile(s));
+
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
+    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmSplash")));
+    EXPECT_EQ(svr->size(), QSize(792, 573));
+    EXPECT_EQ(svr->focusWidget(), svr->cmdDownload);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);  // the busy cursor is gone
+
+    EXPECT_EQ(svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
+    EXPECT_EQ(svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
+    EXPECT_EQ(svr->lblFormat->text(), QStringLiteral("Format of update is PPF"));
+    EXPECT_EQ(svr->cmdEmail->text(), QStringLiteral("admin@example.org"));
+    EXPECT_EQ(svr->browser->requestedUrl(), QUrl(s.html));
+    EXPECT_EQ(svr->InfoPageUrl, s.html);
+    EXPECT_EQ(svr->GameServerAddress, QStringLiteral("10.0.0.7:2302"));
+    EXPECT_EQ(svr->TargetMap, QStringLiteral("bloodgulch.map"));
+    EXPECT_TRUE(svr->IsPpfUpdate);
+    EXPECT_EQ(svr->AdminEmail, QStringLiteral("admin@example.org"));
+
+    // The page arrives in the real web view after the load.
+    // Nothing has run the event loop since the load, so the page cannot have finished yet.
+    QSignalSpy finished(svr->browser, &QWebEngineView::loadFinished);
+    ASSERT_TRUE(finished.wait(60000));
+    EXPECT_TRUE(finished.first().first().toBool());
+    EXPECT_EQ(svr->browser->title(), QStringLiteral("Welcome to our server"));
+
+    // The target map is the server's: the player cannot edit it.
+    QTest::mouseClick(svr->txtMap, Qt::LeftButton);
+    QTest::keyClicks(svr->txtMap, QStringLiteral("x"));
+    EXPECT_FALSE(svr->txtMap->isEnabled());
+    EXPECT_EQ(svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
+}
+
+TEST(SvrInfoValues, UpdateFormatAndMissingKeys) {
+    struct Case {
+        const char* name;
+        Settings settings;
+        bool ppf;
+        int readerBoxes;
+        QString title;
+    };
+    auto with = [](auto change) {
+        Settings s;
+        s.html = QStringLiteral("about:blank");
+        change(s);
+        return s;
+    };
+    const Case cases[] = {
+        {"ppf 1", with([](Settings&) {}), true, 0, "10.0.0.7:2302"},
+        {"ppf 1 with spaces around", with([](Settings& s) { s.ppf = "   1  "; }), true, 0,
+         "10.0.0.7:2302"},
+        {"ppf 01", with([](Settings& s) { s.ppf = "01"; }), false, 0, "10.0.0.7:2302"},
+        {"ppf 1.0", with([](Settings& s) { s.ppf = "1.0"; }), false, 0, "10.0.0.7:2302"},
+        {"ppf yes", with([](Settings& s) { s.ppf = "yes"; }), false, 0, "10.0.0.7:2302"},
+        {"ppf missing", with([](Settings& s) { s.ppf = QString(); }), false, 1, "10.0.0.7:2302"},
+        {"ppf empty", with([](Settings& s) { s.ppf = ""; }), false, 1, "10.0.0.7:2302"},
+        {"HaloIP missing", with([](Settings& s) { s.haloIP = QString(); }), true, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.serve(c.settings);
+        rig.connect();
+        ASSERT_NE(rig.svr, nullptr);
+        ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+        ASSERT_EQ(rig.boxes.boxes.size(), static_cast<size_t>(c.readerBoxes));
+        for (const auto& box : rig.boxes.boxes) {
+            EXPECT_EQ(box.prompt, kMissingValue);
+            EXPECT_EQ(box.title, kReaderTitle);
+        }
+        EXPECT_EQ(rig.svr->IsPpfUpdate, c.ppf);
+        EXPECT_EQ(rig.svr->lblFormat->text(), c.ppf ? QStringLiteral("Format of update is PPF")
+                                                    : QStringLiteral("Format of update is RAR"));
+        EXPECT_EQ(rig.svr->windowTitle(), c.title);
+        EXPECT_EQ(rig.svr->GameServerAddress, c.title);
+        EXPECT_EQ(rig.svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
+    }
+}
+
+TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
+    Settings old;
+    old.html = QStringLiteral("about:blank");
+    old.haloIP = QStringLiteral("192.168.1.5:2302");
+    old.target = QStringLiteral("dangercanyon.map");
+    old.ppf = QStringLiteral("0");
+    old.adminEmail = QStringLiteral("old@example.org");
+    writeFile(QStringLiteral("connect.ini"), iniFile(old));
+    http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(404, "gone"));
+    bool busyDuringFetch = false;
+    boxes.onShow = [&](const test::Box&) { busyDuringFetch = QGuiApplication::overrideCursor(); };
+
+    connect();
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].prompt, kFetchFailed);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Zandrel"));
+    EXPECT_TRUE(busyDuringFetch);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(readFile(QStringLiteral("connect.ini")), iniFile(old));
+    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_EQ(svr->windowTitle(), QStringLiteral("192.168.1.5:2302"));
+    EXPECT_EQ(svr->txtMap->text(), QStringLiteral("dangercanyon.map"));
+    EXPECT_EQ(svr->lblFormat->text(), QStringLiteral("Format of update is RAR"));
+    EXPECT_EQ(svr->cmdEmail->text(), QStringLiteral("old@example.org"));
+    EXPECT_EQ(svr->browser->requestedUrl(), QUrl(QStringLiteral("about:blank")));
+}
+
+// The settings could not be used: report, start the game with the typed address, end.
+TEST(SvrInfoFailure, ReportsLaunchesTheGameDirectlyAndEnds) {
+    struct Case {
+        const char* name;
+        bool serveFile;
+        Settings settings;
+        QStringList boxesBefore;  // before "Error!"
+        QString description;
+    };
+    Settings noHtml;
+    Settings localPage;
+    localPage.html = QStringLiteral("file:///etc/passwd");
+    const Case cases[] = {
+        {"no copy and a failed fetch",
+         false,
+         {},
+         {kFetchFailed, kMissingValue},
+         "The web view was given no address"},
+        {"file without html", true, noHtml, {kMissingValue}, "The web view was given no address"},
+        {"html naming a local file",
+         true,
+         localPage,
+         {},
+         "The web view shows only http and https pages, not \"file:///etc/passwd\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.makeStandIn(QStringLiteral("halo.exe"));
+        if (c.serveFile) rig.serve(c.settings);
+        rig.connect();
+
+        const QStringList expectedPrompts =
+            c.boxesBefore +
+            QStringList{QStringLiteral("Error!"),
+                        QStringLiteral("Launching Halo and connecting to ") + rig.http.address()};
+        QStringList seen = rig.boxes.prompts();
+        ASSERT_EQ(seen.size(), expectedPrompts.size()) << seen.join(" | ").toStdString();
+        const auto& report = rig.boxes.boxes[c.boxesBefore.size()];
+        EXPECT_EQ(report.title, QStringLiteral("Error!"));
+        EXPECT_EQ(report.icon, MsgIcon::None);
+        const QStringList lines = report.prompt.split(QStringLiteral("\r\n"));
+        ASSERT_EQ(lines.size(), 10);
+        const QStringList expectedLines{
+            QStringLiteral("Error Number: -2147024809"),
+            QStringLiteral("Error Description: ") + c.description,
+            QString(),
+            QStringLiteral("Cause: Server settings file not found. This might be because:"),
+            QStringLiteral("        >  The server does not have a Zandrel configuration file"),
+            QStringLiteral("        >  The Server is offline"),
+            QStringLiteral("         or"),
+            QStringLiteral("        >  Your firewall is blocking Zandrel packets (port 80)"),
+            QString(),
+        };
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i], expectedLines[i]) << "line " << i + 1;
+        EXPECT_TRUE(
+            lines[9].startsWith(QStringLiteral("If you think this is a bug, report it to ")));
+        EXPECT_TRUE(lines[9].contains(QLatin1Char('@')));
+        EXPECT_FALSE(report.prompt.endsWith(QStringLiteral("\n")));
+        for (int i = 0; i < c.boxesBefore.size(); ++i) EXPECT_EQ(seen[i], c.boxesBefore[i]);
+        const auto& notice = rig.boxes.boxes.back();
+        EXPECT_EQ(notice.prompt, expectedPrompts.back());
+        EXPECT_EQ(notice.title, QStringLiteral("Zandrel"));
+        EXPECT_EQ(notice.icon, MsgIcon::None);
+
+        EXPECT_EQ(rig.standInArgs(QStringLiteral("halo.exe")),
+                  (QStringList{QStringLiteral("-connect"), rig.http.address(),
+                               QStringLiteral("--end--")}));
+        EXPECT_TRUE(rig.reg().ended());
+        ASSERT_NE(rig.svr, nullptr);
+        EXPECT_EQ(rig.svrLog->shows, 0);
+        EXPECT_FALSE(rig.svr->displayedOnce);
+        EXPECT_EQ(rig.splashLog->hides, 0);  // Connect never went on to hide the start window
+        EXPECT_TRUE(rig.standIns.isEmpty());
+    }
+}
+
+TEST_F(SvrInfoTest, FailedLaunchInTheFailurePathIsReportedAndEnds) {
+    // No halo.exe in the application folder.
+    connect();
+    ASSERT_EQ(boxes.boxes.size(), 5u) << boxes.prompts().join(" | ").toStdString();
+    EXPECT_EQ(boxes.boxes[2].title, QStringLiteral("Error!"));
+    EXPECT_TRUE(
+        boxes.boxes[3].prompt.startsWith(QStringLiteral("Launching Halo and connecting to ")));
+    const auto& report = boxes.boxes[4];
+    EXPECT_EQ(report.title, QStringLiteral("Zandrel"));
+    EXPECT_EQ(report.icon, MsgIcon::Critical);
+    EXPECT_TRUE(report.prompt.contains(QString::number(ENOENT))) << report.prompt.toStdString();
+    EXPECT_TRUE(reg().ended());
+    EXPECT_EQ(svrLog->shows, 0);
+    EXPECT_EQ(splashLog->hides, 0);
+}
+
+TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
+    Settings s;
+    s.html = http.url(QStringLiteral("/info.html"));
+    http.route(QStringLiteral("/info.html"),
+               htmlReply("<html><head><title>Server page</title></head></html>"));
+    serve(s);
+    connect();
+    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    // Nothing has run the event loop since the load, so the page cannot have finished yet.
+    QSignalSpy finished(svr->browser, &QWebEngineView::loadFinished);
+    ASSERT_TRUE(finished.wait(60000));
+    const QUrl page = svr->browser->url();
+
+    QTest::mouseClick(svr->cmdEmail, Qt::LeftButton);
+
+    ASSERT_EQ(mail.links.size(), 1u);
+    EXPECT_EQ(mail.links[0], QUrl(QStringLiteral("mailto:admin@example.org")));
+    QTest::qWait(200);
+    EXPECT_EQ(svr->browser->url(), page);
+    EXPECT_EQ(svr->browser->requestedUrl(), QUrl(s.html));
+    EXPECT_EQ(svr->browser->title(), QStringLiteral("Server page"));
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(SvrInfoButtons, DownloadAndApplyShowsTheServersUpdatePathThenHides) {
+    struct Case {
+        const char* name;
+        QString ppf;
+        QString shown;
+        QString notShown;
+    };
+    const Case cases[] = {
+        {"PPF server", "1", "frmPPFDownload", "frmRarDownload"},
+        {"RAR server", "0", "frmRarDownload", "frmPPFDownload"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        Settings s;
+        s.html = QStringLiteral("about:blank");
+        s.ppf = c.ppf;
+        rig.serve(s);
+        rig.connect();
+        ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+
+        QTest::mouseClick(rig.svr->cmdDownload, Qt::LeftButton);
+
+        // Loaded while this window was still on screen; hidden only afterwards.
+        EXPECT_EQ(rig.standIns, QStringList{c.shown + QStringLiteral(" loaded beside frmSvrInfo")});
+        EXPECT_TRUE(rig.reg().isVisible(c.shown));
+        EXPECT_FALSE(rig.reg().isLoaded(c.notShown));
+        EXPECT_FALSE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+        EXPECT_TRUE(rig.reg().isLoaded(QStringLiteral("frmSvrInfo")));  // read back later
+        EXPECT_EQ(rig.svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
+    }
+}
+
+TEST_F(SvrInfoTest, MapBackupsShowsTheBackupsThenHides) {
+    Settings s;
+    s.html = QStringLiteral("about:blank");
+    serve(s);
+    connect();
+    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+
+    QTest::mouseClick(svr->cmdBackups, Qt::LeftButton);
+    EXPECT_EQ(standIns, QStringList{QStringLiteral("frmBackup loaded beside frmSvrInfo")});
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmBackup")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmRarDownload")));
+    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmPPFDownload")));
+}
+
+TEST_F(SvrInfoTest, CancelEndsTheProgram) {
+    Settings s;
+    s.html = QStringLiteral("about:blank");
+    serve(s);
+    connect();
+    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    QTest::mouseClick(svr->cmdCancel, Qt::LeftButton);
+    EXPECT_TRUE(reg().ended());
+    EXPECT_FALSE(svr->isVisible());
+    EXPECT_TRUE(standIns.isEmpty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+}  // namespace
+}  // namespace zandrel
