@@ -1,6 +1,7 @@
 #include "windows.h"
 
 #include "app/registry.h"
+#include "windows/frm_about.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_finish.h"
 #include "windows/frm_ppf_apply.h"
@@ -20,6 +21,7 @@ static void defineWindow(Registry& registry) {
 
 void registerWindows(Registry& registry) {
     defineWindow<FrmSplash>(registry);
+    defineWindow<FrmAbout>(registry);
     defineWindow<FrmBackup>(registry);
     defineWindow<FrmRarDownload>(registry);
     defineWindow<FrmRarUnpack>(registry);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/form.h"
+#include "windows/web_view.h"
+
+namespace zandrel {
+
+// The About window: name, version and credits, the maintainer's e-mail address on a button,
+// and the community's banner, which reveals the community's web site in a web view to the right
+// of the designed area by widening the window.
+class FrmAbout : public Form {
+    Q_OBJECT
+public:
+    static constexpr const char* kKind = "frmAbout";
+    // Outer widths in twips, frame included: the designed area alone, and with the web view.
+    static constexpr int kNarrowTwips = 3480;
+    static constexpr int kWideTwips = 10125;
+
+    explicit FrmAbout(Registry& registry);
+
+    // Settings fixed when the program is built.
+    static QString maintainerEmail();
+    static QString communityUrl();
+    static QString communityName();
+    static QString creditLine();
+
+    Button* Command1;
+    Button* Command2;
+    WebView* browser;
+    Label* Label4;
+    Label* Label5;
+    Image* Image1;
+    Label* Label6;
+    Label* Label1;
+    Label* Label2;
+    Label* Label3;
+
+private:
+    void Command1_Click();
+    void Image1_Click();
+    void Command2_Click();
+};
+
+}  // namespace zandrel
