@@ -67,7 +67,6 @@ TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
 
 TEST_F(LaunchTest, AWindowsExecutableGoesThroughWineFromPath) {
     // The "game": a file that starts with MZ, as Windows executables do.
-    writeFile(QStringLiteral("my game/halo.exe"), QByteArray());
     QDir().mkpath(path(QStringLiteral("my game")));
     writeFile(QStringLiteral("my game/halo.exe"),
               QByteArray("MZ\x90\x00 not really a program", 24));
