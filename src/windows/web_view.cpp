@@ -2,10 +2,12 @@
 
 #include "app/error.h"
 
+#include <QCoreApplication>
+#include <QLibrary>
+#include <QPalette>
 #include <QRegularExpression>
 #include <QUrlQuery>
-#include <QWebEnginePage>
-#include <QWebEngineSettings>
+#include <QVBoxLayout>
 
 namespace zandrel {
 
@@ -37,33 +39,61 @@ QUrl safeMailLink(QUrl link) {
     return link;
 }
 
-// Hands mail links, typed or clicked inside a page, to the desktop's mail program; the page
-// stays as it is.
-class Page : public QWebEnginePage {
-public:
-    Page(QObject* parent, platform::MailClient& mail) : QWebEnginePage(parent), mail_(mail) {
-        // Without this, WebEngine never offers mailto: to acceptNavigationRequest.
-        settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
-    }
+using CreateEngineView = QWidget* (*)(QWidget* parent);
 
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-        if (url.scheme().compare(QStringLiteral("mailto"), Qt::CaseInsensitive) == 0) {
-            mail_.compose(safeMailLink(url));
-            return false;
-        }
-        return true;
+// The web engine module: beside the program (installed, or in the build's application folder),
+// else where this build put it.
+CreateEngineView loadEngineModule() {
+    static CreateEngineView create = nullptr;
+    if (create) return create;
+    QString why;
+    for (const QString& path :
+         {QCoreApplication::applicationDirPath() + QStringLiteral("/zandrel_webengine"),
+          QStringLiteral(ZANDREL_WEBENGINE_MODULE)}) {
+        QLibrary module(path);
+        create = reinterpret_cast<CreateEngineView>(module.resolve("zandrelCreateWebEngineView"));
+        if (create) return create;
+        why = module.errorString();
     }
-
-private:
-    platform::MailClient& mail_;
-};
+    throw Error(48, QStringLiteral("The web view component cannot be loaded: ") + why, kSource);
+}
 
 }  // namespace
 
-WebView::WebView(QWidget* parent, platform::MailClient& mail)
-    : QWebEngineView(parent), mail_(mail) {
-    setPage(new Page(this, mail_));
+WebView::WebView(QWidget* parent, platform::MailClient& mail) : QWidget(parent), mail_(mail) {
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+}
+
+QWidget* WebView::engine() {
+    if (engine_) return engine_;
+    engine_ = loadEngineModule()(this);
+    layout()->addWidget(engine_);
+    setFocusProxy(engine_);
+    connect(engine_, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool)));
+    connect(engine_, SIGNAL(mailLinkRequested(QUrl)), this, SLOT(onMailLinkRequested(QUrl)));
+    return engine_;
+}
+
+void WebView::onMailLinkRequested(const QUrl& link) {
+    mail_.compose(safeMailLink(link));
+}
+
+QUrl WebView::url() const {
+    return engine_ ? engine_->property("url").toUrl() : QUrl();
+}
+
+QString WebView::title() const {
+    return engine_ ? engine_->property("title").toString() : QString();
+}
+
+void WebView::runJavaScript(const QString& script) {
+    QMetaObject::invokeMethod(engine(), "runScript", Q_ARG(QString, script));
 }
 
 QUrl WebView::mailLink(const QString& address) {
@@ -108,8 +138,9 @@ void WebView::Navigate2(const QString& address) {
         return;
     }
     const QUrl url = pageAddress(address);
+    QWidget* view = engine();
     requested_ = url;
-    load(url);  // loads after this returns
+    QMetaObject::invokeMethod(view, "open", Q_ARG(QUrl, url));  // loads after this returns
 }
 
 }  // namespace zandrel

@@ -4,7 +4,7 @@
 
 #include <QString>
 #include <QUrl>
-#include <QWebEngineView>
+#include <QWidget>
 
 #include <cstdint>
 
@@ -14,7 +14,9 @@ namespace zandrel {
 // control reports a bad argument).
 inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
 
-// The web view a window holds: a Qt WebEngine view with the one operation the windows use.
+// The web view a window holds, with the one operation the windows use. The page itself is a
+// Qt WebEngine view from the module zandrel_webengine, loaded on the first page shown (see
+// web_view.cpp); until then the control is an empty black area.
 //
 // Navigate2 takes:
 //  - "http://..." and "https://..." addresses with a host, and "about:blank": the page loads
@@ -28,12 +30,17 @@ inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
 // It raises Error (kWebViewBadAddress) for an empty address and for any other scheme (file:,
 // javascript:, data:, ...), which would show local files or run code from a server's text.
 // A mailto: link clicked inside a page goes to the mail seam the same way.
-class WebView : public QWebEngineView {
+class WebView : public QWidget {
     Q_OBJECT
 public:
     WebView(QWidget* parent, platform::MailClient& mail);
 
     void Navigate2(const QString& address);  // throws Error
+
+    // What the page shows now (empty before the first page).
+    QUrl url() const;
+    QString title() const;
+    void runJavaScript(const QString& script);
 
     // The last page address given to Navigate2 (empty if none); mail links do not count.
     QUrl requestedUrl() const { return requested_; }
@@ -44,9 +51,18 @@ public:
     // The page address Navigate2 loads for address; throws Error when it shows none.
     static QUrl pageAddress(const QString& address);
 
+signals:
+    void loadFinished(bool ok);
+
+private slots:
+    void onMailLinkRequested(const QUrl& link);
+
 private:
+    QWidget* engine();  // loads the module and creates the page on first use; throws Error
+
     platform::MailClient& mail_;
     QUrl requested_;
+    QWidget* engine_ = nullptr;
 };
 
 }  // namespace zandrel

@@ -1,7 +1,6 @@
 // Test main for window tests: a QApplication on the offscreen platform unless told otherwise
 // (ctest's test discovery runs the binary without the test environment).
 #include <QApplication>
-#include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
 #include <gtest/gtest.h>
 

@@ -177,7 +177,7 @@ TEST_F(SvrInfoTest, FullConnectRoadShowsTheServersSettings) {
 
     // The page arrives in the real web view after the load.
     // Nothing has run the event loop since the load, so the page cannot have finished yet.
-    QSignalSpy finished(svr->browser, &QWebEngineView::loadFinished);
+    QSignalSpy finished(svr->browser, &WebView::loadFinished);
     ASSERT_TRUE(finished.wait(60000));
     EXPECT_TRUE(finished.first().first().toBool());
     EXPECT_EQ(svr->browser->title(), QStringLiteral("Welcome to our server"));
@@ -365,7 +365,7 @@ TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
     connect();
     ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
     // Nothing has run the event loop since the load, so the page cannot have finished yet.
-    QSignalSpy finished(svr->browser, &QWebEngineView::loadFinished);
+    QSignalSpy finished(svr->browser, &WebView::loadFinished);
     ASSERT_TRUE(finished.wait(60000));
     const QUrl page = svr->browser->url();
 
