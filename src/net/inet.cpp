@@ -4,7 +4,7 @@
 
 #include <QScopeGuard>
 
-#include <curl/curl.h>
+#include "net/curl_api.h"
 
 #include <chrono>
 #include <exception>
@@ -22,10 +22,10 @@ constexpr int kPollMs = 20;
 constexpr auto kIdleInterval = std::chrono::milliseconds(40);
 
 struct EasyCleanup {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    void operator()(CURL* h) const { curlApi().easy_cleanup(h); }
 };
 struct MultiCleanup {
-    void operator()(CURLM* h) const { curl_multi_cleanup(h); }
+    void operator()(CURLM* h) const { curlApi().multi_cleanup(h); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
@@ -61,7 +61,7 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
     auto* t = static_cast<Transfer*>(user);
     t->lastActivity = Clock::now();
     long status = 0;
-    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+    curlApi().easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
     if (!isSuccessStatus(status)) {
         // An error page is never handed on as the body.
         t->refusedStatus = status;
@@ -79,7 +79,7 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
 
 Error transferError(CURLcode code, const char* detail) {
     const QString text =
-        *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(code));
+        *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curlApi().easy_strerror(code));
     return Error(kInetTransferError + code, text, kSource);
 }
 
@@ -90,12 +90,12 @@ Error statusError(long status) {
 
 template <typename T>
 void setOption(CURL* easy, CURLoption option, T value) {
-    const CURLcode code = curl_easy_setopt(easy, option, value);
+    const CURLcode code = curlApi().easy_setopt(easy, option, value);
     if (code != CURLE_OK) throw transferError(code, "");
 }
 
 EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs) {
-    EasyHandle easy(curl_easy_init());
+    EasyHandle easy(curlApi().easy_init());
     if (!easy)
         throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
     CURL* h = easy.get();
@@ -122,24 +122,19 @@ EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs) 
 
 void checkMulti(CURLMcode code) {
     if (code != CURLM_OK)
-        throw Error(kInetTransferError, QString::fromUtf8(curl_multi_strerror(code)), kSource);
+        throw Error(kInetTransferError, QString::fromUtf8(curlApi().multi_strerror(code)), kSource);
 }
 
 CURLcode finishedResult(CURLM* multi) {
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+    while (CURLMsg* msg = curlApi().multi_info_read(multi, &left))
         if (msg->msg == CURLMSG_DONE) return msg->data.result;
     return CURLE_OK;
 }
 
 }  // namespace
 
-Inet::Inet() {
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!initialised)
-        throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start the transfer library",
-                    kSource);
-}
+Inet::Inet() = default;
 
 void Inet::OpenURL(const QString& url, const BodySink& sink) {
     if (executing_)
@@ -150,22 +145,23 @@ void Inet::OpenURL(const QString& url, const BodySink& sink) {
     Transfer t;
     t.sink = &sink;
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_);
-    MultiHandle multi(curl_multi_init());
+    MultiHandle multi(curlApi().multi_init());
     if (!multi)
         throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
-    checkMulti(curl_multi_add_handle(multi.get(), easy.get()));
-    const auto detach = qScopeGuard([&] { curl_multi_remove_handle(multi.get(), easy.get()); });
+    checkMulti(curlApi().multi_add_handle(multi.get(), easy.get()));
+    const auto detach =
+        qScopeGuard([&] { curlApi().multi_remove_handle(multi.get(), easy.get()); });
 
     const auto stallLimit = std::chrono::milliseconds(stallTimeoutMs_);
     auto lastIdle = Clock::now();
     for (;;) {
         int running = 0;
-        checkMulti(curl_multi_perform(multi.get(), &running));
+        checkMulti(curlApi().multi_perform(multi.get(), &running));
         if (running == 0) break;
         if (t.connected && Clock::now() - t.lastActivity > stallLimit)
             throw Error(kInetTransferError + CURLE_OPERATION_TIMEDOUT,
                         QStringLiteral("No data received for %1 ms").arg(stallTimeoutMs_), kSource);
-        checkMulti(curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr));
+        checkMulti(curlApi().multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr));
         if (idleHook_ && Clock::now() - lastIdle >= kIdleInterval) {
             idleHook_();
             lastIdle = Clock::now();
@@ -177,7 +173,7 @@ void Inet::OpenURL(const QString& url, const BodySink& sink) {
     if (t.refusedStatus) throw statusError(t.refusedStatus);
     if (result != CURLE_OK) throw transferError(result, t.errorText);
     long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curlApi().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (!isSuccessStatus(status)) throw statusError(status);
 }
 

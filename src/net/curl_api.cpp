@@ -1,0 +1,55 @@
+#include "net/curl_api.h"
+
+#include "app/error.h"
+
+#include <dlfcn.h>
+
+namespace zandrel {
+
+namespace {
+
+CurlApi load() {
+    void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+        throw Error(429,
+                    QStringLiteral("The HTTP library cannot be loaded: ") +
+                        QString::fromLocal8Bit(::dlerror()),
+                    QStringLiteral("Inet"));
+    }
+    auto need = [lib](const char* name) {
+        void* f = ::dlsym(lib, name);
+        if (!f) {
+            throw Error(453, QStringLiteral("The HTTP library lacks ") + QLatin1String(name),
+                        QStringLiteral("Inet"));
+        }
+        return f;
+    };
+    CurlApi api;
+#define ZANDREL_CURL(member, name) api.member = reinterpret_cast<decltype(api.member)>(need(name))
+    ZANDREL_CURL(global_init, "curl_global_init");
+    ZANDREL_CURL(easy_init, "curl_easy_init");
+    ZANDREL_CURL(easy_setopt, "curl_easy_setopt");
+    ZANDREL_CURL(easy_getinfo, "curl_easy_getinfo");
+    ZANDREL_CURL(easy_cleanup, "curl_easy_cleanup");
+    ZANDREL_CURL(easy_strerror, "curl_easy_strerror");
+    ZANDREL_CURL(multi_init, "curl_multi_init");
+    ZANDREL_CURL(multi_add_handle, "curl_multi_add_handle");
+    ZANDREL_CURL(multi_remove_handle, "curl_multi_remove_handle");
+    ZANDREL_CURL(multi_perform, "curl_multi_perform");
+    ZANDREL_CURL(multi_poll, "curl_multi_poll");
+    ZANDREL_CURL(multi_info_read, "curl_multi_info_read");
+    ZANDREL_CURL(multi_cleanup, "curl_multi_cleanup");
+    ZANDREL_CURL(multi_strerror, "curl_multi_strerror");
+#undef ZANDREL_CURL
+    api.global_init(CURL_GLOBAL_DEFAULT);
+    return api;
+}
+
+}  // namespace
+
+const CurlApi& curlApi() {
+    static const CurlApi api = load();  // a failed load throws and is tried again next time
+    return api;
+}
+
+}  // namespace zandrel
