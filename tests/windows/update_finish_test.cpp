@@ -12,25 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "update_stand_ins.h"
+
 namespace zandrel {
 namespace {
 
-// Holds the game server address as its title, as the server information window does.
-class SvrInfoStandIn : public Form {
-public:
-    static constexpr const char* kKind = "frmSvrInfo";
-    explicit SvrInfoStandIn(Registry& r) : Form(r, kKind, design()) {
-        txtMap = addTextBox("txtMap", QString(), {120, 120, 3000, 300}, 0);
-    }
-    static Design design() {
-        Design d;
-        d.title = QStringLiteral("frmSvrInfo");
-        d.clientWidth = 4500;
-        d.clientHeight = 1500;
-        return d;
-    }
-    TextBox* txtMap;
-};
+using test::SvrInfoStandIn;
 
 // frmFinish over a visible server window whose title is the game server address.
 struct FinishRun : test::FrameFixture {

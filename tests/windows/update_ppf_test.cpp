@@ -16,40 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include "update_stand_ins.h"
+
 namespace zandrel {
 namespace {
 
-// Holds the game server address as its title and the target map in txtMap, as the server
-// information window does.
-class SvrInfoStandIn : public Form {
-public:
-    static constexpr const char* kKind = "frmSvrInfo";
-    explicit SvrInfoStandIn(Registry& r) : Form(r, kKind, design()) {
-        txtMap = addTextBox("txtMap", QString(), {120, 120, 3000, 300}, 0);
-    }
-    static Design design() {
-        Design d;
-        d.title = QStringLiteral("frmSvrInfo");
-        d.clientWidth = 4500;
-        d.clientHeight = 1500;
-        return d;
-    }
-    TextBox* txtMap;
-};
-
-// Records the windows that come on screen, in order.
-struct ShowJournal : QObject {
-    QStringList shown;
-    ShowJournal() { qApp->installEventFilter(this); }
-    ~ShowJournal() override { qApp->removeEventFilter(this); }
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Show && o->isWidgetType() &&
-            static_cast<QWidget*>(o)->isWindow()) {
-            shown << o->objectName();
-        }
-        return false;
-    }
-};
+using test::ShowJournal;
+using test::SvrInfoStandIn;
 
 // Drive C: in a Wine prefix of the test's own, which does not exist yet.
 struct WinePrefix {
