@@ -1,17 +1,84 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Zandrel and starts it from the application folder in the
-# build tree (build/app: the program, the patch tool, maps/ and backup/).
+# Installs what is missing, builds Zandrel with its demo and starts it, ready to try: two demo
+# game servers on 127.0.0.1 (one offering a RAR map update, one a PPF patch) and Zandrel from
+# the demo's application folder (build/demo/app: the program, the patch tool, sample maps, an
+# empty backup folder and a stand-in for the game). The servers stop when Zandrel exits.
+#
+#   scripts/run.sh            start the demo
+#   scripts/run.sh --reset    first put the sample maps back and empty the backup folder
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 install_missing_packages
 build_zandrel
-app="$ZANDREL_BUILD/app"
-mkdir -p "$app/maps" "$app/backup"
-# Drive C: of the game's Wine prefix; kept inside the build tree for this run.
-export WINEPREFIX="${WINEPREFIX:-$ZANDREL_BUILD/wineprefix}"
-mkdir -p "$WINEPREFIX/drive_c"
+
+demo="$ZANDREL_BUILD/demo"
+app="$demo/app"
+source "$demo/demo.env"  # RAR_PORT, PPF_PORT
+
+if [ "${1:-}" = "--reset" ]; then
+    rm -f "$app"/maps/*.map "$app"/backup/*.map
+    cp "$demo"/work/samples/*.map "$app/maps/"
+    echo "The demo's maps folder holds the three sample maps again; its backup folder is empty."
+fi
+
+# Drive C: of the game's Wine prefix, where the PPF patch is downloaded: kept in the build tree.
+export WINEPREFIX="$demo/wineprefix"
+mkdir -p "$WINEPREFIX/drive_c" "$app/maps" "$app/backup"
+# Downloads of an earlier demo run would stand in for a server that does not answer.
+rm -f "$app/connect.ini" "$app/zandrel.rar" "$WINEPREFIX/drive_c/zandrel.ppf"
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for port in "$RAR_PORT" "$PPF_PORT"; do
+    if port_in_use "$port"; then
+        echo "Port $port on 127.0.0.1 is in use, so the demo servers cannot start." >&2
+        echo "Stop what uses it, or choose other ports:" >&2
+        echo "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802" >&2
+        exit 1
+    fi
+done
+
+pids=()
+stop_demo() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap stop_demo EXIT
+trap 'exit 130' INT TERM
+
+"$demo/demo-server" "$demo/servers/rar" "$RAR_PORT" "RAR server" &
+pids+=($!)
+"$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" &
+pids+=($!)
+for port in "$RAR_PORT" "$PPF_PORT"; do
+    for _ in $(seq 50); do port_in_use "$port" && break; sleep 0.1; done
+    port_in_use "$port" || { echo "The demo server on port $port did not start." >&2; exit 1; }
+done
+
+# The stand-in game writes the command line it was started with here; show it as it comes.
+log="$app/halo-stand-in.log"
+: > "$log"
+tail -n0 -F "$log" 2>/dev/null &
+pids+=($!)
+
+cat <<MSG
+
+Zandrel demo. Type one of these addresses into the start window and click "Connect":
+
+    127.0.0.1:$RAR_PORT   a server whose map update is a RAR archive (new maps for maps/)
+    127.0.0.1:$PPF_PORT   a server whose map update is a PPF patch for maps/ridge.map
+
+The game here is a stand-in ($app/halo.exe): it only prints
+the command line Zandrel starts it with, such as "-connect 127.0.0.1:2302".
+Application folder: $app
+Drive C: (Wine prefix): $WINEPREFIX
+
+MSG
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display found: starting Zandrel offscreen (set DISPLAY to see its windows)."
     export QT_QPA_PLATFORM=offscreen
 fi
-exec "$app/zandrel"
+status=0
+"$app/zandrel" || status=$?
+sleep 1  # the stand-in game is started just before Zandrel ends
+echo "Zandrel has ended; stopping the demo servers."
+exit "$status"

@@ -1,0 +1,365 @@
+// The program end to end, as a player drives it: every window registered, the settings file,
+// information page and update served over loopback HTTP, the archive unpacked by the real
+// unpacker, the patch applied by the real patch tool started as ppf.exe, and the game a
+// stand-in that records the command line it was started with.
+#include "app/registry.h"
+#include "frame/frame_fixture.h"
+#include "http/test_http_server.h"
+#include "rar/rarwriter.h"
+#include "windows/frm_backup.h"
+#include "windows/frm_splash.h"
+#include "windows/frm_svr_info.h"
+#include "windows/windows.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace zandrel {
+namespace {
+
+const QString kFetchFailed =
+    QStringLiteral("An error has occured in the file transfer or write.  Please try again later.");
+
+// A map file's bytes: a header naming the map and its version, then filler that differs per map.
+QByteArray mapBytes(const char* name, int version, int size = 48 * 1024) {
+    QByteArray bytes(size, '\0');
+    quint32 x = qHash(QByteArray(name)) | 1u;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = char(x & 0xff);
+    }
+    const QByteArray header = "MAP " + QByteArray(name) + " v" + QByteArray::number(version) + "\n";
+    bytes.replace(0, header.size(), header);
+    return bytes;
+}
+
+// Version 2 of a map as an edit leaves it: a few stretches changed, one byte appended.
+QByteArray edited(QByteArray bytes) {
+    bytes.replace(0, 12, "MAP edited!\n");
+    bytes.replace(5000, 16, "new spawn points");
+    bytes.replace(30000, 7, "weapons");
+    bytes.append('\x7f');
+    return bytes;
+}
+
+std::string str(const QByteArray& b) {
+    return std::string(b.constData(), size_t(b.size()));
+}
+
+QByteArray qbytes(const std::string& s) {
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Runs the event loop until the condition holds or the time is up.
+bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qSleep(10);
+    }
+    return true;
+}
+
+// A game server's web root as an administrator publishes it.
+struct Server {
+    QTemporaryDir root;
+    test::TestHttpServer http{root.path()};
+
+    void put(const QString& name, const QByteArray& bytes) const {
+        ASSERT_TRUE(writeAll(root.filePath(name), bytes)) << name.toStdString();
+    }
+    // connect.ini and an information page titled `pageTitle`, with a picture.
+    void publish(const QString& haloIP, const QString& target, const char* ppf,
+                 const QString& pageTitle) {
+        put(QStringLiteral("connect.ini"),
+            QStringLiteral("[Main]\r\nhtml=%1\r\nHaloIP=%2\r\nTarget=%3\r\nppf=%4\r\n"
+                           "AdminEmail=admin@example.org\r\n")
+                .arg(http.url(QStringLiteral("/index.html")), haloIP, target,
+                     QString::fromLatin1(ppf))
+                .toUtf8());
+        // The page and its picture with their types; the document root serves plain bytes.
+        test::HttpReply page = test::HttpReply::ok(
+            "<html><head><title>" + pageTitle.toUtf8() +
+            "</title></head><body><h1>Welcome</h1><img src=\"picture.svg\"></body></html>");
+        page.contentType = "text/html";
+        http.route(QStringLiteral("/index.html"), page);
+        test::HttpReply picture = test::HttpReply::ok(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" "
+            "height=\"20\"><rect width=\"40\" height=\"20\" fill=\"#36c\"/></svg>");
+        picture.contentType = "image/svg+xml";
+        http.route(QStringLiteral("/picture.svg"), picture);
+    }
+};
+
+// A game folder with the program's windows, the patch tool as ppf.exe, a stand-in game, three
+// maps and an empty backup folder; drive C: is a temporary Wine prefix.
+class Roads : public ::testing::Test, public test::FrameFixture {
+protected:
+    Roads() : oldPrefix_(qgetenv("WINEPREFIX")) {
+        qputenv("WINEPREFIX", prefix_.path().toLocal8Bit());
+        QDir(prefix_.path()).mkpath(QStringLiteral("drive_c"));
+        const QString tool = path(QStringLiteral("ppf.exe"));
+        if (!QFile::copy(QStringLiteral(ZANDREL_PPF_TOOL), tool)) qFatal("cannot copy ppf.exe");
+        QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        makeStandIn(QStringLiteral("halo.exe"));
+        for (const char* name : {"canyon", "harbor", "ridge"}) {
+            writeFile(QStringLiteral("maps/%1.map").arg(QLatin1String(name)), mapBytes(name, 1));
+        }
+        startProgram();
+    }
+    ~Roads() override {
+        if (oldPrefix_.isNull()) {
+            qunsetenv("WINEPREFIX");
+        } else {
+            qputenv("WINEPREFIX", oldPrefix_);
+        }
+    }
+
+    // A new run of the program in the same game folder.
+    void startProgram() {
+        registry.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, appFolder()});
+        registerWindows(reg());
+        reg().start(QStringLiteral("frmSplash"));
+        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
+    }
+
+    // Types the address over the prompt and clicks Connect.
+    void connectTo(const QString& address) {
+        auto& splash = reg().form<FrmSplash>();
+        EXPECT_EQ(splash.Text1->text(), FrmSplash::kPrompt);
+        // Two points: a move to where the pointer already is raises no event.
+        QTest::mouseMove(splash.Text1, QPoint(5, 5));
+        QTest::mouseMove(splash.Text1, QPoint(12, 12));
+        ASSERT_EQ(splash.Text1->text(), QString());
+        QTest::keyClicks(splash.Text1, address);
+        QTest::mouseClick(splash.cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
+    }
+
+    // Connect, the information window, "Download and Apply".
+    void connectAndApply(Server& server, const QString& haloIP, const QString& pageTitle) {
+        connectTo(server.http.address());
+        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")))
+            << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+        auto& info = reg().form<FrmSvrInfo>();
+        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
+        EXPECT_EQ(info.windowTitle(), haloIP);
+        // The page and its picture arrive in the real web view.
+        EXPECT_TRUE(waitFor([&] { return info.browser->title() == pageTitle; }, 60000))
+            << info.browser->title().toStdString();
+        EXPECT_TRUE(waitFor(
+            [&] { return server.http.requestedPaths().contains(QStringLiteral("/picture.svg")); }));
+        QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
+        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    }
+
+    // Opens the backup window from the start window and clicks one name in one of its lists.
+    FrmBackup& openBackups() {
+        QTest::mouseClick(reg().form<FrmSplash>().cmdBackup, Qt::LeftButton);
+        return reg().form<FrmBackup>();
+    }
+    static void select(FileList* list, const QString& name) {
+        const auto found = list->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(found.first()).center());
+    }
+
+    // Makes the patch with the patch tool itself: `ppf c <original> <modified> <patch>`.
+    static QByteArray makePatch(const QByteArray& original, const QByteArray& modified) {
+        QTemporaryDir work;
+        const QString o = work.filePath(QStringLiteral("original.map"));
+        const QString m = work.filePath(QStringLiteral("modified.map"));
+        const QString p = work.filePath(QStringLiteral("zandrel.ppf"));
+        if (!writeAll(o, original) || !writeAll(m, modified)) return {};
+        QProcess tool;
+        tool.start(QStringLiteral(ZANDREL_PPF_TOOL), {QStringLiteral("c"), QStringLiteral("-d"),
+                                                      QStringLiteral("test patch"), o, m, p});
+        if (!tool.waitForFinished(30000) || tool.exitCode() != 0) return {};
+        return readAll(p);
+    }
+
+    QString driveC(const QString& name) const {
+        return prefix_.filePath(QStringLiteral("drive_c/") + name);
+    }
+    QStringList mapFolder() const {
+        return QDir(path(QStringLiteral("maps"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    QTemporaryDir prefix_;
+    QByteArray oldPrefix_;
+};
+
+TEST_F(Roads, RarServerUnpacksItsMapsAndStartsTheGame) {
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+                   QStringLiteral("Canyon server"));
+    const QByteArray canyon2 = edited(mapBytes("canyon", 1));
+    const QByteArray glacier = mapBytes("glacier", 1, 70000);
+    server.put(QStringLiteral("zandrel.rar"),
+               qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(canyon2)},
+                                                           {"glacier.map", str(glacier)}})));
+
+    connectAndApply(server, QStringLiteral("127.0.0.1:2302"), QStringLiteral("Canyon server"));
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmRarDownload")));
+    clock.advance(1024);  // "Unpacking..."
+    clock.advance(1024);  // unpacks, shows frmFinish
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmFinish")));
+    EXPECT_FALSE(reg().ended());
+    clock.advance(1500);
+
+    EXPECT_TRUE(reg().ended());
+    EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
+              (QStringList{QStringLiteral("-connect"), QStringLiteral("127.0.0.1:2302"),
+                           QStringLiteral("--end--")}));
+    EXPECT_EQ(readFile(QStringLiteral("maps/canyon.map")), canyon2);
+    EXPECT_EQ(readFile(QStringLiteral("maps/glacier.map")), glacier);
+    EXPECT_EQ(readFile(QStringLiteral("maps/harbor.map")), mapBytes("harbor", 1));
+    EXPECT_EQ(mapFolder(),
+              (QStringList{QStringLiteral("canyon.map"), QStringLiteral("glacier.map"),
+                           QStringLiteral("harbor.map"), QStringLiteral("ridge.map")}));
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(server.http.requestedPaths().filter(QStringLiteral("/zandrel.rar")).size(), 1);
+    QTest::qWait(200);  // a second launch would have been recorded by now
+    EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")).count(QStringLiteral("--end--")), 1);
+}
+
+TEST_F(Roads, PpfServerPatchesTheTargetMapThroughThePatchTool) {
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const QByteArray ridge2 = edited(ridge);
+    const QByteArray patch = makePatch(ridge, ridge2);
+    ASSERT_FALSE(patch.isEmpty());
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2304"), QStringLiteral("ridge.map"), "1",
+                   QStringLiteral("Ridge server"));
+    server.put(QStringLiteral("zandrel.ppf"), patch);
+
+    connectAndApply(server, QStringLiteral("127.0.0.1:2304"), QStringLiteral("Ridge server"));
+    EXPECT_EQ(readAll(driveC(QStringLiteral("zandrel.ppf"))), patch);
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmPPFApply")));
+    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmPPFDownload")));
+    // The tool runs on its own; the bar takes 54 ticks of 50 ms whatever it does.
+    EXPECT_TRUE(waitFor([&] { return readFile(QStringLiteral("maps/ridge.map")) == ridge2; }))
+        << "the map was not patched";
+    clock.advance(54 * 50);
+    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmFinish")));
+    clock.advance(1500);
+
+    EXPECT_TRUE(reg().ended());
+    EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
+              (QStringList{QStringLiteral("-connect"), QStringLiteral("127.0.0.1:2304"),
+                           QStringLiteral("--end--")}));
+    EXPECT_EQ(readFile(QStringLiteral("maps/ridge.map")), ridge2);
+    EXPECT_EQ(readFile(QStringLiteral("maps/canyon.map")), mapBytes("canyon", 1));
+    // The tool left no temporary file beside the map.
+    EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                                        QStringLiteral("ridge.map")}));
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+}
+
+TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
+    struct Case {
+        const char* name;
+        bool serverRuns;  // a web server without connect.ini, or none at all on the port
+    };
+    const Case cases[] = {{"web server without connect.ini", true}, {"nothing on the port", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path(QStringLiteral("halo.exe.args")));
+        boxes.boxes.clear();
+        startProgram();
+        auto server = std::make_unique<Server>();
+        const QString address = server->http.address();
+        if (!c.serverRuns) server.reset();
+
+        connectTo(address);
+
+        EXPECT_TRUE(reg().ended());
+        const auto& seen = boxes.boxes;
+        ASSERT_EQ(seen.size(), 4u) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+        EXPECT_EQ(seen[0].prompt, kFetchFailed);
+        EXPECT_EQ(seen[1].title, QStringLiteral("Initialization File Error"));
+        EXPECT_EQ(seen[2].title, QStringLiteral("Error!"));
+        EXPECT_TRUE(seen[2].prompt.contains(
+            QStringLiteral("Cause: Server settings file not found. This might be because:")));
+        EXPECT_EQ(seen[3].prompt, QStringLiteral("Launching Halo and connecting to ") + address);
+        EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
+                  (QStringList{QStringLiteral("-connect"), address, QStringLiteral("--end--")}));
+        EXPECT_FALSE(QFile::exists(path(QStringLiteral("connect.ini"))));
+        EXPECT_EQ(mapFolder(),
+                  (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                               QStringLiteral("ridge.map")}));
+    }
+}
+
+TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const QByteArray ridge2 = edited(ridge);
+
+    // First run: back up ridge.map, then "Finished".
+    {
+        FrmBackup& backups = openBackups();
+        EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
+        select(backups.CurrentFile, QStringLiteral("ridge.map"));
+        QTest::mouseClick(backups.cmdBackup, Qt::LeftButton);
+        EXPECT_EQ(backups.BackupFile->names(), QStringList{QStringLiteral("ridge.map")});
+        QTest::mouseClick(backups.cmdClose, Qt::LeftButton);
+        EXPECT_TRUE(reg().ended());
+        ASSERT_EQ(
+            boxes.prompts(),
+            QStringList{QStringLiteral("Zandrel must be restarted for changes to have an effect")});
+    }
+    EXPECT_EQ(readFile(QStringLiteral("backup/ridge.map")), ridge);
+
+    // Second run: the PPF road patches it.
+    startProgram();
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2304"), QStringLiteral("ridge.map"), "1",
+                   QStringLiteral("Ridge server"));
+    server.put(QStringLiteral("zandrel.ppf"), makePatch(ridge, ridge2));
+    connectAndApply(server, QStringLiteral("127.0.0.1:2304"), QStringLiteral("Ridge server"));
+    ASSERT_TRUE(waitFor([&] { return readFile(QStringLiteral("maps/ridge.map")) == ridge2; }));
+    clock.advance(54 * 50 + 1500);
+    ASSERT_TRUE(reg().ended());
+    EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")).value(1), QStringLiteral("127.0.0.1:2304"));
+
+    // Third run: restore it from the backup.
+    startProgram();
+    FrmBackup& backups = openBackups();
+    select(backups.BackupFile, QStringLiteral("ridge.map"));
+    EXPECT_EQ(backups.lblBackupFile->text(), QStringLiteral("ridge.map"));
+    QTest::mouseClick(backups.cmdRestore, Qt::LeftButton);
+    EXPECT_EQ(readFile(QStringLiteral("maps/ridge.map")), ridge);
+    EXPECT_EQ(readFile(QStringLiteral("backup/ridge.map")), ridge);
+    EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                                        QStringLiteral("ridge.map")}));
+    EXPECT_FALSE(reg().ended());
+}
+
+}  // namespace
+}  // namespace zandrel
