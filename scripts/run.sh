@@ -13,7 +13,7 @@ build_zandrel
 
 demo="$ZANDREL_BUILD/demo"
 app="$demo/app"
-source "$demo/demo.env"  # RAR_PORT, PPF_PORT
+source "$demo/demo.env"  # RAR_PORT, PPF_PORT, COMMUNITY_PORT, COMMUNITY_HOST
 
 if [ "${1:-}" = "--reset" ]; then
     rm -f "$app"/maps/*.map "$app"/backup/*.map
@@ -28,11 +28,11 @@ mkdir -p "$WINEPREFIX/drive_c" "$app/maps" "$app/backup"
 rm -f "$app/connect.ini" "$app/zandrel.rar" "$WINEPREFIX/drive_c/zandrel.ppf"
 
 port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for port in "$RAR_PORT" "$PPF_PORT"; do
+for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
     if port_in_use "$port"; then
         echo "Port $port on 127.0.0.1 is in use, so the demo servers cannot start." >&2
         echo "Stop what uses it, or choose other ports:" >&2
-        echo "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802" >&2
+        echo "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802 -DZANDREL_DEMO_COMMUNITY_PORT=9803" >&2
         exit 1
     fi
 done
@@ -49,7 +49,13 @@ trap 'exit 130' INT TERM
 pids+=($!)
 "$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" &
 pids+=($!)
-for port in "$RAR_PORT" "$PPF_PORT"; do
+"$demo/demo-server" "$demo/servers/community" "$COMMUNITY_PORT" "community site" 2>/dev/null &
+pids+=($!)
+# No internet here: the web view finds the About window's community site on the demo's page.
+if [ -n "$COMMUNITY_HOST" ]; then
+    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --host-resolver-rules=\"MAP $COMMUNITY_HOST 127.0.0.1:$COMMUNITY_PORT\""
+fi
+for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
     for _ in $(seq 50); do port_in_use "$port" && break; sleep 0.1; done
     port_in_use "$port" || { echo "The demo server on port $port did not start." >&2; exit 1; }
 done
