@@ -73,7 +73,11 @@ Form::Form(Registry& registry, const char* kind, const Design& design)
     if (!design.programIcon) setWindowIcon(QIcon());
 }
 
-Form::~Form() = default;
+Form::~Form() {
+    // A timer tells the registry it is gone through its form: it must go while this is still a
+    // Form, not later among the children QWidget's destructor deletes.
+    qDeleteAll(findChildren<TimerControl*>(Qt::FindDirectChildrenOnly));
+}
 
 void Form::adopt(QWidget* w, const char* name, QRect twips, int tabIndex) {
     w->setObjectName(QString::fromLatin1(name));

@@ -258,6 +258,23 @@ TEST_F(RegistryTest, TimerTable) {
     }
 }
 
+// A timer leaves the registry through its form, so it has to be destroyed while the form is
+// still a Form; QWidget's destructor deletes the remaining children only once the form is gone.
+TEST_F(RegistryTest, TimersGoWhileTheirFormIsStillAForm) {
+    std::vector<bool> formAlive;
+    define("frmT", {}, [&](TestForm& f) {
+        for (const char* name : {"tmrA", "tmrB"}) {
+            TimerControl* tm = f.timer(name, 100, [] {});
+            QObject::connect(tm, &QObject::destroyed, [&formAlive, form = &f] {
+                formAlive.push_back(qobject_cast<Form*>(form) != nullptr);
+            });
+        }
+    });
+    run([this] { reg().show(QStringLiteral("frmT")); });
+    registry.reset();
+    EXPECT_EQ(formAlive, (std::vector<bool>{true, true}));
+}
+
 TEST_F(RegistryTest, TickDuringABusyHandlerComesAfterItAndHandlersAreNeverReentered) {
     QStringList order;
     define("frmT", {}, [&](TestForm& f) {
