@@ -46,7 +46,7 @@ cmake --build "$FUZZ_BUILD" -j"$(nproc)" --target "${built[@]}"
 
 # Leak checking stays on; Qt's one-time allocations are listed in the suppressions file.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
-export LSAN_OPTIONS="suppressions=$ZANDREL_ROOT/fuzz/lsan.supp:print_suppressions=0"
+export LSAN_OPTIONS="suppressions=$ZANDREL_ROOT/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export QT_QPA_PLATFORM=offscreen
 
