@@ -29,13 +29,17 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 checks="detect_leaks=1:detect_stack_use_after_return=0"
 cd "$ASAN_BUILD"
 
-# Tests whose program can load Qt WebEngine (the window tests and the end-to-end runs carry the
-# module's path) run in a second pass without ASan's new/delete size check: Chromium, built
+# Tests whose program can load Qt WebEngine (the window tests and the end-to-end runs hold the
+# name of the module's entry point) run in a second pass without ASan's new/delete size check: Chromium, built
 # without ASan, frees some of its own objects with a mismatched sized delete
 # (WebContentsAdapter's destructor). Every other check stays on for them.
 plain=() web=()
 while read -r number program; do
-    if grep -q zandrel_webengine "$program" 2>/dev/null; then web+=("$number"); else plain+=("$number"); fi
+    if grep -q zandrelCreateWebEngineView "$program" 2>/dev/null; then
+        web+=("$number")
+    else
+        plain+=("$number")
+    fi
 done < <(ctest -N -V | sed -n 's/^\([0-9]*\): Test command: \([^ ]*\).*/\1 \2/p')
 join() { local IFS=,; echo "$*"; }
 
