@@ -30,7 +30,9 @@ ByteVector withTail(ByteVector patch, std::initializer_list<std::uint8_t> tail) 
     return patch;
 }
 ByteVector withText(ByteVector patch, const std::string& text) {
-    patch.insert(patch.end(), text.begin(), text.end());
+    // Byte by byte: GCC 12's -Warray-bounds misreads a range insert into an empty vector here.
+    patch.reserve(patch.size() + text.size());
+    for (const char c : text) patch.push_back(static_cast<std::uint8_t>(c));
     return patch;
 }
 
