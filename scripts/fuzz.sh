@@ -33,9 +33,11 @@ cmake -S "$ZANDREL_ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDeb
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
     -DZANDREL_GUI=OFF -DZANDREL_TESTS=OFF -DZANDREL_FUZZ=ON >/dev/null
 # Only the targets that exist in this tree (the unpacking target needs the archive library).
+# (The list is read whole first: grep -q ending a pipe early would fail it under pipefail.)
+known=$(ninja -C "$FUZZ_BUILD" -t targets all 2>/dev/null)
 built=()
 for t in "${targets[@]}"; do
-    if ninja -C "$FUZZ_BUILD" -t targets all 2>/dev/null | grep -q "^$t:"; then
+    if grep -q "^$t:" <<<"$known"; then
         built+=("$t")
     else
         echo "skip $t: not part of this build"
