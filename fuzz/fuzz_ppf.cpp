@@ -45,20 +45,21 @@ std::vector<std::uint8_t> image(int choice) {
 }
 
 // The folder the file applier works in: in memory where possible, since every commit syncs.
+// Never destroyed, so that the exit handler that removes it still has its name.
 const fs::path& folder() {
-    static const fs::path dir = [] {
+    static const fs::path* dir = [] {
         const fs::path base =
             fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         std::string pattern = (base / "zandrel-fuzz-ppf-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary folder");
-        const fs::path made = pattern;
+        auto* made = new fs::path(pattern);
         std::atexit([] {
             std::error_code ec;
             fs::remove_all(folder(), ec);
         });
         return made;
     }();
-    return dir;
+    return *dir;
 }
 
 void writeFile(const fs::path& path, const std::uint8_t* data, std::size_t size) {
