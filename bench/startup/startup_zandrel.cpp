@@ -1,13 +1,7 @@
 // Starts the program as main() does and exits the moment the start window is on screen.
-#include "app/clock.h"
-#include "app/platform.h"
-#include "app/qt_message_boxes.h"
-#include "app/registry.h"
-#include "resources/resources.h"
-#include "windows/windows.h"
+#include "windows/program.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QEvent>
 
 #include <unistd.h>
@@ -22,18 +16,11 @@ struct ExitWhenShown : QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    zandrel::Program::prepare();
     QApplication app(argc, argv);
     ExitWhenShown exitWhenShown;
     app.installEventFilter(&exitWhenShown);
-    zandrel::initResources();
-    app.setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
-    zandrel::QtMessageBoxes boxes;
-    zandrel::platform::DesktopMailClient mail;
-    zandrel::RealClock clock;
-    zandrel::Registry registry({&boxes, &mail, &clock, zandrel::platform::applicationFolder()});
-    zandrel::registerWindows(registry);
-    registry.start(QStringLiteral("frmSplash"));
+    zandrel::Program program;
+    program.registry().start(QStringLiteral("frmSplash"));
     return 1;  // the start window never came on screen
 }

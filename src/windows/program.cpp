@@ -1,0 +1,32 @@
+#include "windows/program.h"
+
+#include "resources/resources.h"
+#include "windows/windows.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <unistd.h>
+
+namespace zandrel {
+
+void Program::prepare() {
+    // Chromium (the web view) refuses to run as root with its sandbox on.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationFolder()}) {
+    QApplication::setQuitOnLastWindowClosed(false);  // the registry decides when the program ends
+    initResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    registerWindows(registry_);
+    QObject::connect(&registry_, &Registry::programEnded, [this] {
+        boxes_.closeAll();
+        QCoreApplication::exit(0);
+    });
+}
+
+}  // namespace zandrel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/clock.h"
+#include "app/platform.h"
+#include "app/qt_message_boxes.h"
+#include "app/registry.h"
+
+namespace zandrel {
+
+// The program as it runs: Qt message boxes, the desktop's mail program, the real clock and a
+// registry over the executable's folder that knows every window. When the registry ends the
+// program, the event loop is left.
+class Program {
+public:
+    // What must be set before the QApplication is made.
+    static void prepare();
+
+    Program();
+    Registry& registry() { return registry_; }
+
+private:
+    QtMessageBoxes boxes_;
+    platform::DesktopMailClient mail_;
+    RealClock clock_;
+    Registry registry_;
+};
+
+}  // namespace zandrel
