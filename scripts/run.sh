@@ -11,9 +11,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 install_missing_packages
 build_zandrel
 
-demo="$ZANDREL_BUILD/demo"
+source "$(dirname "${BASH_SOURCE[0]}")/demo-servers.sh"
 app="$demo/app"
-source "$demo/demo.env"  # RAR_PORT, PPF_PORT, COMMUNITY_PORT, COMMUNITY_HOST
 
 if [ "${1:-}" = "--reset" ]; then
     rm -f "$app"/maps/*.map "$app"/backup/*.map
@@ -27,15 +26,8 @@ mkdir -p "$WINEPREFIX/drive_c" "$app/maps" "$app/backup"
 # Downloads of an earlier demo run would stand in for a server that does not answer.
 rm -f "$app/connect.ini" "$app/zandrel.rar" "$WINEPREFIX/drive_c/zandrel.ppf"
 
-port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
-    if port_in_use "$port"; then
-        echo "Port $port on 127.0.0.1 is in use, so the demo servers cannot start." >&2
-        echo "Stop what uses it, or choose other ports:" >&2
-        echo "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802 -DZANDREL_DEMO_COMMUNITY_PORT=9803" >&2
-        exit 1
-    fi
-done
+check_demo_ports "Stop what uses it, or choose other ports:" \
+    "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802 -DZANDREL_DEMO_COMMUNITY_PORT=9803"
 
 pids=()
 stop_demo() {
@@ -45,20 +37,7 @@ stop_demo() {
 trap stop_demo EXIT
 trap 'exit 130' INT TERM
 
-"$demo/demo-server" "$demo/servers/rar" "$RAR_PORT" "RAR server" &
-pids+=($!)
-"$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" &
-pids+=($!)
-"$demo/demo-server" "$demo/servers/community" "$COMMUNITY_PORT" "community site" 2>/dev/null &
-pids+=($!)
-# No internet here: the web view finds the About window's community site on the demo's page.
-if [ -n "$COMMUNITY_HOST" ]; then
-    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --host-resolver-rules=\"MAP $COMMUNITY_HOST 127.0.0.1:$COMMUNITY_PORT\""
-fi
-for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
-    for _ in $(seq 50); do port_in_use "$port" && break; sleep 0.1; done
-    port_in_use "$port" || { echo "The demo server on port $port did not start." >&2; exit 1; }
-done
+start_demo_servers
 
 # The stand-in game writes the command line it was started with here; show it as it comes.
 log="$app/halo-stand-in.log"

@@ -7,10 +7,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 install_missing_packages
 build_zandrel
 
-demo="$ZANDREL_BUILD/demo"
+source "$(dirname "${BASH_SOURCE[0]}")/demo-servers.sh"
 shot="$ZANDREL_BUILD/tools/shot/zandrel-shot"
 out="$ZANDREL_ROOT/docs/screenshots"
-source "$demo/demo.env"  # RAR_PORT, PPF_PORT, COMMUNITY_PORT, COMMUNITY_HOST
 mkdir -p "$out"
 
 # The download and apply windows write into the folder they run in (and start the patch tool):
@@ -31,26 +30,8 @@ export WINEPREFIX="$scratch/wineprefix"
 mkdir -p "$WINEPREFIX/drive_c"
 export QT_QPA_PLATFORM=offscreen
 
-port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
-    if port_in_use "$port"; then
-        echo "Port $port on 127.0.0.1 is in use (is the demo running?); stop it first." >&2
-        exit 1
-    fi
-done
-"$demo/demo-server" "$demo/servers/rar" "$RAR_PORT" "RAR server" 2>/dev/null &
-pids+=($!)
-"$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" 2>/dev/null &
-pids+=($!)
-"$demo/demo-server" "$demo/servers/community" "$COMMUNITY_PORT" "community site" 2>/dev/null &
-pids+=($!)
-# No internet here: the web view finds the About window's community site on the demo's page.
-if [ -n "$COMMUNITY_HOST" ]; then
-    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --host-resolver-rules=\"MAP $COMMUNITY_HOST 127.0.0.1:$COMMUNITY_PORT\""
-fi
-for port in "$RAR_PORT" "$PPF_PORT" "$COMMUNITY_PORT"; do
-    for _ in $(seq 50); do port_in_use "$port" && break; sleep 0.1; done
-done
+check_demo_ports "Is the demo running? Stop it first."
+start_demo_servers quiet
 
 take() {  # take <out name> <window> [zandrel-shot options]
     local name="$1" kind="$2"
