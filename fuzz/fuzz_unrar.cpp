@@ -5,8 +5,8 @@
 // - a failed extraction leaves the map folder exactly as it was;
 // - progress rises from 0 to at most 90, and reaches 100 only on success, as the last call.
 
-#include "app/error.h"
 #include "archive/unrar.h"
+#include "base/error.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 // it in turn with the curl command line and with DownloadFile into fresh folders, each round
 // starting from synced disks. Prints every round, the best time of each, the throughput ratio
 // (DownloadFile / curl) and DownloadFile's peak resident memory and its growth.
-#include "net/module1.h"
+#include "net/download_file.h"
 #include "test_http_server.h"
 
 #include <QCoreApplication>

@@ -3,8 +3,8 @@
 // Writes a stored RAR archive of N MiB (default 1024) across K entries (default 4), then
 // unpacks it R times (default 3) into an empty folder with UnRar and with `bsdtar -xf`, in
 // alternating order, and prints each run, the best of each and the throughput ratio.
-#include "app/error.h"
 #include "archive/unrar.h"
+#include "base/error.h"
 #include "rar/rarwriter.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "archive/unrar.h"
 
-#include "app/error.h"
 #include "archive/entry_name.h"
+#include "base/error.h"
 
 #include <QFile>
 
@@ -507,11 +507,14 @@ private:
 
 class Progress {
 public:
-    Progress(const std::function<void(std::int16_t)>& handler, std::int64_t total)
-        : handler_(handler), total_(total) {}
+    Progress(const std::function<void(std::int16_t)>& handler,
+             const std::function<void(std::int64_t, std::int64_t)>& bytesHandler,
+             std::int64_t total)
+        : handler_(handler), bytesHandler_(bytesHandler), total_(total) {}
 
     // Up to 90 while data is written: above 90 the caller may take the extraction as done.
     void written(std::int64_t bytes) {
+        if (bytesHandler_) bytesHandler_(bytes, total_);
         report(total_ > 0 ? std::int16_t(std::min<std::int64_t>(90, bytes * 100 / total_)) : 0);
     }
     void done() { report(100); }
@@ -524,6 +527,7 @@ private:
     }
 
     const std::function<void(std::int16_t)>& handler_;
+    const std::function<void(std::int64_t, std::int64_t)>& bytesHandler_;
     std::int64_t total_;
     std::int16_t last_ = -1;
 };
@@ -604,7 +608,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
                  QStringLiteral("The archive \"%1\" is not a plain RAR archive.").arg(archivePath));
     }
 
-    Progress progress(ExtractProgress, plan.totalBytes);
+    Progress progress(ExtractProgress, ExtractBytes, plan.totalBytes);
     {
         Staging staging(destFd.get(), plan.topLevel, destination);
         progress.written(0);

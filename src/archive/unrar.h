@@ -41,6 +41,11 @@ public:
     // thrown by the handler abandon the extraction (before the final 100) and pass through.
     std::function<void(std::int16_t percent)> ExtractProgress;
 
+    // Bytes written so far against the archive's total of entry data, called after every block
+    // written (often: throttle what it does). Meant for painting progress; it may not call back
+    // into this object. Exceptions abandon the extraction like those of ExtractProgress.
+    std::function<void(std::int64_t written, std::int64_t total)> ExtractBytes;
+
     // The destination folder must exist; it may end with a separator. Throws zandrel::Error.
     void ExtractArchive(const QString& archivePath, const QString& destinationFolder);
 

@@ -1,6 +1,6 @@
 #include "ini/creadini.h"
 
-#include "app/error.h"
+#include "base/error.h"
 #include "ini/profile.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "net/curl_api.h"
 
-#include "app/error.h"
+#include "base/error.h"
 
 #include <dlfcn.h>
 

@@ -1,6 +1,6 @@
 #include "net/inet.h"
 
-#include "app/error.h"
+#include "base/error.h"
 
 #include <QScopeGuard>
 
@@ -136,12 +136,23 @@ CURLcode finishedResult(CURLM* multi) {
 
 Inet::Inet() = default;
 
+void Inet::updateProgress(void* easy) {
+    curl_off_t received = 0;
+    curl_off_t total = -1;
+    curlApi().easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    curlApi().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+    bytesReceived_ = received;
+    bytesTotal_ = total;
+}
+
 void Inet::OpenURL(const QString& url, const BodySink& sink) {
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
     executing_ = true;
     const auto done = qScopeGuard([this] { executing_ = false; });
 
+    bytesReceived_ = 0;
+    bytesTotal_ = -1;
     Transfer t;
     t.sink = &sink;
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_);
@@ -163,11 +174,13 @@ void Inet::OpenURL(const QString& url, const BodySink& sink) {
                         QStringLiteral("No data received for %1 ms").arg(stallTimeoutMs_), kSource);
         checkMulti(curlApi().multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr));
         if (idleHook_ && Clock::now() - lastIdle >= kIdleInterval) {
+            updateProgress(easy.get());
             idleHook_();
             lastIdle = Clock::now();
         }
     }
 
+    updateProgress(easy.get());
     const CURLcode result = finishedResult(multi.get());
     if (t.sinkError) std::rethrow_exception(t.sinkError);
     if (t.refusedStatus) throw statusError(t.refusedStatus);

@@ -32,6 +32,11 @@ public:
     // True while a request on this instance has not finished (e.g. seen from the idle hook).
     bool StillExecuting() const { return executing_; }
 
+    // What has arrived of the current (or last) request's body, and its announced length (-1 while
+    // the server has not sent one). Meant for the idle hook, to show progress.
+    std::int64_t BytesReceived() const { return bytesReceived_; }
+    std::int64_t BytesTotal() const { return bytesTotal_; }
+
     void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }
     // Called on the calling thread about every 40 ms while a request runs.
@@ -42,10 +47,14 @@ public:
     void OpenURL(const QString& url, const BodySink& sink);
 
 private:
+    void updateProgress(void* easy);
+
     int connectTimeoutMs_ = 60000;
     int stallTimeoutMs_ = 60000;
     std::function<void()> idleHook_;
     bool executing_ = false;
+    std::int64_t bytesReceived_ = 0;
+    std::int64_t bytesTotal_ = -1;
 };
 
 }  // namespace zandrel

@@ -1,7 +1,7 @@
 #include "file_list.h"
 
-#include "app/controls.h"
-#include "app/error.h"
+#include "base/error.h"
+#include "frame/controls.h"
 
 #include <QFile>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "frm_backup.h"
 
-#include "app/error.h"
-#include "app/platform.h"
+#include "base/error.h"
+#include "base/platform.h"
 
 #include <QFile>
 

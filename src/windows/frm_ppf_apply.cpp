@@ -1,7 +1,7 @@
 #include "frm_ppf_apply.h"
 
-#include "app/error.h"
-#include "app/platform.h"
+#include "base/error.h"
+#include "base/platform.h"
 
 namespace zandrel {
 

@@ -1,6 +1,6 @@
 #include "frm_rar_download.h"
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "windows/frm_splash.h"
 
 namespace zandrel {

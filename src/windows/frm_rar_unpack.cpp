@@ -1,6 +1,6 @@
 #include "frm_rar_unpack.h"
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace zandrel {
 

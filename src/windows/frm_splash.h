@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/form.h"
+#include "frame/form.h"
 
 namespace zandrel {
 

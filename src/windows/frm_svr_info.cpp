@@ -1,9 +1,9 @@
 #include "windows/frm_svr_info.h"
 
-#include "app/error.h"
-#include "app/platform.h"
+#include "base/error.h"
+#include "base/platform.h"
 #include "ini/creadini.h"
-#include "net/module1.h"
+#include "net/download_file.h"
 #include "windows/frm_splash.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/form.h"
+#include "frame/form.h"
 #include "net/inet.h"
 #include "windows/web_view.h"
 

@@ -1,7 +1,7 @@
 #include "windows/program.h"
 
 #include "resources/resources.h"
-#include "windows/windows.h"
+#include "windows/window_set.h"
 
 #include <QApplication>
 #include <QIcon>

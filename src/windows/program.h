@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/clock.h"
-#include "app/platform.h"
-#include "app/qt_message_boxes.h"
-#include "app/registry.h"
+#include "frame/clock.h"
+#include "frame/desktop_mail.h"
+#include "frame/qt_message_boxes.h"
+#include "frame/registry.h"
 
 namespace zandrel {
 

@@ -1,6 +1,6 @@
 #include "progress_window.h"
 
-#include "net/module1.h"
+#include "net/download_file.h"
 
 #include <QGuiApplication>
 

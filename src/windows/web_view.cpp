@@ -1,6 +1,6 @@
 #include "windows/web_view.h"
 
-#include "app/error.h"
+#include "base/error.h"
 
 #include <QCoreApplication>
 #include <QLibrary>

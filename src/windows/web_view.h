@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <QString>
 #include <QUrl>

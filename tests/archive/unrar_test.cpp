@@ -1,7 +1,7 @@
 // UnRar against real archives written by the stored-RAR writer.
 #include "archive/unrar.h"
 
-#include "app/error.h"
+#include "base/error.h"
 #include "rar/rarwriter.h"
 
 #include <QDir>

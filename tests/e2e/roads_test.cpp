@@ -2,14 +2,14 @@
 // information page and update served over loopback HTTP, the archive unpacked by the real
 // unpacker, the patch applied by the real patch tool started as ppf.exe, and the game a
 // stand-in that records the command line it was started with.
-#include "app/registry.h"
 #include "frame/frame_fixture.h"
+#include "frame/registry.h"
 #include "http/test_http_server.h"
 #include "rar/rarwriter.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
-#include "windows/windows.h"
+#include "windows/window_set.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // DownloadFile: what lands in the folder, and that a failure shows one box and leaves the folder
 // exactly as it was.
+#include "net/download_file.h"
 #include "folder_helpers.h"
-#include "net/module1.h"
 #include "recording_boxes.h"
 #include "test_http_server.h"
 

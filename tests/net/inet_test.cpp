@@ -1,7 +1,7 @@
 // The transfer component on its own: what reaches the sink, what is raised, and that the idle
 // hook keeps running while a slow transfer holds the calling thread.
 #include "net/inet.h"
-#include "app/error.h"
+#include "base/error.h"
 #include "folder_helpers.h"
 #include "test_http_server.h"
 

@@ -1,7 +1,7 @@
 // The tool's command line: the update path's own call with a drive C: patch path, and every
 // way to call it wrongly.
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "patch/ppf.h"
 #include "ppf_test_util.h"
 

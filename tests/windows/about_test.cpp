@@ -1,6 +1,6 @@
 // The About window: its widths, the mail hand-off, the community site in the web view, and
 // "OK" with the mouse and the keyboard.
-#include "app/form.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "windows/frm_about.h"
 #include "windows/frm_splash.h"

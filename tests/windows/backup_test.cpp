@@ -1,7 +1,7 @@
 // The map backup window on real folders: listing, selection by mouse and keyboard, the four
 // file actions, and what a failing file operation does to the program and to the files.
-#include "app/error.h"
-#include "app/form.h"
+#include "base/error.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "windows/frm_backup.h"
 

@@ -1,7 +1,7 @@
 // The server information window on the real start window, the loopback server, a real web view
 // and stand-in windows for the ones it leads on to.
-#include "app/error.h"
-#include "app/form.h"
+#include "base/error.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
 #include "windows/frm_splash.h"

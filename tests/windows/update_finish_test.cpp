@@ -1,5 +1,5 @@
 // The game launch window, and the look the five update windows share.
-#include "app/form.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "windows/frm_finish.h"
 #include "windows/frm_ppf_apply.h"

@@ -1,6 +1,6 @@
 // The PPF update: the patch fetched from a loopback server to drive C:, the patch tool started
 // on the target map, the bar's fixed run and the game started through frmFinish.
-#include "app/form.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
 #include "windows/frm_finish.h"

@@ -1,6 +1,6 @@
 // The RAR update: the archive fetched from a loopback server, unpacked into the map folder by
 // the real unpacker, the bar, and the game started through frmFinish.
-#include "app/form.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
 #include "rar/rarwriter.h"

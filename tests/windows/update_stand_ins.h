@@ -2,7 +2,7 @@
 
 // Shared by the update windows' tests: a stand-in for the server information window, and a
 // journal of the windows that come on screen.
-#include "app/form.h"
+#include "frame/form.h"
 
 #include <QApplication>
 #include <QEvent>

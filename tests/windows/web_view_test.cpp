@@ -1,7 +1,7 @@
 // The web view: which addresses it shows, which it refuses, and mail links handed to the
 // desktop's mail program, with a real Qt WebEngine view and the loopback server.
 #include "windows/web_view.h"
-#include "app/error.h"
+#include "base/error.h"
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
 

@@ -3,7 +3,7 @@
 // It never reads standard input; every failure is one line on standard error and a non-zero
 // exit status (see kUsage).
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "patch/ppf.h"
 
 #include <QFile>

@@ -7,11 +7,11 @@
 //
 // Time stands still in the shot: no timer of the program ticks, so a window is grabbed as it
 // is right after it came on screen. Message boxes are printed to standard error.
-#include "app/clock.h"
-#include "app/form.h"
-#include "app/registry.h"
+#include "frame/clock.h"
+#include "frame/form.h"
+#include "frame/registry.h"
 #include "resources/resources.h"
-#include "windows/windows.h"
+#include "windows/window_set.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -19,8 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -46,6 +46,19 @@ void wait(int ms) {
 
 }  // namespace
 
+// Time stands still for a picture: no timer of the window shown ever ticks.
+class StillClock : public zandrel::Clock {
+    struct Still : Timer {
+        void start(int) override {}
+        void stop() override {}
+    };
+
+public:
+    std::unique_ptr<Timer> makeTimer(std::function<void()>) override {
+        return std::make_unique<Still>();
+    }
+};
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -53,14 +66,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
-        std::fprintf(stderr, "usage: zandrel-shot <application folder> <window kind> <out.png> "
-                             "[--text OBJECT=VALUE] [--click OBJECT] [--wait MS]\n");
+        std::fprintf(stderr,
+                     "usage: zandrel-shot <application folder> <window kind> <out.png> "
+                     "[--text OBJECT=VALUE] [--click OBJECT] [--wait MS]\n");
         return 2;
     }
     zandrel::initResources();
     PrintedBoxes boxes;
     PrintedMail mail;
-    zandrel::ManualClock clock;
+    StillClock clock;
     zandrel::Registry registry({&boxes, &mail, &clock, args[1]});
     zandrel::registerWindows(registry);
     const QString kind = args[2];
@@ -72,7 +86,8 @@ int main(int argc, char** argv) {
             const QString name = args[i + 1].section(QLatin1Char('='), 0, 0);
             const QString value = args[i + 1].section(QLatin1Char('='), 1);
             registry.dispatch([&] {
-                if (auto* box = registry.reference(QStringLiteral("frmSplash")).findChild<QLineEdit*>(name)) {
+                if (auto* box = registry.reference(QStringLiteral("frmSplash"))
+                                    .findChild<QLineEdit*>(name)) {
                     box->setText(value);
                 }
             });
@@ -90,7 +105,8 @@ int main(int argc, char** argv) {
     }
     zandrel::Form& form = registry.reference(kind);
     for (const QString& name : clicks) {
-        if (auto* control = form.findChild<QWidget*>(name)) QTest::mouseClick(control, Qt::LeftButton);
+        if (auto* control = form.findChild<QWidget*>(name))
+            QTest::mouseClick(control, Qt::LeftButton);
     }
     if (waitMs > 0) wait(waitMs);
     if (!form.grab().save(args[3])) {

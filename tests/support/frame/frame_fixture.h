@@ -3,10 +3,10 @@
 // What every window test needs: a fresh registry over a temporary application folder, message
 // boxes that record and answer themselves, a recorded mail hand-off and a clock the test
 // advances.
-#include "app/clock.h"
-#include "app/messages.h"
-#include "app/platform.h"
-#include "app/registry.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "clock/manual_clock.h"
+#include "frame/registry.h"
 
 #include <QDir>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "windows.h"
+#include "windows/window_set.h"
 
-#include "app/registry.h"
+#include "frame/registry.h"
 #include "windows/frm_about.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_finish.h"

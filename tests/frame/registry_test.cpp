@@ -1,7 +1,7 @@
 // The registry's order of events, the dispatcher and the timers, on small windows of the
 // test's own.
-#include "app/error.h"
-#include "app/form.h"
+#include "base/error.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 
 #include <QApplication>

@@ -55,10 +55,4 @@ public:
     virtual void compose(const QUrl& mailto) = 0;
 };
 
-// Opens the link with the desktop's handler (xdg-open on Linux).
-class DesktopMailClient : public MailClient {
-public:
-    void compose(const QUrl& mailto) override;
-};
-
 }  // namespace zandrel::platform

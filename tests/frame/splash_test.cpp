@@ -1,5 +1,5 @@
 // The start window, driven with real mouse and key events.
-#include "app/form.h"
+#include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "windows/frm_splash.h"
 

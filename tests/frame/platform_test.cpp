@@ -1,6 +1,6 @@
 // Launching real (stand-in) programs, Windows argument splitting and the drive-C: folder.
-#include "app/platform.h"
-#include "app/error.h"
+#include "base/platform.h"
+#include "base/error.h"
 #include "frame/frame_fixture.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/controls.h"
-#include "app/registry.h"
+#include "frame/controls.h"
+#include "frame/registry.h"
 
 #include <QGroupBox>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "net/module1.h"
+#include "net/download_file.h"
 
-#include "app/error.h"
-#include "app/platform.h"
+#include "base/error.h"
+#include "base/platform.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/clock.h"
-#include "app/messages.h"
-#include "app/platform.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "frame/clock.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,12 @@
-#include "app/platform.h"
+#include "frame/desktop_mail.h"
 
 #include <QDesktopServices>
 
 namespace zandrel::platform {
 
 // The desktop's handler for mailto: links (xdg-open on Linux).
-void DesktopMailClient::compose(const QUrl& mailto) { QDesktopServices::openUrl(mailto); }
+void DesktopMailClient::compose(const QUrl& mailto) {
+    QDesktopServices::openUrl(mailto);
+}
 
 }  // namespace zandrel::platform

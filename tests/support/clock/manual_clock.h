@@ -1,32 +1,12 @@
 #pragma once
 
-#include <QObject>
+#include "frame/clock.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
 namespace zandrel {
-
-// Where timer controls get their ticks from. The program uses RealClock (Qt timers); tests use
-// ManualClock and advance it, so no test sleeps through real seconds.
-class Clock {
-public:
-    class Timer {
-    public:
-        virtual ~Timer() = default;
-        virtual void start(int intervalMs) = 0;  // periodic from now on
-        virtual void stop() = 0;
-    };
-    virtual ~Clock() = default;
-    virtual std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) = 0;
-};
-
-class RealClock : public Clock {
-public:
-    std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) override;
-};
 
 // Time moves only when advance() is called; due timers fire in order of their due time. A
 // timer that fell due several times while time jumped fires once, then is due an interval

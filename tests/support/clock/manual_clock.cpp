@@ -1,22 +1,10 @@
-#include "clock.h"
+#include "manual_clock.h"
 
-#include <QTimer>
+#include <algorithm>
 
 namespace zandrel {
 
 namespace {
-
-class QtTimer : public Clock::Timer {
-public:
-    explicit QtTimer(std::function<void()> onDue) {
-        QObject::connect(&timer_, &QTimer::timeout, [f = std::move(onDue)] { f(); });
-    }
-    void start(int intervalMs) override { timer_.start(intervalMs); }
-    void stop() override { timer_.stop(); }
-
-private:
-    QTimer timer_;
-};
 
 class ManualTimer : public Clock::Timer {
 public:
@@ -35,10 +23,6 @@ private:
 };
 
 }  // namespace
-
-std::unique_ptr<Clock::Timer> RealClock::makeTimer(std::function<void()> onDue) {
-    return std::make_unique<QtTimer>(std::move(onDue));
-}
 
 std::unique_ptr<Clock::Timer> ManualClock::makeTimer(std::function<void()> onDue) {
     auto entry = std::make_shared<Entry>();

@@ -1,7 +1,7 @@
 #include "registry.h"
 
-#include "app/error.h"
-#include "app/form.h"
+#include "base/error.h"
+#include "frame/form.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
