@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/platform.h"
+#include "server/settings.h"
 
 namespace zandrel {
 
@@ -17,21 +18,6 @@ ProgressLook ppfApplyLook() {
     look.status = QStringLiteral("Applying PPF...");
     look.statusTop = 1920;
     return look;
-}
-
-// The target map comes from the server. It is patched in place, so it must name a file in the
-// map folder itself: no separators, no drive, nothing that Windows resolves to the folder or
-// its parent (names of dots and blanks only), no quote that would end the quoted argument.
-bool isPlainFileName(const QString& name) {
-    bool onlyDotsAndBlanks = true;
-    for (const QChar c : name) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') ||
-            c == QLatin1Char('"') || c.category() == QChar::Other_Control) {
-            return false;
-        }
-        if (c != QLatin1Char('.') && c != QLatin1Char(' ')) onlyDotsAndBlanks = false;
-    }
-    return !onlyDotsAndBlanks;  // also refuses the empty name
 }
 
 // A control character shown as \xNN, so the report stays on one readable line.
@@ -66,7 +52,7 @@ void FrmPPFApply::load() {
     if (!txtMap)
         throw Error(91, QStringLiteral("frmSvrInfo has no box txtMap"), QString::fromLatin1(kKind));
     const QString target = txtMap->text();
-    if (!isPlainFileName(target)) {
+    if (!server::isPlainMapFileName(target)) {
         throw Error(
             kErrorBadFileName,
             QStringLiteral("Bad file name: the target map \"%1\" is not a file of the maps folder")

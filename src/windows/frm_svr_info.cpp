@@ -4,6 +4,7 @@
 #include "base/platform.h"
 #include "ini/creadini.h"
 #include "net/download_file.h"
+#include "server/settings.h"
 #include "windows/frm_splash.h"
 
 #include <QGuiApplication>
@@ -125,7 +126,7 @@ void FrmSvrInfo::readSettings() {
     txtMap->setCursorPosition(0);
 
     reader.setKey(QStringLiteral("ppf"));
-    if (reader.ReadINISettings().value_or(QString()) == QLatin1String("1")) {
+    if (server::isPpfUpdate(reader.ReadINISettings().value_or(QString()))) {
         IsPpfUpdate = true;
         lblFormat->setText(QStringLiteral("Format of update is PPF"));
     } else {

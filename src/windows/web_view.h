@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/platform.h"
+#include "server/page_address.h"
 
 #include <QString>
 #include <QUrl>
@@ -12,7 +13,7 @@ namespace zandrel {
 
 // Raised by Navigate2 for an address the view will not show (E_INVALIDARG, as the Windows web
 // control reports a bad argument).
-inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
+inline constexpr std::int32_t kWebViewBadAddress = server::kBadPageAddress;
 
 // The web view a window holds, with the one operation the windows use. The page itself is a
 // Qt WebEngine view from the module zandrel_webengine, loaded on the first page shown (see

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "rar/rarwriter.h"
+#include "test_http_server.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <utility>
+#include <vector>
+
+namespace zandrel::test {
+
+// A map file's bytes: a header naming the map and its version, then filler that differs per map.
+QByteArray mapBytes(const char* name, int version, int size = 64 * 1024);
+// Version 2 of a map as an edit leaves it: a few stretches changed, one byte appended.
+QByteArray editedMap(QByteArray bytes);
+// A PPF3.0 patch made by the patch library from two versions of a map.
+QByteArray makePatch(const QByteArray& original, const QByteArray& modified,
+                     const char* description);
+QByteArray rarArchive(const std::vector<rar::Entry>& entries,
+                      rar::Format format = rar::Format::Rar5);
+
+// A game server's web root as an administrator publishes it: connect.ini with the five keys, an
+// information page and the update. Starts out as a good RAR server for canyon.map; tests break
+// one thing at a time.
+class AdminServer {
+public:
+    AdminServer();
+
+    QString address() const { return http_.address(); }
+    TestHttpServer& http() { return http_; }
+
+    // Settings keys in file order; setting a key that is there replaces its value.
+    void setKey(const QString& key, const QString& value);
+    void removeKey(const QString& key);
+    // Writes connect.ini from the keys (plus any extra raw text), or removes it.
+    void publishSettings(const QByteArray& extra = {});
+    void removeSettings();
+
+    void put(const QString& name, const QByteArray& bytes);
+    void remove(const QString& name);
+
+    // A PPF server: ppf=1, Target ridge.map, zandrel.ppf from version 1 to version 2 of it.
+    void makePpfServer();
+
+private:
+    QTemporaryDir root_;
+    TestHttpServer http_;
+    QList<std::pair<QString, QString>> keys_;
+};
+
+// One run of the real tool, in a folder of its own with TMPDIR inside it.
+struct ToolRun {
+    int exitStatus = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json;        // when run with --json and the output parsed
+    QStringList leftBehind;  // files in the run's temporary and working folders afterwards
+};
+ToolRun runCheck(const QStringList& arguments, int timeoutMs = 60000);
+
+// The findings of a JSON report with this code.
+QList<QJsonObject> findingsWithCode(const QJsonObject& report, const QString& code);
+
+}  // namespace zandrel::test

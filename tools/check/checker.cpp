@@ -1,0 +1,517 @@
+#include "checker.h"
+
+#include "archive/unrar.h"
+#include "base/error.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "ini/creadini.h"
+#include "net/download_file.h"
+#include "net/inet.h"
+#include "patch/ppf.h"
+#include "server/page_address.h"
+#include "server/settings.h"
+#include "value_checks.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace zandrel::check {
+
+namespace {
+
+namespace server = zandrel::server;
+
+const QString kSettings = QStringLiteral("settings");
+const QString kKeys = QStringLiteral("keys");
+const QString kUpdate = QStringLiteral("update");
+
+struct Box {
+    QString prompt;
+    QString title;
+};
+
+// The message boxes a player would see, kept instead of shown.
+class RecordedBoxes : public MessageBoxes {
+public:
+    void show(const QString& prompt, MsgIcon, const QString& title) override {
+        boxes_.append({prompt, title.isEmpty() ? kAppTitle : title});
+    }
+    // The boxes shown since the last call, as one text: "Title": prompt.
+    QString take() {
+        QStringList parts;
+        for (const Box& b : boxes_)
+            parts.append(QStringLiteral("\"%1\": %2").arg(b.title, b.prompt));
+        boxes_.clear();
+        return parts.join(QStringLiteral("; "));
+    }
+    bool empty() const { return boxes_.isEmpty(); }
+
+private:
+    QList<Box> boxes_;
+};
+
+// Lines of progress for transfers and unpacking large enough to be waited for: one per tenth
+// done, or per 16 MiB when the size is not known.
+class ProgressLines {
+public:
+    ProgressLines(const Request& request, QString what)
+        : out_(request.progress), what_(std::move(what)) {}
+
+    void update(std::int64_t done, std::int64_t total) {
+        if (!out_) return;
+        constexpr std::int64_t kMiB = 1 << 20;
+        std::int64_t step;
+        if (total > 0) {
+            if (total < 4 * kMiB) return;
+            step = done * 10 / total;
+        } else {
+            step = done / (16 * kMiB);
+        }
+        if (step <= lastStep_) return;
+        lastStep_ = step;
+        const QString amount = QStringLiteral("%1 MiB").arg(double(done) / kMiB, 0, 'f', 1);
+        out_(total > 0 ? QStringLiteral("%1: %2 of %3 MiB (%4%)")
+                             .arg(what_, amount.chopped(4))
+                             .arg(double(total) / kMiB, 0, 'f', 1)
+                             .arg(step * 10)
+                       : QStringLiteral("%1: %2").arg(what_, amount));
+    }
+
+private:
+    std::function<void(const QString&)> out_;
+    QString what_;
+    std::int64_t lastStep_ = 0;
+};
+
+QString fileUrl(const QString& address, const QString& file) {
+    return QStringLiteral("http://") + address + QLatin1Char('/') + file;
+}
+
+// Inet reports a transfer failure as kInetTransferError + the transfer library's code; these
+// codes mean no server answered at that address.
+bool isUnreachable(const Error& e) {
+    const std::int32_t code = e.number() - kInetTransferError;
+    constexpr std::int32_t kCouldNotResolveProxy = 5, kCouldNotResolveHost = 6,
+                           kCouldNotConnect = 7, kTimedOut = 28;
+    return code == kCouldNotResolveProxy || code == kCouldNotResolveHost ||
+           code == kCouldNotConnect || code == kTimedOut;
+}
+
+struct Fetched {
+    bool ok = false;
+    bool unreachable = false;
+    QString box;  // what players see when it failed
+    QString why;  // the transfer's own account of the failure
+    std::int64_t size = 0;
+};
+
+// Fetches with the program's own routine into the folder. When that fails, the request is made
+// once more to learn why: the routine tells players only that it failed.
+Fetched fetch(const Request& request, const QString& url, const QString& folder,
+              const QString& what) {
+    RecordedBoxes boxes;
+    Inet inet;
+    ProgressLines progress(request, what);
+    inet.setIdleHook([&] { progress.update(inet.BytesReceived(), inet.BytesTotal()); });
+    Fetched result;
+    result.ok = DownloadFile(inet, url, folder, boxes);
+    if (result.ok) {
+        result.size = inet.BytesReceived();
+        progress.update(result.size, result.size);  // a fast transfer gets its line too
+        return result;
+    }
+    result.box = boxes.take();
+    try {
+        Inet again;
+        again.OpenURL(url, [](QByteArrayView) {});
+        result.why = QStringLiteral("the file could not be stored");
+    } catch (const Error& e) {
+        result.why = e.description();
+        result.unreachable = isUnreachable(e);
+    }
+    return result;
+}
+
+QString quoted(const QString& value) {
+    return QLatin1Char('"') + value + QLatin1Char('"');
+}
+
+// ---- step 1: the settings file ----
+
+bool checkSettingsFetch(const Request& request, const QString& appFolder, Report& report) {
+    const QString url = fileUrl(request.address, server::kSettingsFile);
+    const QJsonObject where{{QStringLiteral("url"), url}};
+    report.info(kSettings, QStringLiteral("settings-url"), QStringLiteral("fetching ") + url,
+                where);
+    const Fetched got = fetch(request, url, appFolder, server::kSettingsFile);
+    if (got.unreachable) {
+        report.setUnreachable();
+        report.problem(kSettings, QStringLiteral("settings-unreachable"),
+                       QStringLiteral("the server cannot be reached: %1").arg(got.why), where);
+        return false;
+    }
+    if (!got.ok) {
+        report.problem(kSettings, QStringLiteral("settings-fetch-failed"),
+                       QStringLiteral("%1 cannot be fetched (%2); players see %3, then a box for "
+                                      "the first key and the \"Error!\" box, and the game starts "
+                                      "without the server window")
+                           .arg(server::kSettingsFile, got.why, got.box),
+                       where);
+        return false;
+    }
+    report.info(
+        kSettings, QStringLiteral("settings-fetched"),
+        QStringLiteral("fetched %1 bytes").arg(got.size),
+        QJsonObject{{QStringLiteral("url"), url}, {QStringLiteral("size"), double(got.size)}});
+    return true;
+}
+
+// ---- step 2: the five keys ----
+
+struct Settings {
+    QString html, haloIP, target, ppf, adminEmail;
+    bool ppfUpdate = false;
+};
+
+void checkHtml(const QString& value, Report& report) {
+    const QJsonObject key{{QStringLiteral("key"), server::kKeyHtml}};
+    if (!server::mailLink(value).isEmpty()) {
+        report.warning(kKeys, QStringLiteral("html-mail-link"),
+                       QStringLiteral("html is a mail link: every player who connects gets a new "
+                                      "message in the mail program instead of the server's page"),
+                       key);
+        return;
+    }
+    try {
+        const QUrl page = server::pageAddress(value, QStringLiteral("WebView.Navigate2"));
+        report.info(kKeys, QStringLiteral("html-page"),
+                    QStringLiteral("the information page is %1").arg(page.toString()), key);
+    } catch (const Error& e) {
+        report.problem(kKeys, QStringLiteral("html-refused"),
+                       QStringLiteral("the program refuses this information page (%1): players "
+                                      "see the \"Error!\" box and the game starts without the "
+                                      "server window")
+                           .arg(e.description()),
+                       key);
+    }
+}
+
+void checkHaloIP(const QString& value, Report& report) {
+    const QJsonObject key{{QStringLiteral("key"), server::kKeyHaloIP}};
+    bool missingPort = false;
+    const QString fault = gameAddressFault(value, &missingPort);
+    if (fault.isEmpty()) return;
+    report.warning(kKeys,
+                   missingPort ? QStringLiteral("haloip-no-port") : QStringLiteral("haloip-bad"),
+                   QStringLiteral("HaloIP %1: %2; the game is started with \"-connect %3\"")
+                       .arg(quoted(value), fault, value),
+                   key);
+}
+
+void checkTarget(const QString& value, bool ppfUpdate, Report& report) {
+    const QJsonObject key{{QStringLiteral("key"), server::kKeyTarget}};
+    if (!server::isPlainMapFileName(value)) {
+        const QString text = QStringLiteral("Target %1 is not a plain file name of the map folder")
+                                 .arg(quoted(value));
+        if (ppfUpdate) {
+            report.problem(kKeys, QStringLiteral("target-not-plain"),
+                           text + QStringLiteral(": the program refuses to patch it (\"Bad file "
+                                                 "name\") and ends"),
+                           key);
+        } else {
+            report.warning(kKeys, QStringLiteral("target-not-plain"),
+                           text + QStringLiteral(": players are shown it as the map"), key);
+        }
+        return;
+    }
+    if (!hasMapExtension(value)) {
+        report.warning(kKeys, QStringLiteral("target-not-map"),
+                       QStringLiteral("Target %1 does not end in \".map\"").arg(quoted(value)),
+                       key);
+    }
+}
+
+void checkPpf(const QString& value, bool ppfUpdate, Report& report) {
+    const QJsonObject key{{QStringLiteral("key"), server::kKeyPpf}};
+    report.info(kKeys, QStringLiteral("update-format"),
+                ppfUpdate ? QStringLiteral("Format of update is PPF")
+                          : QStringLiteral("Format of update is RAR"),
+                QJsonObject{{QStringLiteral("key"), server::kKeyPpf},
+                            {QStringLiteral("format"),
+                             ppfUpdate ? QStringLiteral("ppf") : QStringLiteral("rar")}});
+    if (!ppfUpdate && !value.isEmpty() && !ppfValueClearlyRar(value)) {
+        report.warning(kKeys, QStringLiteral("ppf-unclear"),
+                       QStringLiteral("ppf %1 selects the RAR archive: only exactly \"1\" selects "
+                                      "the patch (use 0 for an archive)")
+                           .arg(quoted(value)),
+                       key);
+    }
+}
+
+void checkAdminEmail(const QString& value, Report& report) {
+    const QString fault = mailAddressFault(value);
+    if (fault.isEmpty()) return;
+    report.warning(
+        kKeys, QStringLiteral("email-invalid"),
+        QStringLiteral("AdminEmail %1 is not an e-mail address: %2").arg(quoted(value), fault),
+        QJsonObject{{QStringLiteral("key"), server::kKeyAdminEmail}});
+}
+
+Settings checkKeys(const QString& appFolder, Report& report) {
+    RecordedBoxes boxes;
+    CReadINI reader(boxes);
+    reader.setININame(appFolder + platform::kSep + server::kSettingsFile);
+    reader.setSection(server::kSection);
+
+    // Read in the order the server window reads them; each read that fails shows its own box.
+    Settings s;
+    struct Key {
+        const QString& name;
+        QString* value;
+        bool present = false;
+        QString box = {};
+    } keys[] = {{server::kKeyHtml, &s.html},
+                {server::kKeyHaloIP, &s.haloIP},
+                {server::kKeyTarget, &s.target},
+                {server::kKeyPpf, &s.ppf},
+                {server::kKeyAdminEmail, &s.adminEmail}};
+    for (Key& k : keys) {
+        reader.setKey(k.name);
+        const std::optional<QString> value = reader.ReadINISettings();
+        k.present = value.has_value();
+        *k.value = value.value_or(QString());
+        k.box = boxes.take();
+    }
+    s.ppfUpdate = server::isPpfUpdate(s.ppf);
+
+    // Each key's value, then what it means for players.
+    for (const Key& k : keys) {
+        const QJsonObject key{{QStringLiteral("key"), k.name}};
+        if (k.present) {
+            QJsonObject details = key;
+            details.insert(QStringLiteral("value"), *k.value);
+            report.info(kKeys, QStringLiteral("key-value"),
+                        QStringLiteral("%1 = %2").arg(k.name, quoted(*k.value)), details);
+        } else {
+            QString text = QStringLiteral("%1 is missing or empty in [%2]: every player sees %3")
+                               .arg(k.name, server::kSection, k.box);
+            if (&k.name == &server::kKeyHtml)
+                text += QStringLiteral(
+                    ", then the \"Error!\" box, and the game starts without "
+                    "the server window");
+            report.problem(kKeys, QStringLiteral("key-missing"), text, key);
+        }
+        if (&k.name == &server::kKeyHtml && k.present) checkHtml(s.html, report);
+        if (&k.name == &server::kKeyHaloIP && k.present) checkHaloIP(s.haloIP, report);
+        if (&k.name == &server::kKeyTarget && (k.present || s.ppfUpdate))
+            checkTarget(s.target, s.ppfUpdate, report);
+        if (&k.name == &server::kKeyPpf) checkPpf(s.ppf, s.ppfUpdate, report);
+        if (&k.name == &server::kKeyAdminEmail && k.present) checkAdminEmail(s.adminEmail, report);
+    }
+    return s;
+}
+
+// ---- step 3: the update ----
+
+void checkArchive(const Request& request, const QString& archive, const QString& mapsFolder,
+                  const Settings& settings, Report& report) {
+    UnRar unrar;
+    ProgressLines progress(request, QStringLiteral("unpacking ") + server::kRarUpdateFile);
+    unrar.ExtractBytes = [&](std::int64_t written, std::int64_t total) {
+        progress.update(written, total);
+    };
+    try {
+        unrar.ExtractArchive(archive, mapsFolder + platform::kSep);
+    } catch (const Error& e) {
+        report.problem(kUpdate, QStringLiteral("archive-refused"),
+                       QStringLiteral("the program refuses the archive: %1; players see an error "
+                                      "box, the program ends and the game is not started")
+                           .arg(e.description()),
+                       QJsonObject{{QStringLiteral("error"), e.number()}});
+        return;
+    }
+    bool targetFound = false;
+    int entries = 0;
+    QDirIterator it(mapsFolder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    QStringList names;
+    while (it.hasNext()) {
+        it.next();
+        names.append(QDir(mapsFolder).relativeFilePath(it.filePath()));
+    }
+    names.sort();
+    for (const QString& name : names) {
+        const qint64 size = QFileInfo(mapsFolder + platform::kSep + name).size();
+        ++entries;
+        if (name.compare(settings.target, Qt::CaseInsensitive) == 0) targetFound = true;
+        report.info(
+            kUpdate, QStringLiteral("archive-entry"),
+            QStringLiteral("maps/%1 (%2 bytes)").arg(name).arg(size),
+            QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("size"), double(size)}});
+    }
+    if (entries == 0) {
+        report.warning(kUpdate, QStringLiteral("archive-empty"),
+                       QStringLiteral("the archive holds no files: the update changes nothing"));
+    } else if (server::isPlainMapFileName(settings.target) && !targetFound) {
+        report.warning(kUpdate, QStringLiteral("archive-no-target"),
+                       QStringLiteral("the archive does not hold the Target map %1")
+                           .arg(quoted(settings.target)));
+    }
+}
+
+QString versionName(ppf::Version v) {
+    return v == ppf::Version::Ppf1   ? QStringLiteral("PPF1.0")
+           : v == ppf::Version::Ppf2 ? QStringLiteral("PPF2.0")
+                                     : QStringLiteral("PPF3.0");
+}
+
+QString fromStd(const std::string& s) {
+    return QString::fromStdString(ppf::printable(s));
+}
+
+bool sameBytes(const QString& a, const QString& b) {
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
+    if (fa.size() != fb.size()) return false;
+    while (!fa.atEnd()) {
+        if (fa.read(1 << 20) != fb.read(1 << 20)) return false;
+    }
+    return true;
+}
+
+// Tries the patch on copies of the map: already applied when a forced application changes no
+// byte; else it fits when the tool's own application succeeds.
+void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QString& work,
+                     const Settings& settings, Report& report) {
+    const QString mapName = QFileInfo(mapFile).fileName();
+    if (!settings.target.isEmpty() && mapName.compare(settings.target, Qt::CaseInsensitive) != 0) {
+        report.warning(kUpdate, QStringLiteral("patch-map-name"),
+                       QStringLiteral("the map given is %1, but players' copy of %2 is patched")
+                           .arg(quoted(mapName), quoted(settings.target)));
+    }
+    const QString copy = work + QStringLiteral("/map-copy");
+    const QString forced = work + QStringLiteral("/map-forced");
+    QFile::remove(copy);
+    QFile::remove(forced);
+    if (!QFile::copy(mapFile, copy) || !QFile::copy(mapFile, forced)) {
+        report.problem(kUpdate, QStringLiteral("patch-map-unreadable"),
+                       QStringLiteral("the map %1 cannot be copied").arg(quoted(mapFile)));
+        return;
+    }
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(forced, QFile::ReadOwner | QFile::WriteOwner);
+    const std::string patch = QFile::encodeName(patchPath).toStdString();
+    try {
+        ppf::ApplyOptions force;
+        force.force = true;
+        ppf::applyPatchFile(QFile::encodeName(forced).toStdString(), patch, force);
+        if (sameBytes(forced, mapFile)) {
+            report.info(kUpdate, QStringLiteral("patch-already-applied"),
+                        QStringLiteral("the patch is already applied to %1").arg(quoted(mapName)));
+            return;
+        }
+    } catch (const ppf::PatchError&) {
+        // The normal application below says why.
+    }
+    try {
+        ppf::applyPatchFile(QFile::encodeName(copy).toStdString(), patch);
+        report.info(kUpdate, QStringLiteral("patch-applies"),
+                    QStringLiteral("the patch applies to %1 (%2 bytes, %3 bytes after)")
+                        .arg(quoted(mapName))
+                        .arg(QFileInfo(mapFile).size())
+                        .arg(QFileInfo(copy).size()));
+    } catch (const ppf::PatchError& e) {
+        report.problem(kUpdate, QStringLiteral("patch-does-not-fit"),
+                       QStringLiteral("the patch does not apply to %1: %2")
+                           .arg(quoted(mapName), fromStd(e.what())));
+    }
+}
+
+void checkPatch(const QString& patchPath, const Request& request, const QString& work,
+                const Settings& settings, Report& report) {
+    try {
+        const ppf::MappedFile file(QFile::encodeName(patchPath).toStdString());
+        const ppf::Patch p = ppf::parsePatch(file.bytes());
+        QJsonObject details{{QStringLiteral("version"), versionName(p.version)},
+                            {QStringLiteral("description"), fromStd(p.description)},
+                            {QStringLiteral("records"), double(p.recordCount)},
+                            {QStringLiteral("blockCheck"), p.blockCheck},
+                            {QStringLiteral("undoData"), p.undoData}};
+        report.info(kUpdate, QStringLiteral("patch-description"),
+                    QStringLiteral("%1 patch \"%2\", %3 records, block check %4, undo data %5")
+                        .arg(versionName(p.version), fromStd(p.description))
+                        .arg(p.recordCount)
+                        .arg(p.blockCheck ? QStringLiteral("yes") : QStringLiteral("no"))
+                        .arg(p.undoData ? QStringLiteral("yes") : QStringLiteral("no")),
+                    details);
+    } catch (const ppf::PatchError& e) {
+        report.problem(kUpdate, QStringLiteral("patch-corrupt"),
+                       QStringLiteral("the patch cannot be read: %1; the patch tool fails and "
+                                      "players' maps stay as they are")
+                           .arg(fromStd(e.what())));
+        return;
+    } catch (const std::exception& e) {
+        report.problem(kUpdate, QStringLiteral("patch-corrupt"),
+                       QStringLiteral("the patch cannot be read: %1").arg(fromStd(e.what())));
+        return;
+    }
+    if (request.mapFile.isEmpty()) {
+        report.info(kUpdate, QStringLiteral("patch-not-tried"),
+                    QStringLiteral("no map given: whether the patch fits players' maps is not "
+                                   "checked (--map FILE tries it on a copy)"));
+        return;
+    }
+    checkPatchOnMap(patchPath, request.mapFile, work, settings, report);
+}
+
+void checkUpdate(const Request& request, const QString& appFolder, const Settings& settings,
+                 Report& report) {
+    const QString file = settings.ppfUpdate ? server::kPpfUpdateFile : server::kRarUpdateFile;
+    const QString url = fileUrl(request.address, file);
+    report.info(kUpdate, QStringLiteral("update-url"), QStringLiteral("fetching ") + url,
+                QJsonObject{{QStringLiteral("url"), url}});
+    const Fetched got = fetch(request, url, appFolder, file);
+    if (!got.ok) {
+        report.problem(kUpdate, QStringLiteral("update-fetch-failed"),
+                       QStringLiteral("%1 cannot be fetched (%2): players see %3 and the update "
+                                      "goes on with whatever an earlier run left")
+                           .arg(file, got.why, got.box),
+                       QJsonObject{{QStringLiteral("url"), url}});
+        return;
+    }
+    report.info(
+        kUpdate, QStringLiteral("update-fetched"), QStringLiteral("fetched %1 bytes").arg(got.size),
+        QJsonObject{{QStringLiteral("url"), url}, {QStringLiteral("size"), double(got.size)}});
+    const QString path = appFolder + platform::kSep + file;
+    if (settings.ppfUpdate) {
+        checkPatch(path, request, appFolder, settings, report);
+    } else {
+        checkArchive(request, path, appFolder + QStringLiteral("/maps"), settings, report);
+    }
+}
+
+}  // namespace
+
+Report checkServer(const Request& request) {
+    Report report(request.address);
+    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/zandrel-check-XXXXXX"));
+    if (!work.isValid() || !QDir(work.path()).mkdir(QStringLiteral("maps"))) {
+        report.setUnreachable();
+        report.problem(
+            kSettings, QStringLiteral("no-work-folder"),
+            QStringLiteral("no temporary folder can be made: %1").arg(work.errorString()));
+        return report;
+    }
+    const QString appFolder = work.path();
+    if (!checkSettingsFetch(request, appFolder, report)) return report;
+    const Settings settings = checkKeys(appFolder, report);
+    checkUpdate(request, appFolder, settings, report);
+    return report;
+}
+
+}  // namespace zandrel::check

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "report.h"
+
+#include <QString>
+
+#include <functional>
+
+// The checker: does with a server address what the program does when a player types it into the
+// start window, without a window and without the game, and reports every step.
+namespace zandrel::check {
+
+struct Request {
+    QString address;  // as a player would type it
+    QString mapFile;  // a copy of the player's map, to try the patch on; empty: not tried
+    // Progress of long transfers and unpacking, one line at a time (the tool prints it on
+    // standard error). May be empty.
+    std::function<void(const QString& line)> progress;
+};
+
+// Everything is fetched and unpacked into a temporary folder that is removed before returning;
+// nothing else is written. Never throws for anything a server sends.
+Report checkServer(const Request& request);
+
+}  // namespace zandrel::check

@@ -1,0 +1,90 @@
+// zandrel-check: shows a server administrator their server as a player will meet it. It does
+// with ADDRESS what the program does when a player types it into the start window, without a
+// window and without the game, and reports each step. It never reads standard input.
+
+#include "checker.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: zandrel-check [--map FILE] [--json] ADDRESS\n"
+    "\n"
+    "Does what Zandrel does with ADDRESS typed into its start window, without a window and\n"
+    "without the game, and reports each step: the settings file connect.ini and its five keys,\n"
+    "then the update (zandrel.rar unpacked into a temporary folder, or zandrel.ppf read and,\n"
+    "with --map, tried on a copy of FILE). Nothing outside a temporary folder is written.\n"
+    "\n"
+    "  --map FILE   a copy of the map the patch is for (the server's Target)\n"
+    "  --json       print the findings as one JSON document\n"
+    "  --help       this text\n"
+    "\n"
+    "Progress of large downloads goes to standard error.\n"
+    "Exit status: 0 players get through without a failure box, 1 they do not,\n"
+    "2 wrong command line or the server cannot be reached.\n";
+
+void print(std::FILE* to, const QByteArray& text) {
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), to);
+    std::fflush(to);
+}
+
+int usageError(const QString& why) {
+    print(stderr, ("zandrel-check: " + why + "\n").toLocal8Bit() + kUsage);
+    return zandrel::check::kExitUnusable;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Nothing here asks anything: a library that tried to would read end of file.
+    if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
+    QCoreApplication app(argc, argv);
+
+    zandrel::check::Request request;
+    bool json = false;
+    QStringList addresses;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            print(stdout, kUsage);
+            return zandrel::check::kExitOk;
+        }
+        if (arg == QLatin1String("--json")) {
+            json = true;
+        } else if (arg == QLatin1String("--map")) {
+            if (i + 1 >= args.size()) return usageError(QStringLiteral("--map takes a file"));
+            request.mapFile = args[++i];
+        } else if (arg.startsWith(QLatin1String("--map="))) {
+            request.mapFile = arg.mid(6);
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return usageError(QStringLiteral("unknown option ") + arg);
+        } else {
+            addresses.append(arg);
+        }
+    }
+    if (addresses.size() != 1) {
+        return usageError(addresses.isEmpty() ? QStringLiteral("no address given")
+                                              : QStringLiteral("one address at a time"));
+    }
+    request.address = addresses.first();
+    if (request.address.isEmpty()) return usageError(QStringLiteral("the address is empty"));
+    if (!request.mapFile.isEmpty()) {
+        const QFileInfo map(request.mapFile);
+        if (!map.isFile() || !map.isReadable())
+            return usageError(
+                QStringLiteral("--map: %1 is not a readable file").arg(request.mapFile));
+    }
+    request.progress = [](const QString& line) {
+        print(stderr, ("zandrel-check: " + line + "\n").toLocal8Bit());
+    };
+
+    const zandrel::check::Report report = zandrel::check::checkServer(request);
+    print(stdout, json ? report.toJson() : report.toText().toLocal8Bit());
+    return report.exitStatus();
+}

@@ -1,0 +1,111 @@
+#include "report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace zandrel::check {
+
+QString severityName(Severity severity) {
+    switch (severity) {
+        case Severity::Info:
+            return QStringLiteral("info");
+        case Severity::Warning:
+            return QStringLiteral("warning");
+        case Severity::Problem:
+            return QStringLiteral("problem");
+    }
+    return {};
+}
+
+void Report::info(const QString& step, const QString& code, const QString& text,
+                  const QJsonObject& details) {
+    add({step, code, Severity::Info, text, details});
+}
+
+void Report::warning(const QString& step, const QString& code, const QString& text,
+                     const QJsonObject& details) {
+    add({step, code, Severity::Warning, text, details});
+}
+
+void Report::problem(const QString& step, const QString& code, const QString& text,
+                     const QJsonObject& details) {
+    add({step, code, Severity::Problem, text, details});
+}
+
+int Report::count(Severity severity) const {
+    int n = 0;
+    for (const Finding& f : findings_) n += f.severity == severity ? 1 : 0;
+    return n;
+}
+
+int Report::exitStatus() const {
+    if (unreachable_) return kExitUnusable;
+    return count(Severity::Problem) > 0 ? kExitProblems : kExitOk;
+}
+
+namespace {
+
+QString counted(int n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+// A finding's text on one line: untrusted values may hold line breaks or control characters.
+QString oneLine(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\r')) continue;
+        if (c == QLatin1Char('\n')) {
+            out += QStringLiteral(" / ");
+        } else if (c.category() == QChar::Other_Control) {
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+QString Report::lastLine() const {
+    const int problems = count(Severity::Problem);
+    const int warnings = count(Severity::Warning);
+    QString line = problems == 0 ? QStringLiteral("OK") : counted(problems, "problem", "problems");
+    if (warnings > 0) line += QStringLiteral(", ") + counted(warnings, "warning", "warnings");
+    return line;
+}
+
+QString Report::toText() const {
+    QString out;
+    for (const Finding& f : findings_) {
+        out += QStringLiteral("%1 %2 %3\n")
+                   .arg(f.step, -8)
+                   .arg(severityName(f.severity), -7)
+                   .arg(oneLine(f.text));
+    }
+    out += lastLine() + QLatin1Char('\n');
+    return out;
+}
+
+QByteArray Report::toJson() const {
+    QJsonArray findings;
+    for (const Finding& f : findings_) {
+        QJsonObject o = f.details;
+        o.insert(QStringLiteral("step"), f.step);
+        o.insert(QStringLiteral("code"), f.code);
+        o.insert(QStringLiteral("severity"), severityName(f.severity));
+        o.insert(QStringLiteral("text"), f.text);
+        findings.append(o);
+    }
+    QJsonObject doc;
+    doc.insert(QStringLiteral("address"), address_);
+    doc.insert(QStringLiteral("findings"), findings);
+    doc.insert(QStringLiteral("problems"), count(Severity::Problem));
+    doc.insert(QStringLiteral("warnings"), count(Severity::Warning));
+    doc.insert(QStringLiteral("result"), lastLine());
+    doc.insert(QStringLiteral("exitStatus"), exitStatus());
+    return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace zandrel::check
