@@ -142,6 +142,11 @@ struct Broken {
     const char* map = nullptr;  // --map, from PlayerMaps
 };
 
+// Rows are named in test output by their name, not their bytes.
+void PrintTo(const Broken& c, std::ostream* os) {
+    *os << c.name;
+}
+
 void setKey(AdminServer& s, const char* key, const char* value) {
     s.setKey(QString::fromUtf8(key), QString::fromUtf8(value));
     s.publishSettings();
