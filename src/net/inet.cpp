@@ -323,10 +323,12 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
                         libraryText(result, t.errorText),
                     kSource);
     if (t.refusedStatus) throw statusError(t.refusedStatus);
+    const Error incomplete(kInetIncompleteReply,
+                           QStringLiteral("The server's reply ended before its headers did"),
+                           kSource);
+    if (t.sawStatusLine && !t.headerEnded) throw incomplete;
     if (result != CURLE_OK) throw transferError(result, t.errorText);
-    if (!t.sawStatusLine || !t.headerEnded)
-        throw Error(kInetIncompleteReply,
-                    QStringLiteral("The server's reply ended before its headers did"), kSource);
+    if (!t.sawStatusLine) throw incomplete;
     long status = 0;
     curlApi().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (status == 304 && conditions.any()) {

@@ -81,10 +81,23 @@ struct TestHttpServer::Impl {
             if (auto it = routes.find(req.path); it != routes.end()) reply = it->second;
             folder = root;
         }
-        if (reply)
+        if (reply && reply->honoursConditions && conditionHolds(*reply, req))
+            res.status = 304;
+        else if (reply)
             answer(*reply, res);
         else
             serveFile(folder, req.path, res);
+    }
+
+    static bool conditionHolds(const HttpReply& reply, const httplib::Request& req) {
+        auto sent = [&reply](const char* name) {
+            for (const auto& [key, value] : reply.headers)
+                if (key.compare(name, Qt::CaseInsensitive) == 0) return value.toStdString();
+            return std::string();
+        };
+        const std::string etag = sent("ETag"), lastModified = sent("Last-Modified");
+        return (!etag.empty() && req.get_header_value("If-None-Match") == etag) ||
+               (!lastModified.empty() && req.get_header_value("If-Modified-Since") == lastModified);
     }
 
     void answer(const HttpReply& reply, httplib::Response& res) {

@@ -23,6 +23,10 @@ struct HttpReply {
     qsizetype pieceSize = 0;      // > 0: send the body in pieces of this many bytes...
     int pauseMs = 0;              // ...pausing this long before each piece after the first
     qint64 announcedLength = -1;  // Content-Length to claim; above body.size() cuts it short
+    // Answer a conditional request as a server that keeps its files' validators would: a bare
+    // 304 when If-None-Match equals the ETag header given above, or If-Modified-Since equals
+    // the Last-Modified one (compared as text).
+    bool honoursConditions = false;
 
     static HttpReply ok(QByteArray body);
     static HttpReply error(int status, QByteArray body);
