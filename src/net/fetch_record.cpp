@@ -1,12 +1,12 @@
 #include "net/fetch_record.h"
 
+#include "base/files.h"
+
 #include <QFile>
 #include <QList>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 namespace zandrel {
 namespace {
@@ -38,20 +38,6 @@ std::optional<FetchRecord> decode(const QByteArray& text) {
     return r;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 void writeFetchRecord(int fd, const FetchRecord& record) {
@@ -67,12 +53,14 @@ void writeFetchRecord(int fd, const FetchRecord& record) {
 }
 
 std::optional<FetchRecord> readFetchRecord(const QString& path, const QString& url) {
-    // Never follow a final link, never wait on a FIFO: only a regular file of ours counts.
-    const Fd fd(::open(QFile::encodeName(path).constData(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
+    // Never follows a final link, never waits on a FIFO: only a regular file counts.
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    files::Fd fd;
+    try {
+        fd = files::openRegular(QFile::encodeName(path).toStdString(), st);
+    } catch (const files::FileError&) {
+        return std::nullopt;
+    }
     char buffer[kMaxRecord];
     const ssize_t n = ::fgetxattr(fd.get(), kFetchRecordAttribute, buffer, sizeof buffer);
     if (n <= 0) return std::nullopt;
