@@ -338,6 +338,11 @@ TEST_F(FilesTest, TheNextWriteSweepsLeftoversOfAKilledProcessButNotLiveOnes) {
     fs::create_symlink("/etc", at(".zandrel-stage-dead02/a/etc"));
     put(at("keep.map"), pattern(10, 1));
     put(at(".hidden"), pattern(10, 1));
+    // Unlocked by design (older unpacking code): hidden, but not ours to remove.
+    fs::create_directory(at(".zandrel-unpack-0badf00d"));
+    // A temporary-looking folder and a staging-looking file are nothing we make.
+    fs::create_directory(at(".zandrel-tmp-folder"));
+    put(at(".zandrel-stage-file"), pattern(10, 1));
 
     // Live ones of another writer in this folder.
     ReplaceFile live(at("other.map"), Sync::No);
@@ -348,7 +353,14 @@ TEST_F(FilesTest, TheNextWriteSweepsLeftoversOfAKilledProcessButNotLiveOnes) {
 
     const std::string liveTemp = fs::path(live.tempPath()).filename();
     const std::string liveStage = fs::path(staging.path()).filename();
-    std::vector<std::string> expected{".hidden", liveTemp, liveStage, "keep.map", "new.map"};
+    std::vector<std::string> expected{".hidden",
+                                      ".zandrel-stage-file",
+                                      ".zandrel-tmp-folder",
+                                      ".zandrel-unpack-0badf00d",
+                                      liveTemp,
+                                      liveStage,
+                                      "keep.map",
+                                      "new.map"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names(), expected);
     EXPECT_TRUE(fs::exists("/etc/passwd"));
