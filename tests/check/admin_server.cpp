@@ -51,7 +51,7 @@ QByteArray rarArchive(const std::vector<rar::Entry>& entries, rar::Format format
     return QByteArray(archive.data(), qsizetype(archive.size()));
 }
 
-AdminServer::AdminServer() : http_(root_.path()) {
+AdminServer::AdminServer() {
     keys_ = {{QStringLiteral("html"), http_.url(QStringLiteral("/index.html"))},
              {QStringLiteral("HaloIP"), QStringLiteral("127.0.0.1:2302")},
              {QStringLiteral("Target"), QStringLiteral("canyon.map")},
@@ -90,13 +90,41 @@ void AdminServer::removeSettings() {
 }
 
 void AdminServer::put(const QString& name, const QByteArray& bytes) {
-    QFile f(root_.filePath(name));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(name));
+    files_.insert(name, bytes);
+    serve(name);
 }
 
 void AdminServer::remove(const QString& name) {
-    QFile::remove(root_.filePath(name));
+    files_.remove(name);
+    http_.route(QLatin1Char('/') + name, HttpReply::error(404, "Not Found"));
+}
+
+void AdminServer::setSendsValidators(bool sends) {
+    validators_ = sends;
+    for (const QString& name : files_.keys()) serve(name);
+}
+
+void AdminServer::serve(const QString& name) {
+    const QByteArray& bytes = files_.value(name);
+    HttpReply reply = HttpReply::ok(bytes);
+    if (validators_) {
+        reply.headers = {{"Last-Modified", "Wed, 09 Dec 2026 10:00:00 GMT"},
+                         {"ETag", '"' + QByteArray::number(qHash(bytes), 16) + '"'}};
+    }
+    http_.route(QLatin1Char('/') + name, reply);
+}
+
+void AdminServer::moveToHttps(const QString& name) {
+    if (!https_) {
+        authority_ = std::make_unique<TestCertificateAuthority>();
+        authority_->writeBundle(caBundle());
+        https_ = std::make_unique<TestHttpServer>(QString(),
+                                                  authority_->issue({QStringLiteral("127.0.0.1")}));
+    }
+    HttpReply reply = HttpReply::ok(files_.value(name));
+    reply.headers = {{"ETag", "\"on-https\""}};
+    https_->route(QLatin1Char('/') + name, reply);
+    http_.route(QLatin1Char('/') + name, HttpReply::redirect(https_->url(QLatin1Char('/') + name)));
 }
 
 void AdminServer::makePpfServer() {
@@ -108,7 +136,7 @@ void AdminServer::makePpfServer() {
     put(QStringLiteral("zandrel.ppf"), makePatch(ridge, editedMap(ridge), "Ridge version 2"));
 }
 
-ToolRun runCheck(const QStringList& arguments, int timeoutMs) {
+ToolRun runCheck(const QStringList& arguments, const QStringList& environment, int timeoutMs) {
     ToolRun run;
     QTemporaryDir box;
     QDir(box.path()).mkpath(QStringLiteral("tmp"));
@@ -116,6 +144,11 @@ ToolRun runCheck(const QStringList& arguments, int timeoutMs) {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TMPDIR"), box.filePath(QStringLiteral("tmp")));
+    // Only the system's authorities are trusted unless a test says otherwise.
+    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"})
+        env.remove(QString::fromLatin1(name));
+    for (const QString& setting : environment)
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     tool.setProcessEnvironment(env);
     tool.setWorkingDirectory(box.filePath(QStringLiteral("cwd")));
     // Standard input stays an open pipe that never delivers: a tool that read it would hang.

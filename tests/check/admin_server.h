@@ -6,10 +6,12 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -42,16 +44,30 @@ public:
     void publishSettings(const QByteArray& extra = {});
     void removeSettings();
 
+    // Serves the file, with Last-Modified and ETag unless told otherwise; or a 404 for it.
     void put(const QString& name, const QByteArray& bytes);
     void remove(const QString& name);
+    void setSendsValidators(bool sends);
+
+    // Moves the file to an https server of its own, whose certificate comes from an authority
+    // made here, and redirects to it. The authority is trusted only by a tool run given
+    // caBundle() (as CURL_CA_BUNDLE).
+    void moveToHttps(const QString& name);
+    QString caBundle() const { return tlsFolder_.filePath(QStringLiteral("ca.pem")); }
 
     // A PPF server: ppf=1, Target ridge.map, zandrel.ppf from version 1 to version 2 of it.
     void makePpfServer();
 
 private:
-    QTemporaryDir root_;
+    void serve(const QString& name);
+
     TestHttpServer http_;
+    QTemporaryDir tlsFolder_;
+    std::unique_ptr<TestCertificateAuthority> authority_;
+    std::unique_ptr<TestHttpServer> https_;
     QList<std::pair<QString, QString>> keys_;
+    QMap<QString, QByteArray> files_;
+    bool validators_ = true;
 };
 
 // One run of the real tool, in a folder of its own with TMPDIR inside it.
@@ -62,7 +78,9 @@ struct ToolRun {
     QJsonObject json;        // when run with --json and the output parsed
     QStringList leftBehind;  // files in the run's temporary and working folders afterwards
 };
-ToolRun runCheck(const QStringList& arguments, int timeoutMs = 60000);
+// `environment` adds to the tool's environment ("NAME=value").
+ToolRun runCheck(const QStringList& arguments, const QStringList& environment = {},
+                 int timeoutMs = 60000);
 
 // The findings of a JSON report with this code.
 QList<QJsonObject> findingsWithCode(const QJsonObject& report, const QString& code);

@@ -97,6 +97,28 @@ TEST(CheckToolGoodServers, PpfServerWithoutMapSaysWhatWasNotTried) {
               QStringLiteral("Ridge version 2"));
 }
 
+// An update handed on to https is fine when its certificate can be verified, as the program
+// verifies it (here against the authority given in CURL_CA_BUNDLE).
+TEST(CheckToolGoodServers, UpdateRedirectedToTrustedHttpsPasses) {
+    AdminServer server;
+    server.moveToHttps(QStringLiteral("zandrel.rar"));
+    const ToolRun run = runCheck({QStringLiteral("--json"), server.address()},
+                                 {QStringLiteral("CURL_CA_BUNDLE=") + server.caBundle()});
+    EXPECT_EQ(run.exitStatus, 0) << str(run.out) << str(run.err);
+    const auto fetched = findingsWithCode(run.json, QStringLiteral("update-fetched"));
+    ASSERT_EQ(fetched.size(), 1) << str(run.out);
+    EXPECT_EQ(fetched[0].value(QStringLiteral("redirects")).toInt(), 1);
+    EXPECT_TRUE(fetched[0].value(QStringLiteral("finalUrl")).toString().startsWith("https://"));
+    EXPECT_TRUE(fetched[0].value(QStringLiteral("tlsVerified")).toBool());
+    EXPECT_TRUE(fetched[0]
+                    .value(QStringLiteral("text"))
+                    .toString()
+                    .contains(QStringLiteral(
+                        "after 1 redirect, https with a verified certificate, ETag \"on-https\"")))
+        << str(run.out);
+    EXPECT_EQ(findingsWithCode(run.json, QStringLiteral("archive-entry")).size(), 2);
+}
+
 // The JSON form holds the same findings as the text form, in the same order.
 TEST(CheckToolJson, ParsesBackWithTheSameFindingsAsTheText) {
     AdminServer server;
@@ -139,7 +161,8 @@ struct Broken {
     const char* code;  // the finding that names the fault
     Sev severity;
     int exitStatus;
-    const char* map = nullptr;  // --map, from PlayerMaps
+    const char* map = nullptr;   // --map, from PlayerMaps
+    const char* says = nullptr;  // in the finding's text
 };
 
 // Rows are named in test output by their name, not their bytes.
@@ -205,6 +228,14 @@ const Broken kBroken[] = {
      Sev::Warning, 0},
     {"AdminEmailMissing", [](AdminServer& s) { removeKey(s, "AdminEmail"); }, "key-missing",
      Sev::Problem, 1},
+    {"NoLastModifiedOrETag", [](AdminServer& s) { s.setSendsValidators(false); }, "no-validator",
+     Sev::Warning, 0},
+    {"SettingsRedirectedToUntrustedHttps",
+     [](AdminServer& s) { s.moveToHttps(QStringLiteral("connect.ini")); }, "settings-fetch-failed",
+     Sev::Problem, 1, nullptr, "certificate could not be verified"},
+    {"UpdateRedirectedToUntrustedHttps",
+     [](AdminServer& s) { s.moveToHttps(QStringLiteral("zandrel.rar")); }, "update-fetch-failed",
+     Sev::Problem, 1, nullptr, "certificate could not be verified"},
     {"ArchiveMissing", [](AdminServer& s) { s.remove(QStringLiteral("zandrel.rar")); },
      "update-fetch-failed", Sev::Problem, 1},
     {"ArchiveNotRar",
@@ -279,6 +310,11 @@ TEST_P(CheckToolBrokenServers, ReportsTheFaultWithItsExitStatus) {
                            : c.severity == Sev::Warning ? "warning"
                                                         : "info";
     EXPECT_EQ(found[0].value(QStringLiteral("severity")).toString(), QLatin1String(severity));
+    if (c.says) {
+        EXPECT_TRUE(
+            found[0].value(QStringLiteral("text")).toString().contains(QString::fromUtf8(c.says)))
+            << str(run.out);
+    }
     // Whatever the server sent, the tool wrote only into its own temporary folder, and removed it.
     EXPECT_TRUE(run.leftBehind.isEmpty()) << run.leftBehind.join(' ').toStdString();
     EXPECT_TRUE(run.err.isEmpty()) << str(run.err);

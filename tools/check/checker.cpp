@@ -7,6 +7,7 @@
 #include "ini/creadini.h"
 #include "net/download_file.h"
 #include "net/inet.h"
+#include "net/server_url.h"
 #include "patch/ppf.h"
 #include "server/page_address.h"
 #include "server/settings.h"
@@ -88,10 +89,6 @@ private:
     std::int64_t lastStep_ = 0;
 };
 
-QString fileUrl(const QString& address, const QString& file) {
-    return QStringLiteral("http://") + address + QLatin1Char('/') + file;
-}
-
 // Inet reports a transfer failure as kInetTransferError + the transfer library's code; these
 // codes mean no server answered at that address.
 bool isUnreachable(const Error& e) {
@@ -104,10 +101,10 @@ bool isUnreachable(const Error& e) {
 
 struct Fetched {
     bool ok = false;
-    bool unreachable = false;
+    bool unreachable = false;  // not even the first server answered
+    FetchInfo info;
     QString box;  // what players see when it failed
     QString why;  // the transfer's own account of the failure
-    std::int64_t size = 0;
 };
 
 // Fetches with the program's own routine into the folder. When that fails, the request is made
@@ -120,21 +117,84 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
     inet.setIdleHook([&] { progress.update(inet.BytesReceived(), inet.BytesTotal()); });
     Fetched result;
     result.ok = DownloadFile(inet, url, folder, boxes);
+    result.info = inet.LastFetch();
     if (result.ok) {
-        result.size = inet.BytesReceived();
-        progress.update(result.size, result.size);  // a fast transfer gets its line too
+        // A fast transfer gets its line too.
+        progress.update(result.info.bodyBytes, result.info.bodyBytes);
         return result;
     }
     result.box = boxes.take();
+    Inet again;
     try {
-        Inet again;
         again.OpenURL(url, [](QByteArrayView) {});
         result.why = QStringLiteral("the file could not be stored");
     } catch (const Error& e) {
         result.why = e.description();
-        result.unreachable = isUnreachable(e);
+        result.unreachable = isUnreachable(e) && again.LastFetch().redirects == 0;
     }
     return result;
+}
+
+// What the transfer saw: where the file came from, how, and whether it can be fetched
+// conditionally next time.
+QJsonObject fetchDetails(const FetchInfo& info) {
+    return QJsonObject{{QStringLiteral("url"), info.url},
+                       {QStringLiteral("finalUrl"), info.finalUrl},
+                       {QStringLiteral("redirects"), info.redirects},
+                       {QStringLiteral("status"), int(info.status)},
+                       {QStringLiteral("size"), double(info.bodyBytes)},
+                       {QStringLiteral("tls"), info.tls},
+                       {QStringLiteral("tlsVerified"), info.tlsVerified},
+                       {QStringLiteral("lastModified"), QString::fromLatin1(info.lastModifiedText)},
+                       {QStringLiteral("etag"), QString::fromLatin1(info.etag)}};
+}
+
+QString fetchSummary(const FetchInfo& info) {
+    QString text = QStringLiteral("status %1, %2 bytes").arg(info.status).arg(info.bodyBytes);
+    if (info.redirects > 0) {
+        text += QStringLiteral(", from %1 after %2 %3")
+                    .arg(info.finalUrl)
+                    .arg(info.redirects)
+                    .arg(info.redirects == 1 ? QStringLiteral("redirect")
+                                             : QStringLiteral("redirects"));
+    }
+    text += info.tls ? (info.tlsVerified ? QStringLiteral(", https with a verified certificate")
+                                         : QStringLiteral(", https without verification"))
+                     : QStringLiteral(", plain http");
+    QStringList validators;
+    if (!info.lastModifiedText.isEmpty())
+        validators.append(QStringLiteral("Last-Modified ") +
+                          QString::fromLatin1(info.lastModifiedText));
+    if (!info.etag.isEmpty())
+        validators.append(QStringLiteral("ETag ") + QString::fromLatin1(info.etag));
+    text += validators.isEmpty() ? QStringLiteral(", no Last-Modified or ETag")
+                                 : QStringLiteral(", ") + validators.join(QStringLiteral(", "));
+    return text;
+}
+
+// Reports a completed fetch; without Last-Modified and ETag players fetch it whole every time.
+void reportFetched(const QString& step, const QString& code, const QString& file,
+                   const Fetched& got, Report& report) {
+    report.info(step, code, QStringLiteral("fetched: ") + fetchSummary(got.info),
+                fetchDetails(got.info));
+    if (got.info.lastModifiedText.isEmpty() && got.info.etag.isEmpty()) {
+        report.warning(step, QStringLiteral("no-validator"),
+                       QStringLiteral("the server sends neither Last-Modified nor ETag with %1: "
+                                      "players fetch it whole on every connect")
+                           .arg(file),
+                       QJsonObject{{QStringLiteral("url"), got.info.url}});
+    }
+}
+
+QString failureText(const QString& file, const Fetched& got) {
+    QString why = got.why;
+    if (got.info.status != 0 && !why.contains(QString::number(got.info.status)))
+        why = QStringLiteral("status %1: %2").arg(got.info.status).arg(why);
+    if (got.info.redirects > 0)
+        why += QStringLiteral(", after %1 redirect(s), last to %2")
+                   .arg(got.info.redirects)
+                   .arg(got.info.finalUrl);
+    return QStringLiteral("%1 cannot be fetched (%2); players see %3").arg(file, why, got.box);
 }
 
 QString quoted(const QString& value) {
@@ -144,7 +204,7 @@ QString quoted(const QString& value) {
 // ---- step 1: the settings file ----
 
 bool checkSettingsFetch(const Request& request, const QString& appFolder, Report& report) {
-    const QString url = fileUrl(request.address, server::kSettingsFile);
+    const QString url = serverFileUrl(request.address, server::kSettingsFile);
     const QJsonObject where{{QStringLiteral("url"), url}};
     report.info(kSettings, QStringLiteral("settings-url"), QStringLiteral("fetching ") + url,
                 where);
@@ -157,17 +217,14 @@ bool checkSettingsFetch(const Request& request, const QString& appFolder, Report
     }
     if (!got.ok) {
         report.problem(kSettings, QStringLiteral("settings-fetch-failed"),
-                       QStringLiteral("%1 cannot be fetched (%2); players see %3, then a box for "
-                                      "the first key and the \"Error!\" box, and the game starts "
-                                      "without the server window")
-                           .arg(server::kSettingsFile, got.why, got.box),
-                       where);
+                       failureText(server::kSettingsFile, got) +
+                           QStringLiteral(", then a box for the first key and the \"Error!\" "
+                                          "box, and the game starts without the server window"),
+                       fetchDetails(got.info));
         return false;
     }
-    report.info(
-        kSettings, QStringLiteral("settings-fetched"),
-        QStringLiteral("fetched %1 bytes").arg(got.size),
-        QJsonObject{{QStringLiteral("url"), url}, {QStringLiteral("size"), double(got.size)}});
+    reportFetched(kSettings, QStringLiteral("settings-fetched"), server::kSettingsFile, got,
+                  report);
     return true;
 }
 
@@ -374,18 +431,7 @@ QString fromStd(const std::string& s) {
     return QString::fromStdString(ppf::printable(s));
 }
 
-bool sameBytes(const QString& a, const QString& b) {
-    QFile fa(a), fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
-    if (fa.size() != fb.size()) return false;
-    while (!fa.atEnd()) {
-        if (fa.read(1 << 20) != fb.read(1 << 20)) return false;
-    }
-    return true;
-}
-
-// Tries the patch on copies of the map: already applied when a forced application changes no
-// byte; else it fits when the tool's own application succeeds.
+// Tries the patch the way the patch tool applies it, on a copy of the map.
 void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QString& work,
                      const Settings& settings, Report& report) {
     const QString mapName = QFileInfo(mapFile).fileName();
@@ -395,39 +441,32 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
                            .arg(quoted(mapName), quoted(settings.target)));
     }
     const QString copy = work + QStringLiteral("/map-copy");
-    const QString forced = work + QStringLiteral("/map-forced");
     QFile::remove(copy);
-    QFile::remove(forced);
-    if (!QFile::copy(mapFile, copy) || !QFile::copy(mapFile, forced)) {
+    if (!QFile::copy(mapFile, copy) ||
+        !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner)) {
         report.problem(kUpdate, QStringLiteral("patch-map-unreadable"),
                        QStringLiteral("the map %1 cannot be copied").arg(quoted(mapFile)));
         return;
     }
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
-    QFile::setPermissions(forced, QFile::ReadOwner | QFile::WriteOwner);
-    const std::string patch = QFile::encodeName(patchPath).toStdString();
     try {
-        ppf::ApplyOptions force;
-        force.force = true;
-        ppf::applyPatchFile(QFile::encodeName(forced).toStdString(), patch, force);
-        if (sameBytes(forced, mapFile)) {
+        const ppf::Outcome outcome = ppf::applyPatchFile(
+            QFile::encodeName(copy).toStdString(), QFile::encodeName(patchPath).toStdString());
+        if (outcome == ppf::Outcome::AlreadyApplied) {
             report.info(kUpdate, QStringLiteral("patch-already-applied"),
-                        QStringLiteral("the patch is already applied to %1").arg(quoted(mapName)));
-            return;
+                        QStringLiteral("the patch is already applied to %1: the patch tool leaves "
+                                       "it as it is")
+                            .arg(quoted(mapName)));
+        } else {
+            report.info(kUpdate, QStringLiteral("patch-applies"),
+                        QStringLiteral("the patch applies to %1 (%2 bytes, %3 bytes after)")
+                            .arg(quoted(mapName))
+                            .arg(QFileInfo(mapFile).size())
+                            .arg(QFileInfo(copy).size()));
         }
-    } catch (const ppf::PatchError&) {
-        // The normal application below says why.
-    }
-    try {
-        ppf::applyPatchFile(QFile::encodeName(copy).toStdString(), patch);
-        report.info(kUpdate, QStringLiteral("patch-applies"),
-                    QStringLiteral("the patch applies to %1 (%2 bytes, %3 bytes after)")
-                        .arg(quoted(mapName))
-                        .arg(QFileInfo(mapFile).size())
-                        .arg(QFileInfo(copy).size()));
     } catch (const ppf::PatchError& e) {
         report.problem(kUpdate, QStringLiteral("patch-does-not-fit"),
-                       QStringLiteral("the patch does not apply to %1: %2")
+                       QStringLiteral("the patch does not apply to %1: %2; the patch tool fails "
+                                      "and players' maps stay as they are")
                            .arg(quoted(mapName), fromStd(e.what())));
     }
 }
@@ -472,21 +511,19 @@ void checkPatch(const QString& patchPath, const Request& request, const QString&
 void checkUpdate(const Request& request, const QString& appFolder, const Settings& settings,
                  Report& report) {
     const QString file = settings.ppfUpdate ? server::kPpfUpdateFile : server::kRarUpdateFile;
-    const QString url = fileUrl(request.address, file);
+    const QString url = serverFileUrl(request.address, file);
     report.info(kUpdate, QStringLiteral("update-url"), QStringLiteral("fetching ") + url,
                 QJsonObject{{QStringLiteral("url"), url}});
     const Fetched got = fetch(request, url, appFolder, file);
     if (!got.ok) {
         report.problem(kUpdate, QStringLiteral("update-fetch-failed"),
-                       QStringLiteral("%1 cannot be fetched (%2): players see %3 and the update "
-                                      "goes on with whatever an earlier run left")
-                           .arg(file, got.why, got.box),
-                       QJsonObject{{QStringLiteral("url"), url}});
+                       failureText(file, got) +
+                           QStringLiteral(", and the update goes on with whatever an earlier run "
+                                          "left"),
+                       fetchDetails(got.info));
         return;
     }
-    report.info(
-        kUpdate, QStringLiteral("update-fetched"), QStringLiteral("fetched %1 bytes").arg(got.size),
-        QJsonObject{{QStringLiteral("url"), url}, {QStringLiteral("size"), double(got.size)}});
+    reportFetched(kUpdate, QStringLiteral("update-fetched"), file, got, report);
     const QString path = appFolder + platform::kSep + file;
     if (settings.ppfUpdate) {
         checkPatch(path, request, appFolder, settings, report);
