@@ -145,6 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const zandrel::Error& e) {
         ok = false;
     }
+    unrar.WaitForCleanup();  // the replaced files are freed off the caller's thread
 
     if (g.outside() != g.outsideMaps) fail("something outside the map folder changed");
     const Snapshot after = snapshot(g.maps);

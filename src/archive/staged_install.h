@@ -1,0 +1,73 @@
+#pragma once
+
+#include "archive/header_pass.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace zandrel::archive {
+
+// The install half of an extraction: the entries' data is written into a staging folder of
+// ours inside the destination (one file per entry, named by its number), and moved into place
+// only when all of it is there.
+//
+// Moving in is one rename per file: a replaced file is swapped with the staged one
+// (RENAME_EXCHANGE), so that it ends up in the staging folder under the staged name, and every
+// step can be undone. On any failure the steps are undone, last first, and the staging folder
+// is removed: the destination is as it was. After commit() the staging folder holds only the
+// replaced files; release() hands its name over for removal, which may happen later (a crash
+// before it is cleaned up by the sweep of the next extraction into the same folder).
+class StagedInstall {
+public:
+    // Sweeps what an earlier, killed extraction left in the destination, then makes the
+    // staging folder. Throws zandrel::Error.
+    StagedInstall(int destFd, const QString& destination);
+    ~StagedInstall();
+    StagedInstall(const StagedInstall&) = delete;
+    StagedInstall& operator=(const StagedInstall&) = delete;
+
+    // A new file in the staging folder for entry `index`, open for writing.
+    int createStaged(std::size_t index, const QString& what);
+
+    // Moves every staged file to its planned path, creating folders as needed. Throws
+    // zandrel::Error after undoing every step already made.
+    void commit(const std::vector<PlannedEntry>& entries);
+
+    // After commit(): the staging folder's name, now the caller's to remove
+    // (removeStagingFolder); the destructor leaves it alone.
+    std::string release();
+
+private:
+    struct Undo {
+        enum Kind { Created, Exchanged, MovedAside, Folder } kind;
+        std::string folder;  // parent folder, relative to the destination
+        std::string leaf;
+        std::string staged;  // name in the staging folder
+    };
+    int openFolder(const std::string& path, bool create);
+    void place(const PlannedEntry& entry, const std::string& staged);
+    void rollback();
+
+    int destFd_;
+    QString destination_;
+    std::string name_;
+    int stagingFd_ = -1;
+    std::string cachedPath_;  // the one folder held open while moving in
+    int cachedFd_ = -1;
+    std::vector<Undo> undo_;
+    bool committed_ = false;
+    bool released_ = false;
+};
+
+// Removes a staging folder of ours (its files, then the folder). Quiet: a leftover is met again
+// by the next sweep.
+void removeStagingFolder(int destFd, const std::string& name);
+
+// Removes every staging folder of ours in the destination.
+void sweepStagingFolders(int destFd);
+
+inline constexpr char kStagingPrefix[] = ".zandrel-unpack-";
+
+}  // namespace zandrel::archive
