@@ -4,6 +4,7 @@
 #include "archive/block_chain.h"
 #include "archive/entry_name.h"
 #include "base/error.h"
+#include "base/files.h"
 
 #include <QFile>
 
@@ -264,24 +265,20 @@ private:
 }  // namespace
 
 int openArchive(const QString& archivePath, std::int64_t* size) {
-    const QString what = QStringLiteral("The archive \"%1\" cannot be opened").arg(archivePath);
-    const int fd = ::open(QFile::encodeName(archivePath).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) failErrno(errno, what);
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        failErrno(err, what);
+    struct stat st {};
+    try {
+        files::Fd fd = files::openRegular(QFile::encodeName(archivePath).toStdString(), st);
+        *size = st.st_size;
+        return fd.release();
+    } catch (const files::FileError& e) {
+        // Anything but a regular file (a FIFO, a device, a folder, a link) is no archive.
+        const bool notAFile = e.code() == EINVAL || e.code() == EISDIR || e.code() == ELOOP;
+        if (notAFile)
+            fail(kErrorArchive,
+                 QStringLiteral("The archive \"%1\" is not a file.").arg(archivePath));
+        fail(e.code(), QStringLiteral("The archive \"%1\" cannot be opened: %2")
+                           .arg(archivePath, QString::fromStdString(files::describe(e.code()))));
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        fail(kErrorArchive, QStringLiteral("The archive \"%1\" is not a file.").arg(archivePath));
-    }
-    // Reads from here on may wait for the disk like any other read.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    *size = st.st_size;
-    return fd;
 }
 
 Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& archivePath,

@@ -50,13 +50,13 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
                        int destFd, const QString& destination, const Limits& limits,
                        bool stopAtFirst);
 
-// Opens the archive for reading without following a final link and without waiting (a FIFO
-// is refused at once, never opened for a writer to come), and checks that it is a regular
-// file. Throws zandrel::Error.
+// Opens the archive through the file layer: without following a final link and without
+// waiting (a FIFO is refused at once, never opened for a writer to come), a regular file only.
+// Throws zandrel::Error.
 int openArchive(const QString& archivePath, std::int64_t* size);
 
-// Names of our own in a destination (staging folders) start with this; archive entries may
-// not use it.
+// Names of our own in a folder we write (the file layer's temporary files and staging
+// folders) start with this; archive entries may not use it.
 inline constexpr char kOwnPrefix[] = ".zandrel-";
 
 }  // namespace zandrel::archive

@@ -1,8 +1,10 @@
 #include "archive/staged_install.h"
 
 #include "archive/archive_reader.h"
+#include "base/files.h"
 
-#include <dirent.h>
+#include <QFile>
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -10,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 namespace zandrel::archive {
 
@@ -27,69 +28,27 @@ std::string leafOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The names in the folder open on `fd` (the descriptor stays the caller's).
-std::vector<std::string> namesIn(int fd) {
-    std::vector<std::string> names;
-    const int copy = ::dup(fd);
-    if (copy < 0) return names;
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        ::close(copy);
-        return names;
-    }
-    ::rewinddir(dir);
-    while (dirent* d = ::readdir(dir))
-        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
-            names.emplace_back(d->d_name);
-    ::closedir(dir);
-    return names;
-}
-
 bool unsupported(int err) {
     return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
 }
 
 }  // namespace
 
-void removeStagingFolder(int destFd, const std::string& name) {
-    const int fd = ::openat(destFd, name.c_str(), kFolderFlags);
-    if (fd < 0) return;
-    // Only files of our own are in here: the staged entries and the files they replaced.
-    for (const std::string& n : namesIn(fd)) ::unlinkat(fd, n.c_str(), 0);
-    ::close(fd);
-    ::unlinkat(destFd, name.c_str(), AT_REMOVEDIR);
-}
-
-void sweepStagingFolders(int destFd) {
-    for (const std::string& n : namesIn(destFd))
-        if (n.rfind(kStagingPrefix, 0) == 0) removeStagingFolder(destFd, n);
-}
-
 StagedInstall::StagedInstall(int destFd, const QString& destination)
     : destFd_(destFd), destination_(destination) {
-    sweepStagingFolders(destFd_);
-    std::random_device random;
-    for (int attempt = 0;; ++attempt) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%s%08x", kStagingPrefix, unsigned(random()));
-        name_ = buf;
-        if (::mkdirat(destFd_, name_.c_str(), 0700) == 0) break;
-        if (errno != EEXIST || attempt > 100)
-            failErrno(errno, QStringLiteral("Cannot create a folder in \"%1\"").arg(destination));
+    try {
+        staging_ =
+            std::make_unique<files::StagingFolder>(QFile::encodeName(destination).toStdString());
+    } catch (const files::FileError& e) {
+        failErrno(e.code(), QStringLiteral("Cannot create a folder in \"%1\"").arg(destination));
     }
-    stagingFd_ = ::openat(destFd_, name_.c_str(), kFolderFlags);
-    if (stagingFd_ < 0) {
-        const int err = errno;
-        ::unlinkat(destFd_, name_.c_str(), AT_REMOVEDIR);
-        failErrno(err, QStringLiteral("Cannot open a folder in \"%1\"").arg(destination));
-    }
+    stagingFd_ = staging_->fd();
 }
 
 StagedInstall::~StagedInstall() {
     if (!committed_) rollback();
     if (cachedFd_ >= 0) ::close(cachedFd_);
-    ::close(stagingFd_);
-    if (!released_) removeStagingFolder(destFd_, name_);
+    // staging_, if still ours, is removed with what it holds.
 }
 
 int StagedInstall::createStaged(std::size_t index, const QString& what) {
@@ -176,9 +135,8 @@ void StagedInstall::commit(const std::vector<PlannedEntry>& entries) {
     committed_ = true;
 }
 
-std::string StagedInstall::release() {
-    released_ = true;
-    return name_;
+std::unique_ptr<files::StagingFolder> StagedInstall::release() {
+    return std::move(staging_);
 }
 
 void StagedInstall::rollback() {

@@ -4,25 +4,31 @@
 
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace zandrel::files {
+class StagingFolder;
+}
 
 namespace zandrel::archive {
 
 // The install half of an extraction: the entries' data is written into a staging folder of
-// ours inside the destination (one file per entry, named by its number), and moved into place
-// only when all of it is there.
+// the file layer inside the destination (one file per entry, named by its number), and moved
+// into place only when all of it is there.
 //
 // Moving in is one rename per file: a replaced file is swapped with the staged one
 // (RENAME_EXCHANGE), so that it ends up in the staging folder under the staged name, and every
 // step can be undone. On any failure the steps are undone, last first, and the staging folder
 // is removed: the destination is as it was. After commit() the staging folder holds only the
-// replaced files; release() hands its name over for removal, which may happen later (a crash
-// before it is cleaned up by the sweep of the next extraction into the same folder).
+// replaced files; release() hands it over, to be destroyed (and its files freed) later. The
+// staging folder stays locked until then; after a crash the lock is gone and the file layer's
+// sweep removes the folder the next time a writer of ours makes anything in the destination.
 class StagedInstall {
 public:
-    // Sweeps what an earlier, killed extraction left in the destination, then makes the
-    // staging folder. Throws zandrel::Error.
+    // Sweeps what an earlier, killed writer left in the destination, then makes the staging
+    // folder. Throws zandrel::Error.
     StagedInstall(int destFd, const QString& destination);
     ~StagedInstall();
     StagedInstall(const StagedInstall&) = delete;
@@ -35,9 +41,9 @@ public:
     // zandrel::Error after undoing every step already made.
     void commit(const std::vector<PlannedEntry>& entries);
 
-    // After commit(): the staging folder's name, now the caller's to remove
-    // (removeStagingFolder); the destructor leaves it alone.
-    std::string release();
+    // After commit(): the staging folder, now the caller's; destroying it frees the replaced
+    // files.
+    std::unique_ptr<files::StagingFolder> release();
 
 private:
     struct Undo {
@@ -52,22 +58,12 @@ private:
 
     int destFd_;
     QString destination_;
-    std::string name_;
+    std::unique_ptr<files::StagingFolder> staging_;
     int stagingFd_ = -1;
     std::string cachedPath_;  // the one folder held open while moving in
     int cachedFd_ = -1;
     std::vector<Undo> undo_;
     bool committed_ = false;
-    bool released_ = false;
 };
-
-// Removes a staging folder of ours (its files, then the folder). Quiet: a leftover is met again
-// by the next sweep.
-void removeStagingFolder(int destFd, const std::string& name);
-
-// Removes every staging folder of ours in the destination.
-void sweepStagingFolders(int destFd);
-
-inline constexpr char kStagingPrefix[] = ".zandrel-unpack-";
 
 }  // namespace zandrel::archive

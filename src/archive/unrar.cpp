@@ -4,6 +4,7 @@
 #include "archive/header_pass.h"
 #include "archive/staged_install.h"
 #include "base/error.h"
+#include "base/files.h"
 
 #include <QFile>
 
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 namespace zandrel {
@@ -27,36 +29,12 @@ using archive::text;
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now and reports the result: a delayed write error can surface here.
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
-
+// Writes through the file layer, its failures as our error type.
 void writeAll(int fd, const void* data, std::size_t size, const QString& what) {
-    auto p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            failErrno(errno, what);
-        }
-        p += n;
-        size -= std::size_t(n);
+    try {
+        files::writeAll(fd, data, size, std::string());
+    } catch (const files::FileError& e) {
+        failErrno(e.code(), what);
     }
 }
 
@@ -93,17 +71,14 @@ private:
 class UnRar::Cleanup {
 public:
     ~Cleanup() { wait(); }
-    void start(int destFd, std::string staging) {
+    void start(std::unique_ptr<files::StagingFolder> staging) {
         wait();
-        const int fd = ::dup(destFd);
-        if (fd < 0) {
-            archive::removeStagingFolder(destFd, staging);
-            return;
+        if (!staging) return;
+        try {
+            thread_ = std::thread([s = std::move(staging)]() mutable { s.reset(); });
+        } catch (const std::system_error&) {
+            // No thread to spare: staging was moved into the failed lambda and destroyed here.
         }
-        thread_ = std::thread([fd, staging = std::move(staging)] {
-            archive::removeStagingFolder(fd, staging);
-            ::close(fd);
-        });
     }
     void wait() {
         if (thread_.joinable()) thread_.join();
@@ -133,8 +108,8 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     while (destination.size() > 1 && destination.endsWith(QLatin1Char('/'))) destination.chop(1);
 
     std::int64_t archiveSize = 0;
-    Fd archiveFd(archive::openArchive(archivePath, &archiveSize));
-    Fd destFd(
+    files::Fd archiveFd(archive::openArchive(archivePath, &archiveSize));
+    files::Fd destFd(
         ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (destFd.get() < 0)
         failErrno(
@@ -148,7 +123,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
 
     Progress progress(ExtractProgress, ExtractBytes, plan.totalBytes);
-    std::string staging;
+    std::unique_ptr<files::StagingFolder> staging;
     {
         archive::StagedInstall install(destFd.get(), destination);
         progress.written(0);
@@ -170,7 +145,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
 
             const QString what =
                 QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination);
-            Fd out(install.createStaged(staged, what));
+            files::Fd out(install.createStaged(staged, what));
             std::int64_t written = 0;
             const void* block = nullptr;
             std::size_t size = 0;
@@ -188,7 +163,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
             if (written != p.size)
                 fail(kErrorArchive,
                      QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
-            if (out.close() != 0) failErrno(errno, what);
+            if (::close(out.release()) != 0) failErrno(errno, what);
         }
         if (index != plan.entries.size())
             fail(kErrorArchive,
@@ -201,10 +176,9 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     // heard of the success.
     struct Free {
         Cleanup& cleanup;
-        int destFd;
-        const std::string& staging;
-        ~Free() { cleanup.start(destFd, staging); }
-    } freeLater{*cleanup_, destFd.get(), staging};
+        std::unique_ptr<files::StagingFolder>& staging;
+        ~Free() { cleanup.start(std::move(staging)); }
+    } freeLater{*cleanup_, staging};
     progress.done();
 }
 

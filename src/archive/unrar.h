@@ -34,8 +34,10 @@ namespace zandrel {
 // written as it is. Short (truncated) entry data is always an error.
 //
 // The replaced files are freed after ExtractArchive returns, by a thread of this object (the
-// next extraction and the destructor wait for it); a crash before that leaves them in a
-// staging folder of ours, removed by the next extraction into the same folder.
+// next extraction and the destructor wait for it). Until then they sit in the locked staging
+// folder of the file layer; a crash before they are freed leaves that folder unlocked, and the
+// file layer's sweep removes it the next time a writer of ours creates anything in the
+// destination (the next extraction does so first).
 //
 // Single-threaded use: ExtractProgress is called on the calling thread, from inside
 // ExtractArchive.
