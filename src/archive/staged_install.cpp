@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -47,7 +48,7 @@ StagedInstall::StagedInstall(int destFd, const QString& destination)
 
 StagedInstall::~StagedInstall() {
     if (!committed_) rollback();
-    if (cachedFd_ >= 0) ::close(cachedFd_);
+    closeFolders();
     // staging_, if still ours, is removed with what it holds.
 }
 
@@ -59,10 +60,17 @@ int StagedInstall::createStaged(std::size_t index, const QString& what) {
 }
 
 // Opens the folder at `path` one element at a time, never through a link; with `create`,
-// missing folders are made (and recorded for the undo). Only the last folder opened stays
+// missing folders are made (and recorded for the undo). Only the last few folders opened stay
 // open: no descriptor is held per folder.
 int StagedInstall::openFolder(const std::string& path, bool create) {
-    if (create && cachedFd_ >= 0 && cachedPath_ == path) return cachedFd_;
+    if (create) {
+        for (std::size_t i = 0; i < open_.size(); ++i) {
+            if (open_[i].first != path) continue;
+            std::rotate(open_.begin(), open_.begin() + std::ptrdiff_t(i),
+                        open_.begin() + std::ptrdiff_t(i) + 1);
+            return open_.front().second;
+        }
+    }
     int fd = ::dup(destFd_);
     std::string sofar;
     std::size_t start = 0;
@@ -89,9 +97,11 @@ int StagedInstall::openFolder(const std::string& path, bool create) {
                              .arg(text(path), destination_));
     }
     if (create) {
-        if (cachedFd_ >= 0) ::close(cachedFd_);
-        cachedFd_ = fd;
-        cachedPath_ = path;
+        if (open_.size() == kOpenFolders) {
+            ::close(open_.back().second);
+            open_.pop_back();
+        }
+        open_.insert(open_.begin(), {path, fd});
     }
     return fd;
 }
@@ -139,9 +149,13 @@ std::unique_ptr<files::StagingFolder> StagedInstall::release() {
     return std::move(staging_);
 }
 
+void StagedInstall::closeFolders() {
+    for (const auto& [path, fd] : open_) ::close(fd);
+    open_.clear();
+}
+
 void StagedInstall::rollback() {
-    if (cachedFd_ >= 0) ::close(cachedFd_);
-    cachedFd_ = -1;
+    closeFolders();
     for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
         const int parent = openFolder(u->folder, false);
         if (parent < 0) continue;

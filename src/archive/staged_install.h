@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zandrel::files {
@@ -60,8 +61,11 @@ private:
     QString destination_;
     std::unique_ptr<files::StagingFolder> staging_;
     int stagingFd_ = -1;
-    std::string cachedPath_;  // the one folder held open while moving in
-    int cachedFd_ = -1;
+    void closeFolders();
+    // The folders held open while moving in, most recent first: a few, however many folders
+    // the archive has.
+    static constexpr std::size_t kOpenFolders = 16;
+    std::vector<std::pair<std::string, int>> open_;
     std::vector<Undo> undo_;
     bool committed_ = false;
 };
