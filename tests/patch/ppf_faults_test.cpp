@@ -127,17 +127,34 @@ TEST(PpfFaults, AFullDiskIsReportedAsFullAndKeepsTheMap) {
     EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
 }
 
-TEST(PpfFaults, ClosedStandardOutputStillGivesTheErrorLine) {
+TEST(PpfFaults, StandardOutputThatCannotBeWrittenStillGivesTheErrorLine) {
     Folder f;
     writeFile(f.path("p.ppf"), writePpf3("x", 0, {}, false, {{0x10, {1, 2, 3}, {}}}));
-    ToolEnvironment env;
-    env.stdoutClosed = true;
-    for (const QStringList& args : {QStringList{"s", f.path("p.ppf")}, QStringList{"--help"}}) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        const ToolResult r = runTool(args, env);
+    struct Case {
+        const char* name;
+        ToolEnvironment::Output output;
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {"show, closed",
+         ToolEnvironment::Output::Closed,
+         {"s", f.path("p.ppf")},
+         "Bad file descriptor"},
+        {"help, closed", ToolEnvironment::Output::Closed, {"--help"}, "Bad file descriptor"},
+        {"show, broken pipe",
+         ToolEnvironment::Output::BrokenPipe,
+         {"s", f.path("p.ppf")},
+         "Broken pipe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolEnvironment env;
+        env.output = c.output;
+        const ToolResult r = runTool(c.args, env);
         EXPECT_TRUE(r.finished);
         EXPECT_EQ(r.exitCode, int(ErrorKind::Io)) << r.err;
         expectOneLine(r, "cannot write to standard output");
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
 }
 

@@ -23,15 +23,23 @@ ToolResult runTool(const QStringList& args, const ToolEnvironment& env) {
     if (!env.winePrefix.isEmpty()) e.insert(QStringLiteral("WINEPREFIX"), env.winePrefix);
     process.setProcessEnvironment(e);
     const rlim_t limit = env.fileSizeLimit;
-    const bool closeStdout = env.stdoutClosed;
-    process.setChildProcessModifier([limit, closeStdout] {
+    const ToolEnvironment::Output output = env.output;
+    process.setChildProcessModifier([limit, output] {
         if (limit) {
             // Writes past the limit fail with EFBIG instead of killing the process.
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit rl{limit, limit};
             setrlimit(RLIMIT_FSIZE, &rl);
         }
-        if (closeStdout) ::close(1);
+        if (output == ToolEnvironment::Output::Closed) ::close(1);
+        if (output == ToolEnvironment::Output::BrokenPipe) {
+            int ends[2];
+            if (::pipe(ends) == 0) {
+                ::close(ends[0]);
+                ::dup2(ends[1], 1);
+                ::close(ends[1]);
+            }
+        }
     });
     process.start();
     ToolResult r;

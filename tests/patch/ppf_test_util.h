@@ -23,7 +23,8 @@ struct ToolEnvironment {
     QString program;                  // the tool to run; empty: the built one
     QString winePrefix;               // WINEPREFIX for the child, when set
     std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE for the child (stands in for a full disk)
-    bool stdoutClosed = false;        // the child starts with descriptor 1 closed
+    // The child's standard output: read by the test, closed, or a pipe nobody reads any more.
+    enum class Output { Read, Closed, BrokenPipe } output = Output::Read;
 };
 
 // Runs the built tool with these arguments. Its standard input stays open and empty, so a
