@@ -1,5 +1,6 @@
 #include "checker.h"
 
+#include "archive/header_pass.h"
 #include "archive/unrar.h"
 #include "base/error.h"
 #include "base/messages.h"
@@ -14,7 +15,6 @@
 #include "value_checks.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -375,8 +375,40 @@ Settings checkKeys(const QString& appFolder, Report& report) {
 
 // ---- step 3: the update ----
 
+// The program's header pass lists every entry and every reason to refuse the archive; when it
+// finds none, the archive is unpacked in full into the temporary map folder, which also reads
+// every entry's data as the program would.
 void checkArchive(const Request& request, const QString& archive, const QString& mapsFolder,
                   const Settings& settings, Report& report) {
+    const archive::Inspection inspection = archive::InspectArchive(archive, mapsFolder);
+    bool targetFound = false;
+    int files = 0;
+    for (const archive::PlannedEntry& e : inspection.entries) {
+        const QString path = QString::fromStdString(e.path);
+        if (e.folder) {
+            report.info(
+                kUpdate, QStringLiteral("archive-entry"),
+                QStringLiteral("maps/%1/ (folder)").arg(path),
+                QJsonObject{{QStringLiteral("name"), path}, {QStringLiteral("folder"), true}});
+            continue;
+        }
+        ++files;
+        if (path.compare(settings.target, Qt::CaseInsensitive) == 0) targetFound = true;
+        report.info(kUpdate, QStringLiteral("archive-entry"),
+                    QStringLiteral("maps/%1 (%2 bytes)").arg(path).arg(e.size),
+                    QJsonObject{{QStringLiteral("name"), path},
+                                {QStringLiteral("folder"), false},
+                                {QStringLiteral("size"), double(e.size)}});
+    }
+    const QString refused =
+        QStringLiteral("; players see an error box, the program ends and the game is not started");
+    for (const archive::Problem& p : inspection.problems) {
+        report.problem(kUpdate, QStringLiteral("archive-refused"),
+                       QStringLiteral("the program refuses the archive: ") + p.text + refused,
+                       QJsonObject{{QStringLiteral("error"), p.number}});
+    }
+    if (!inspection.problems.empty()) return;
+
     UnRar unrar;
     ProgressLines progress(request, QStringLiteral("unpacking ") + server::kRarUpdateFile);
     unrar.ExtractBytes = [&](std::int64_t written, std::int64_t total) {
@@ -385,33 +417,13 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     try {
         unrar.ExtractArchive(archive, mapsFolder + platform::kSep);
     } catch (const Error& e) {
-        report.problem(kUpdate, QStringLiteral("archive-refused"),
-                       QStringLiteral("the program refuses the archive: %1; players see an error "
-                                      "box, the program ends and the game is not started")
-                           .arg(e.description()),
-                       QJsonObject{{QStringLiteral("error"), e.number()}});
+        report.problem(
+            kUpdate, QStringLiteral("archive-refused"),
+            QStringLiteral("the program cannot unpack the archive: ") + e.description() + refused,
+            QJsonObject{{QStringLiteral("error"), e.number()}});
         return;
     }
-    bool targetFound = false;
-    int entries = 0;
-    QDirIterator it(mapsFolder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    QStringList names;
-    while (it.hasNext()) {
-        it.next();
-        names.append(QDir(mapsFolder).relativeFilePath(it.filePath()));
-    }
-    names.sort();
-    for (const QString& name : names) {
-        const qint64 size = QFileInfo(mapsFolder + platform::kSep + name).size();
-        ++entries;
-        if (name.compare(settings.target, Qt::CaseInsensitive) == 0) targetFound = true;
-        report.info(
-            kUpdate, QStringLiteral("archive-entry"),
-            QStringLiteral("maps/%1 (%2 bytes)").arg(name).arg(size),
-            QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("size"), double(size)}});
-    }
-    if (entries == 0) {
+    if (files == 0) {
         report.warning(kUpdate, QStringLiteral("archive-empty"),
                        QStringLiteral("the archive holds no files: the update changes nothing"));
     } else if (server::isPlainMapFileName(settings.target) && !targetFound) {
