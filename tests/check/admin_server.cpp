@@ -46,8 +46,9 @@ QByteArray makePatch(const QByteArray& original, const QByteArray& modified,
     return QByteArray(reinterpret_cast<const char*>(patch.data()), qsizetype(patch.size()));
 }
 
-QByteArray rarArchive(const std::vector<rar::Entry>& entries, rar::Format format) {
-    const std::string archive = rar::writeStored(format, entries);
+QByteArray rarArchive(const std::vector<rar::Entry>& entries, const rar::Options& options,
+                      rar::Format format) {
+    const std::string archive = rar::writeStored(format, entries, options);
     return QByteArray(archive.data(), qsizetype(archive.size()));
 }
 

@@ -24,7 +24,7 @@ QByteArray editedMap(QByteArray bytes);
 // A PPF3.0 patch made by the patch library from two versions of a map.
 QByteArray makePatch(const QByteArray& original, const QByteArray& modified,
                      const char* description);
-QByteArray rarArchive(const std::vector<rar::Entry>& entries,
+QByteArray rarArchive(const std::vector<rar::Entry>& entries, const rar::Options& options = {},
                       rar::Format format = rar::Format::Rar5);
 
 // A game server's web root as an administrator publishes it: connect.ini with the five keys, an

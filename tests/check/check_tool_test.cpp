@@ -269,6 +269,42 @@ const Broken kBroken[] = {
          archive(s, {file("canyon.map"), file("canyon.map")});
      },
      "archive-refused", Sev::Problem, 1},
+    {"ArchiveEncryptedEntry",
+     [](AdminServer& s) { archive(s, {{.name = "canyon.map", .data = "x", .encrypted = true}}); },
+     "archive-refused", Sev::Problem, 1, nullptr, "encrypted"},
+    {"ArchiveEncryptedHeaders",
+     [](AdminServer& s) {
+         s.put(QStringLiteral("zandrel.rar"),
+               rarArchive({file("canyon.map")}, {.headersEncrypted = true}));
+     },
+     "archive-refused", Sev::Problem, 1, nullptr, "encrypted"},
+    {"ArchiveWithoutEndBlock",
+     [](AdminServer& s) {
+         s.put(QStringLiteral("zandrel.rar"),
+               rarArchive({file("canyon.map")}, {.endBlock = false}));
+     },
+     "archive-refused", Sev::Problem, 1},
+    {"ArchiveOneVolumeOfSeveral",
+     [](AdminServer& s) {
+         s.put(QStringLiteral("zandrel.rar"),
+               rarArchive({file("canyon.map")}, {.nextVolume = true}));
+     },
+     "archive-refused", Sev::Problem, 1},
+    {"ArchiveSameNameInOtherCase",
+     [](AdminServer& s) {
+         archive(s, {file("canyon.map"), file("CANYON.MAP")});
+     },
+     "archive-refused", Sev::Problem, 1},
+    {"ArchiveNameTooLong",
+     [](AdminServer& s) { archive(s, {file((std::string(300, 'n') + ".map").c_str())}); },
+     "archive-refused", Sev::Problem, 1},
+    {"ArchiveTooDeep",
+     [](AdminServer& s) {
+         std::string name;
+         for (int i = 0; i < 40; ++i) name += "d/";
+         archive(s, {file((name + "canyon.map").c_str())});
+     },
+     "archive-refused", Sev::Problem, 1},
     {"ArchiveWithoutTarget", [](AdminServer& s) { archive(s, {file("glacier.map")}); },
      "archive-no-target", Sev::Warning, 0},
     {"PatchMissing",
@@ -324,6 +360,22 @@ INSTANTIATE_TEST_SUITE_P(OneFaultEach, CheckToolBrokenServers, ::testing::Values
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A missing key shows players the reader's box: the finding quotes it.
+// The header pass names every reason to refuse an archive, not only the first, and every entry.
+TEST(CheckToolArchive, EveryReasonToRefuseIsListed) {
+    AdminServer server;
+    archive(server, {file("canyon.map"),
+                     file("..\\halo.exe"),
+                     {.name = "link.map", .kind = rar::Entry::Symlink, .linkTarget = "/etc"}});
+    const ToolRun run = runCheck({QStringLiteral("--json"), server.address()});
+    EXPECT_EQ(run.exitStatus, 1) << str(run.out);
+    const auto refused = findingsWithCode(run.json, QStringLiteral("archive-refused"));
+    ASSERT_EQ(refused.size(), 2) << str(run.out);
+    EXPECT_TRUE(refused[0].value(QStringLiteral("text")).toString().contains("halo.exe"));
+    EXPECT_TRUE(refused[1].value(QStringLiteral("text")).toString().contains("link.map"));
+    EXPECT_EQ(run.json.value(QStringLiteral("result")).toString(), QStringLiteral("2 problems"));
+    EXPECT_TRUE(run.leftBehind.isEmpty()) << run.leftBehind.join(' ').toStdString();
+}
+
 TEST(CheckToolKeys, MissingKeyQuotesTheBoxPlayersSee) {
     AdminServer server;
     server.removeKey(QStringLiteral("HaloIP"));
