@@ -402,10 +402,17 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     }
     const QString refused =
         QStringLiteral("; players see an error box, the program ends and the game is not started");
+    // The texts name the archive by its path in our temporary folder: the name says enough.
+    const auto plain = [&](QString text) {
+        text.replace(QFileInfo(archive).absolutePath() + platform::kSep, QString());
+        while (text.endsWith(QLatin1Char('.'))) text.chop(1);
+        return text;
+    };
     for (const archive::Problem& p : inspection.problems) {
-        report.problem(kUpdate, QStringLiteral("archive-refused"),
-                       QStringLiteral("the program refuses the archive: ") + p.text + refused,
-                       QJsonObject{{QStringLiteral("error"), p.number}});
+        report.problem(
+            kUpdate, QStringLiteral("archive-refused"),
+            QStringLiteral("the program refuses the archive: ") + plain(p.text) + refused,
+            QJsonObject{{QStringLiteral("error"), p.number}});
     }
     if (!inspection.problems.empty()) return;
 
@@ -417,10 +424,10 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     try {
         unrar.ExtractArchive(archive, mapsFolder + platform::kSep);
     } catch (const Error& e) {
-        report.problem(
-            kUpdate, QStringLiteral("archive-refused"),
-            QStringLiteral("the program cannot unpack the archive: ") + e.description() + refused,
-            QJsonObject{{QStringLiteral("error"), e.number()}});
+        report.problem(kUpdate, QStringLiteral("archive-refused"),
+                       QStringLiteral("the program cannot unpack the archive: ") +
+                           plain(e.description()) + refused,
+                       QJsonObject{{QStringLiteral("error"), e.number()}});
         return;
     }
     if (files == 0) {
