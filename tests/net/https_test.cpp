@@ -208,6 +208,41 @@ TEST_F(HttpsTest, TypedHttpsAddressIsUsedAsItStands) {
     EXPECT_EQ(https.requestedPaths(), QStringList{"/halo/ctf/connect.ini"});
 }
 
+// Proxies come from the environment as libcurl reads them: http_proxy for http addresses,
+// unless no_proxy names the host.
+TEST(EnvironmentProxy, HttpProxyCarriesTheRequestUnlessNoProxyNamesTheHost) {
+    TestHttpServer proxy;
+    const QString target = QStringLiteral("http://games.zandrel-test.invalid/connect.ini");
+    proxy.route(target, HttpReply::ok(kNew));
+    struct Case {
+        const char* name;
+        QByteArray noProxy;  // null: not set
+        bool throughProxy;
+    };
+    const Case cases[] = {
+        {"http_proxy", QByteArray(), true},
+        {"no_proxy names another host", "example.org", true},
+        {"no_proxy names the host", "games.zandrel-test.invalid", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnvVar viaProxy("http_proxy", proxy.url(QString()).toLocal8Bit());
+        EnvVar upper("HTTP_PROXY", QByteArray());
+        EnvVar all("ALL_PROXY", QByteArray());
+        EnvVar bypass("no_proxy", c.noProxy);
+        EnvVar bypassUpper("NO_PROXY", QByteArray());
+        QTemporaryDir folder;
+        Inet inet;
+        RecordingBoxes boxes;
+        const qsizetype before = proxy.requestedPaths().size();
+        EXPECT_EQ(DownloadFile(inet, target, folder.path(), boxes), c.throughProxy);
+        EXPECT_EQ(proxy.requestedPaths().size(), before + (c.throughProxy ? 1 : 0));
+        if (c.throughProxy) {
+            EXPECT_EQ(readFile(folder.filePath("connect.ini")), kNew);
+        }
+    }
+}
+
 TEST(ServerFileUrl, SchemeIsAddedOnlyWhenTheAddressHasNone) {
     struct Case {
         const char* typed;
