@@ -20,7 +20,8 @@ namespace {
 
 constexpr std::string_view kTempPrefix = ".zandrel-tmp-";
 constexpr std::string_view kStagePrefix = ".zandrel-stage-";
-// The unpacking's own staging folders, named before this layer existed.
+// The unpacking's own staging folders, named before this layer existed. Hidden from listings
+// but never swept: they carry no lock, so a live one cannot be told from a dead one.
 constexpr std::string_view kUnpackPrefix = ".zandrel-unpack-";
 
 std::string randomSuffix() {
@@ -312,9 +313,9 @@ void sweep(const std::string& folder) {
         if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) continue;
         // A lock we get is a lock nobody holds: the process that made the entry is gone.
         if (!lockNow(fd.get())) continue;
-        if (S_ISDIR(st.st_mode)) {
+        if (S_ISDIR(st.st_mode) && std::string_view(name).starts_with(kStagePrefix)) {
             removeTree(joined(folder, name));
-        } else if (S_ISREG(st.st_mode)) {
+        } else if (S_ISREG(st.st_mode) && std::string_view(name).starts_with(kTempPrefix)) {
             ::unlinkat(dirFd.get(), name.c_str(), 0);
         }
     }
@@ -347,7 +348,9 @@ void removeTree(const std::string& root) {
     std::vector<std::string> stack{root};
     while (!stack.empty()) {
         const std::string top = stack.back();
-        DIR* dir = ::opendir(top.c_str());
+        const int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (fd >= 0 && !dir) ::close(fd);
         if (!dir) {
             if (::rmdir(top.c_str()) != 0 && ::unlink(top.c_str()) != 0) return;
             stack.pop_back();

@@ -6,9 +6,10 @@
 // Qt layers turn them into zandrel::Error.
 //
 // Files of our own in a folder we write carry the prefix ".zandrel-": temporary files
-// (".zandrel-tmp-…") and staging folders (".zandrel-stage-…", ".zandrel-unpack-…"). While
-// a process of ours uses one it holds a lock on it; the next writer of that folder removes
-// those whose owner is gone (kill -9, power loss), and listings never show any of them.
+// (".zandrel-tmp-…", ReplaceFile) and staging folders (".zandrel-stage-…", StagingFolder).
+// While a process of ours uses one it holds a lock (flock) on it; the next writer of that
+// folder removes those whose owner is gone (kill -9, power loss). Listings never show them, nor
+// the unpacking's older unlocked ".zandrel-unpack-…" folders, which are therefore not swept.
 
 #include <cstddef>
 #include <cstdint>

@@ -270,12 +270,18 @@ TEST_F(FilesTest, ASourceThatChangesWhileCopiedFailsAndKeepsTheOldCopy) {
         put(at("backup"), old);
 
         std::atomic<bool> stop{false};
+        std::atomic<int> rounds{0};
         std::thread changer([&] {
             const Fd fd(::open(from.c_str(), O_WRONLY));
-            for (int round = 0; !stop; ++round) c.change(fd.get(), round);
+            for (int round = 0; !stop; ++round) {
+                c.change(fd.get(), round);
+                ++rounds;
+            }
         });
+        while (rounds == 0) std::this_thread::yield();
         int failed = 0;
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        for (int attempt = 0; attempt < 10 && failed < 2; ++attempt) {
+            const auto before = get(at("backup"));
             try {
                 copyFile(from, at("backup"), Sync::No);
                 // Ran between two changes: a whole version of the source.
@@ -286,9 +292,7 @@ TEST_F(FilesTest, ASourceThatChangesWhileCopiedFailsAndKeepsTheOldCopy) {
                 EXPECT_NE(std::string(e.what()).find("changed while it was copied"),
                           std::string::npos)
                     << e.what();
-                if (attempt == 0) {
-                    EXPECT_EQ(get(at("backup")), old);
-                }
+                EXPECT_TRUE(get(at("backup")) == before);
             }
         }
         stop = true;
@@ -334,6 +338,11 @@ TEST_F(FilesTest, TheNextWriteSweepsLeftoversOfAKilledProcessButNotLiveOnes) {
     fs::create_symlink("/etc", at(".zandrel-stage-dead02/a/etc"));
     put(at("keep.map"), pattern(10, 1));
     put(at(".hidden"), pattern(10, 1));
+    // Unlocked by design (older unpacking code): hidden, but not ours to remove.
+    fs::create_directory(at(".zandrel-unpack-0badf00d"));
+    // A temporary-looking folder and a staging-looking file are nothing we make.
+    fs::create_directory(at(".zandrel-tmp-folder"));
+    put(at(".zandrel-stage-file"), pattern(10, 1));
 
     // Live ones of another writer in this folder.
     ReplaceFile live(at("other.map"), Sync::No);
@@ -344,7 +353,14 @@ TEST_F(FilesTest, TheNextWriteSweepsLeftoversOfAKilledProcessButNotLiveOnes) {
 
     const std::string liveTemp = fs::path(live.tempPath()).filename();
     const std::string liveStage = fs::path(staging.path()).filename();
-    std::vector<std::string> expected{".hidden", liveTemp, liveStage, "keep.map", "new.map"};
+    std::vector<std::string> expected{".hidden",
+                                      ".zandrel-stage-file",
+                                      ".zandrel-tmp-folder",
+                                      ".zandrel-unpack-0badf00d",
+                                      liveTemp,
+                                      liveStage,
+                                      "keep.map",
+                                      "new.map"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(names(), expected);
     EXPECT_TRUE(fs::exists("/etc/passwd"));
