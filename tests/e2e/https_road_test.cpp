@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+
 #include <functional>
 #include <memory>
 
@@ -154,6 +156,11 @@ TEST_F(HttpsRoad, PlainAddressRedirectedToHttpsTakesTheWholeRoad) {
 }
 
 TEST_F(HttpsRoad, SecondDownloadOfAnUnchangedUpdateTransfersNoBody) {
+    // The fetch record is an extended attribute; without them every fetch is a plain one.
+    const QByteArray probe = QFile::encodeName(path(QStringLiteral("maps/canyon.map")));
+    if (::setxattr(probe.constData(), "user.zandrel.probe", "1", 1, 0) != 0)
+        GTEST_SKIP() << "the temporary folder's file system keeps no extended attributes";
+    ::removexattr(probe.constData(), "user.zandrel.probe");
     startProgram();
     takeTheRarRoad(https_.url(QString()));
     writeFile(QStringLiteral("maps/canyon.map"), mapBytes("canyon", 1));  // the player's old map

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace zandrel::test {
 namespace {
@@ -51,9 +52,24 @@ void touch(const QString& path) {
     ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime));
 }
 
+// Whether files in folder can carry a user extended attribute (tmpfs before Linux 6.6 cannot).
+bool keepsExtendedAttributes(const QString& folder) {
+    const QString probe = folder + "/.xattr-probe";
+    writeFile(probe, "x");
+    const bool ok =
+        ::setxattr(QFile::encodeName(probe).constData(), "user.zandrel.probe", "1", 1, 0) == 0;
+    QFile::remove(probe);
+    return ok;
+}
+
 class ConditionalFetch : public ::testing::Test {
 protected:
     ConditionalFetch() { inet.setStallTimeoutMs(2000); }
+    void SetUp() override {
+        // Without them the record is not kept and every fetch is a plain one, by design.
+        if (!keepsExtendedAttributes(dir.path()))
+            GTEST_SKIP() << "the temporary folder's file system keeps no extended attributes";
+    }
 
     QString file() const { return dir.filePath("zandrel.rar"); }
     bool download(const QString& path = QStringLiteral("/zandrel.rar")) {
@@ -147,6 +163,40 @@ TEST_F(ConditionalFetch, AsksOnlyAboutTheFileThatSameAddressGave) {
                       server.requestHeaders("If-None-Match").size(),
                   asked + 1);
         EXPECT_TRUE(boxes.shown.empty());
+    }
+}
+
+// The record lies on disk like any file: one that does not hold up is ignored, and nothing from
+// it reaches a request header.
+TEST_F(ConditionalFetch, ARecordThatDoesNotHoldUpIsIgnored) {
+    const QByteArray url = server.url("/zandrel.rar").toUtf8();
+    const QByteArray size = QByteArray::number(kV1.size());
+    struct Case {
+        const char* name;
+        QByteArray record;
+    };
+    const Case cases[] = {
+        {"not a record", "hello"},
+        {"a header smuggled in the ETag",
+         "zandrel-fetch 1\n" + url + "\n\"v1\"\rX-Injected: 1\n-1\n" + size},
+        {"a line too many", "zandrel-fetch 1\n" + url + "\n\"v1\"\nX-Injected: 1\n-1\n" + size},
+        {"another size", "zandrel-fetch 1\n" + url + "\n\"v1\"\n-1\n9999"},
+        {"a time that is not a number", "zandrel-fetch 1\n" + url + "\n\"v1\"\nsoon\n" + size},
+    };
+    server.route("/zandrel.rar", published(kV2, "\"v1\"", "", true));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file(), kV1);
+        ASSERT_EQ(::setxattr(QFile::encodeName(file()).constData(), kFetchRecordAttribute,
+                             c.record.constData(), size_t(c.record.size()), 0),
+                  0);
+        const qsizetype before = server.requestHeaders("If-None-Match").size();
+        EXPECT_TRUE(download());
+        EXPECT_FALSE(inet.LastFetch().conditional);
+        EXPECT_EQ(readFile(file()), kV2);
+        ASSERT_EQ(server.requestHeaders("If-None-Match").size(), before + 1);
+        EXPECT_EQ(server.requestHeaders("If-None-Match").last(), "");
+        EXPECT_EQ(server.requestHeaders("X-Injected").last(), "");
     }
 }
 

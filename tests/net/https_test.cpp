@@ -138,6 +138,37 @@ TEST_F(HttpsTest, RedirectsMayGoUpToHttpsButNeverBackDown) {
     EXPECT_EQ(down->number(), kInetDowngrade) << down->what();
 }
 
+// What a caller that reports on a fetch reads afterwards, on success and on failure.
+TEST_F(HttpsTest, LastFetchTellsWhatHappened) {
+    HttpReply file = HttpReply::ok(kNew);
+    file.headers.append(std::pair<QByteArray, QByteArray>("ETag", "\"abc\""));
+    file.headers.append(
+        std::pair<QByteArray, QByteArray>("Last-Modified", "Tue, 03 Jun 2025 10:15:00 GMT"));
+    https.route("/connect.ini", file);
+    https.route("/gone/connect.ini", HttpReply::error(410, "<html>gone</html>"));
+    http.route("/connect.ini", HttpReply::redirect(https.url("/connect.ini"), 301));
+
+    ASSERT_TRUE(download(http.url("/connect.ini")));
+    const FetchInfo ok = inet.LastFetch();
+    EXPECT_EQ(ok.url, http.url("/connect.ini"));
+    EXPECT_EQ(ok.finalUrl, https.url("/connect.ini"));
+    EXPECT_EQ(ok.redirects, 1);
+    EXPECT_EQ(ok.status, 200);
+    EXPECT_EQ(ok.bodyBytes, kNew.size());
+    EXPECT_EQ(ok.etag, "\"abc\"");
+    EXPECT_EQ(ok.lastModifiedText, "Tue, 03 Jun 2025 10:15:00 GMT");
+    EXPECT_EQ(ok.lastModified, 1748945700);
+    EXPECT_TRUE(ok.tls && ok.tlsVerified && ok.complete);
+    EXPECT_FALSE(ok.conditional || ok.notModified);
+
+    EXPECT_FALSE(download(https.url("/gone/connect.ini")));
+    const FetchInfo gone = inet.LastFetch();
+    EXPECT_EQ(gone.status, 410);
+    EXPECT_EQ(gone.bodyBytes, 0);  // the error page went nowhere
+    EXPECT_TRUE(gone.etag.isEmpty() && gone.lastModified < 0);
+    EXPECT_FALSE(gone.complete);
+}
+
 TEST_F(HttpsTest, CertificateThatCannotBeVerifiedFailsAndKeepsTheOldFile) {
     TestCertificateAuthority stranger(QStringLiteral("Someone Else's CA"));
     struct Case {
@@ -206,6 +237,41 @@ TEST_F(HttpsTest, TypedHttpsAddressIsUsedAsItStands) {
     ASSERT_TRUE(download(serverFileUrl(typed, "connect.ini")));
     EXPECT_EQ(readFile(settings()), kNew);
     EXPECT_EQ(https.requestedPaths(), QStringList{"/halo/ctf/connect.ini"});
+}
+
+// Proxies come from the environment as libcurl reads them: http_proxy for http addresses,
+// unless no_proxy names the host.
+TEST(EnvironmentProxy, HttpProxyCarriesTheRequestUnlessNoProxyNamesTheHost) {
+    TestHttpServer proxy;
+    const QString target = QStringLiteral("http://games.zandrel-test.invalid/connect.ini");
+    proxy.route(target, HttpReply::ok(kNew));
+    struct Case {
+        const char* name;
+        QByteArray noProxy;  // null: not set
+        bool throughProxy;
+    };
+    const Case cases[] = {
+        {"http_proxy", QByteArray(), true},
+        {"no_proxy names another host", "example.org", true},
+        {"no_proxy names the host", "games.zandrel-test.invalid", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnvVar viaProxy("http_proxy", proxy.url(QString()).toLocal8Bit());
+        EnvVar upper("HTTP_PROXY", QByteArray());
+        EnvVar all("ALL_PROXY", QByteArray());
+        EnvVar bypass("no_proxy", c.noProxy);
+        EnvVar bypassUpper("NO_PROXY", QByteArray());
+        QTemporaryDir folder;
+        Inet inet;
+        RecordingBoxes boxes;
+        const qsizetype before = proxy.requestedPaths().size();
+        EXPECT_EQ(DownloadFile(inet, target, folder.path(), boxes), c.throughProxy);
+        EXPECT_EQ(proxy.requestedPaths().size(), before + (c.throughProxy ? 1 : 0));
+        if (c.throughProxy) {
+            EXPECT_EQ(readFile(folder.filePath("connect.ini")), kNew);
+        }
+    }
 }
 
 TEST(ServerFileUrl, SchemeIsAddedOnlyWhenTheAddressHasNone) {
