@@ -50,7 +50,6 @@ public:
         boxes_.clear();
         return parts.join(QStringLiteral("; "));
     }
-    bool empty() const { return boxes_.isEmpty(); }
 
 private:
     QList<Box> boxes_;
@@ -75,12 +74,13 @@ public:
         }
         if (step <= lastStep_) return;
         lastStep_ = step;
-        const QString amount = QStringLiteral("%1 MiB").arg(double(done) / kMiB, 0, 'f', 1);
+        const auto mib = [](std::int64_t bytes) {
+            return QString::number(double(bytes) / kMiB, 'f', 1);
+        };
         out_(total > 0 ? QStringLiteral("%1: %2 of %3 MiB (%4%)")
-                             .arg(what_, amount.chopped(4))
-                             .arg(double(total) / kMiB, 0, 'f', 1)
+                             .arg(what_, mib(done), mib(total))
                              .arg(step * 10)
-                       : QStringLiteral("%1: %2").arg(what_, amount));
+                       : QStringLiteral("%1: %2 MiB").arg(what_, mib(done)));
     }
 
 private:
@@ -130,7 +130,8 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
         result.why = QStringLiteral("the file could not be stored");
     } catch (const Error& e) {
         result.why = e.description();
-        result.unreachable = isUnreachable(e) && again.LastFetch().redirects == 0;
+        result.unreachable =
+            isUnreachable(e) && again.LastFetch().status == 0 && again.LastFetch().redirects == 0;
     }
     return result;
 }
@@ -252,7 +253,8 @@ void checkHtml(const QString& value, Report& report) {
         report.problem(kKeys, QStringLiteral("html-refused"),
                        QStringLiteral("the program refuses this information page (%1): players "
                                       "see the \"Error!\" box and the game starts without the "
-                                      "server window")
+                                      "server window, so they get no further (the rest is "
+                                      "checked all the same)")
                            .arg(e.description()),
                        key);
     }
