@@ -187,10 +187,10 @@ rar::Entry file(const char* name) {
 
 const Broken kBroken[] = {
     {"NoSettingsFile", [](AdminServer& s) { s.removeSettings(); }, "settings-fetch-failed",
-     Sev::Problem, 1},
+     Sev::Problem, 1, nullptr, "404"},
     {"HtmlMissing", [](AdminServer& s) { removeKey(s, "html"); }, "key-missing", Sev::Problem, 1},
     {"HtmlOnLocalFile", [](AdminServer& s) { setKey(s, "html", "file:///etc/passwd"); },
-     "html-refused", Sev::Problem, 1},
+     "html-refused", Sev::Problem, 1, nullptr, "\"Error!\""},
     {"HtmlJavascript", [](AdminServer& s) { setKey(s, "html", "javascript:alert(1)"); },
      "html-refused", Sev::Problem, 1},
     {"HtmlMailLink", [](AdminServer& s) { setKey(s, "html", "mailto:admin@example.org"); },
@@ -247,7 +247,7 @@ const Broken kBroken[] = {
      },
      "archive-refused", Sev::Problem, 1},
     {"ArchiveParentFolder", [](AdminServer& s) { archive(s, {file("..\\halo.exe")}); },
-     "archive-refused", Sev::Problem, 1},
+     "archive-refused", Sev::Problem, 1, nullptr, "halo.exe"},
     {"ArchiveAbsoluteName", [](AdminServer& s) { archive(s, {file("/etc/canyon.map")}); },
      "archive-refused", Sev::Problem, 1},
     {"ArchiveDriveLetter", [](AdminServer& s) { archive(s, {file("C:\\canyon.map")}); },
@@ -320,7 +320,7 @@ const Broken kBroken[] = {
      },
      "patch-corrupt", Sev::Problem, 1},
     {"PatchForAnotherMap", [](AdminServer& s) { s.makePpfServer(); }, "patch-does-not-fit",
-     Sev::Problem, 1, "harbor.map"},
+     Sev::Problem, 1, "harbor.map", "validation"},
     {"PatchAlreadyApplied", [](AdminServer& s) { s.makePpfServer(); }, "patch-already-applied",
      Sev::Info, 0, "patched/ridge.map"},
 };
