@@ -128,7 +128,8 @@ LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddres
 LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap) {
     LaunchPlan plan;
     plan.program = appFolder + kSep + QStringLiteral("ppf.exe");
-    plan.arguments = {QStringLiteral("a"), appFolder + kSep + QStringLiteral("maps") + kSep + targetMap,
+    plan.arguments = {QStringLiteral("a"),
+                      appFolder + kSep + QStringLiteral("maps") + kSep + targetMap,
                       QStringLiteral("c:\\zandrel.ppf")};
     plan.workingFolder = appFolder;
     plan.windowStyle = LaunchPlan::kMaximized;
@@ -150,9 +151,9 @@ Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
         }
         // start hands the style to the program as its show-window flag; /unix names the program
         // by its Linux path and must come last before it.
-        QStringList start{QStringLiteral("start"),
-                          plan.windowStyle == LaunchPlan::kMinimized ? QStringLiteral("/min")
-                                                                     : QStringLiteral("/max")};
+        QStringList start{QStringLiteral("start"), plan.windowStyle == LaunchPlan::kMinimized
+                                                       ? QStringLiteral("/min")
+                                                       : QStringLiteral("/max")};
         if (waitForEnd) start << QStringLiteral("/wait");
         start << QStringLiteral("/unix") << plan.program;
         run.program = wine;
@@ -180,8 +181,9 @@ void startObserved(QProcess& process, const LaunchPlan& plan) {
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted()) {
-        throw Error(ENOEXEC, QStringLiteral("Cannot start ") + plan.program + QStringLiteral(": ") +
-                                 process.errorString(),
+        throw Error(ENOEXEC,
+                    QStringLiteral("Cannot start ") + plan.program + QStringLiteral(": ") +
+                        process.errorString(),
                     kLaunchSource);
     }
 }

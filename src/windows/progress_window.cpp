@@ -100,7 +100,8 @@ QString transferFigures(std::int64_t received, std::int64_t total, double bytesP
     QString text = mb(double(received));
     text += total >= 0 ? QStringLiteral(" of ") + mb(double(total)) + QStringLiteral(" MB")
                        : QStringLiteral(" MB");
-    if (bytesPerSecond >= 0) text += QStringLiteral(" \u00b7 ") + mb(bytesPerSecond) + QStringLiteral(" MB/s");
+    if (bytesPerSecond >= 0)
+        text += QStringLiteral(" \u00b7 ") + mb(bytesPerSecond) + QStringLiteral(" MB/s");
     return text;
 }
 
@@ -165,9 +166,9 @@ void ProgressWindow::showTransfer(std::int64_t received, std::int64_t total) {
     samples_.push_back({now, received});
     while (samples_.size() > 2 && now - samples_[1].ms >= kRateWindowMs) samples_.pop_front();
     const Sample& first = samples_.front();
-    const double rate =
-        now - first.ms >= kRateMinimumMs ? double(received - first.bytes) * 1000.0 / double(now - first.ms)
-                                         : -1.0;
+    const double rate = now - first.ms >= kRateMinimumMs
+                            ? double(received - first.bytes) * 1000.0 / double(now - first.ms)
+                            : -1.0;
     if (total > 0) {
         shpTransfer->setFraction(double(received) / double(total));
     } else if (total < 0) {

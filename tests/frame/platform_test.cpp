@@ -78,7 +78,11 @@ TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
          app + "/halo.exe",
          {"-connect", "Blood", "Gulch", "10.0.0.1:2302"},
          3},
-        {"game, no address", platform::gamePlan(app, QString()), app + "/halo.exe", {"-connect"}, 3},
+        {"game, no address",
+         platform::gamePlan(app, QString()),
+         app + "/halo.exe",
+         {"-connect"},
+         3},
         {"game from the server window's failure path",
          platform::fallbackGamePlan(app, QStringLiteral("my.server.org")),
          app + "/halo.exe",
@@ -137,9 +141,7 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
         {"Windows game, maximized",
          platform::gamePlan(win, QStringLiteral("1.2.3.4:2302")),
          false,
-         {wine,
-          {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"},
-          win}},
+         {wine, {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"}, win}},
         {"Windows game, minimized",
          platform::fallbackGamePlan(win, QStringLiteral("a b")),
          false,
@@ -151,7 +153,9 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
           {"start", "/max", "/wait", "/unix", win + "/ppf.exe", "a", win + "/maps/x y.map",
            "c:\\zandrel.ppf"},
           win}},
-        {"native game", platform::gamePlan(nat, QStringLiteral("1.2.3.4")), false,
+        {"native game",
+         platform::gamePlan(nat, QStringLiteral("1.2.3.4")),
+         false,
          {nat + "/halo.exe", {"-connect", "1.2.3.4"}, nat}},
         {"native patch tool, observed",
          platform::patchToolPlan(nat, QStringLiteral("x.map")),
@@ -167,7 +171,7 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
     }
 }
 
-TEST_F(LaunchTest, ANativeProgramInAFolderWithSpacesStartsThereWithItsArguments) {
+TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
     // Records its working folder and its arguments.
     const QString game = QStringLiteral("game folder");
     QDir().mkpath(path(game));
@@ -176,23 +180,24 @@ TEST_F(LaunchTest, ANativeProgramInAFolderWithSpacesStartsThereWithItsArguments)
               "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
               "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\n");
     QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    platform::launch(platform::gamePlan(path(game), QStringLiteral("10.0.0.1:2302")));
+    // Started in its own folder; the address's words as a Windows program splits them.
+    platform::launch(platform::gamePlan(path(game), QStringLiteral("Blood \"Gulch 2\" 10.0.0.1")));
     EXPECT_EQ(standInArgs(game + QStringLiteral("/halo.exe")),
-              (QStringList{path(game), "-connect", "10.0.0.1:2302", "--end--"}));
+              (QStringList{path(game), "-connect", "Blood", "Gulch 2", "10.0.0.1", "--end--"}));
 }
 
 TEST_F(LaunchTest, AWindowsProgramIsHandedToWineFromPath) {
     makeWindowsProgram(QStringLiteral("my game/halo.exe"));
     makeStandIn(QStringLiteral("bin/wine"));
     prependPath(QStringLiteral("bin"));
-    platform::launch(platform::fallbackGamePlan(path(QStringLiteral("my game")),
-                                                QStringLiteral("a b")));
+    platform::launch(
+        platform::fallbackGamePlan(path(QStringLiteral("my game")), QStringLiteral("a b")));
     EXPECT_EQ(standInArgs(QStringLiteral("bin/wine")),
               (QStringList{"start", "/min", "/unix", path(QStringLiteral("my game/halo.exe")),
                            "-connect", "a", "b", "--end--"}));
 }
 
-TEST_F(LaunchTest, AWindowsProgramWithoutWineIsAnError) {
+TEST_F(LaunchTest, AWindowsExecutableWithoutWineIsAnError) {
     makeWindowsProgram(QStringLiteral("g/halo.exe"));
     qputenv("PATH", QFile::encodeName(path(QStringLiteral("g"))));
     EXPECT_THROW(platform::launch(platform::gamePlan(path(QStringLiteral("g")), "x")), Error);
@@ -279,7 +284,8 @@ int main(int argc, char** argv) {
                                              path(relative), path(QStringLiteral("probe.c"))}) == 0;
     }
     static QString windowsPath(const QString& unixPath) {
-        return QStringLiteral("Z:") + QString(unixPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
+        return QStringLiteral("Z:") +
+               QString(unixPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
     }
 
     QString wine_;
@@ -297,10 +303,10 @@ TEST_F(WineLaunchTest, TheProgramSeesItsStyleFolderAndArguments) {
     platform::startObserved(tool, platform::patchToolPlan(path(game), QStringLiteral("a b.map")));
     ASSERT_TRUE(tool.waitForFinished(240000));  // a new prefix takes a while
     EXPECT_EQ(tool.exitCode(), 0);
-    EXPECT_EQ(standInArgs(game + QStringLiteral("/ppf.exe")),
-              (QStringList{"show", "3", windowsPath(path(game)), "a",
-                           path(game) + QStringLiteral("/maps/a b.map"), "c:\\zandrel.ppf",
-                           "--end--"}));
+    EXPECT_EQ(
+        standInArgs(game + QStringLiteral("/ppf.exe")),
+        (QStringList{"show", "3", windowsPath(path(game)), "a",
+                     path(game) + QStringLiteral("/maps/a b.map"), "c:\\zandrel.ppf", "--end--"}));
 
     // The failure path's game, detached: minimized (SW_SHOWMINIMIZED is 2).
     platform::launch(platform::fallbackGamePlan(path(game), QStringLiteral("my server:2302")));

@@ -43,7 +43,8 @@ TEST(PpfCommandLine, UpdatePathAppliesThePatchFromDriveC) {
     ASSERT_TRUE(QFile::copy(QStringLiteral(PPF_TOOL), app + "/ppf.exe"));
 
     // The launch the PPF update path makes: the map in the map folder, the patch on drive C:.
-    const platform::LaunchPlan plan = platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map"));
+    const platform::LaunchPlan plan =
+        platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map"));
     ASSERT_EQ(plan.arguments.size(), 3);
     EXPECT_EQ(plan.arguments[1], map);
     EXPECT_EQ(plan.arguments[2], QStringLiteral("c:\\zandrel.ppf"));

@@ -205,7 +205,6 @@ TEST(UpdatePpf, ATargetThatIsNotAPlainFileNameIsNeverPatched) {
     }
 }
 
-
 // Maps long enough to hold the patch tool's validation block (1024 bytes at 0x9320).
 QByteArray mapBytes(char seed, int size = 48 * 1024) {
     QByteArray bytes(size, '\0');
@@ -256,7 +255,9 @@ struct Outcome {
 
 Outcome applyToTarget(PpfRun& run) {
     Outcome out;
-    run.boxes.onShow = [&](const test::Box&) { out.launchWindowBeforeBox = run.loaded("frmFinish"); };
+    run.boxes.onShow = [&](const test::Box&) {
+        out.launchWindowBeforeBox = run.loaded("frmFinish");
+    };
     run.downloadAndApply();
     run.clock.advance(54 * 50);
     EXPECT_TRUE(run.tickUntilLaunchWindow());

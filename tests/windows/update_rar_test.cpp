@@ -12,9 +12,9 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
 #include <QThread>
@@ -250,7 +250,6 @@ TEST(UpdateRar, AHostileOrBrokenArchiveIsReportedAndNothingIsStarted) {
     }
 }
 
-
 // Counts the paint events a widget receives and runs a probe at each.
 struct PaintProbe : QObject {
     int paints = 0;
@@ -303,7 +302,8 @@ TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
         grabbing = true;
         const QImage picture = w.grab().toImage();
         grabbing = false;
-        samples.push_back({w.isVisible(), w.shpTransfer->fraction(), w.lblTransfer->text(), picture});
+        samples.push_back(
+            {w.isVisible(), w.shpTransfer->fraction(), w.lblTransfer->text(), picture});
     });
     sampler.start();
     run.downloadAndApply();
