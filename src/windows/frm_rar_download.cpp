@@ -36,9 +36,9 @@ void FrmRarDownload::load() {
     const QString address = reg().form<FrmSplash>().Text1->text();
     download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.rar"),
              reg().appFolder());
-    // Displayed now, over this window; this one comes to the front again once this handler
-    // has returned, and stays there while the archive is unpacked.
+    // Displayed now, behind this window, which stays in front while the archive is unpacked.
     reg().show(QStringLiteral("frmRarUnpack"));
+    stayInFrontOf(reg().reference(QStringLiteral("frmRarUnpack")));
 }
 
 }  // namespace zandrel

@@ -55,6 +55,17 @@ private:
     BusyCursor& busy_;
 };
 
+// Waits (briefly, painting meanwhile) until the window system has put a window on screen.
+void waitUntilOnScreen(Registry& registry, const QWidget& window) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!(window.windowHandle() && window.windowHandle()->isExposed()) &&
+           waited.elapsed() < 1000) {
+        registry.keepPainted();
+        QThread::msleep(5);
+    }
+}
+
 constexpr qint64 kPaintIntervalMs = 50;  // at most 20 paints a second
 constexpr qint64 kRateWindowMs = 2000;   // the rate is taken over the last two seconds
 constexpr qint64 kRateMinimumMs = 250;   // and shown once this much of it is there
@@ -141,14 +152,16 @@ void ProgressWindow::displayNow() {
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();
     activateWindow();
     displayedOnce = true;
-    // Painted before the work starts: wait (briefly) for the window system to map it.
-    QElapsedTimer waited;
-    waited.start();
-    while (!(windowHandle() && windowHandle()->isExposed()) && waited.elapsed() < 1000) {
-        reg().keepPainted();
-        QThread::msleep(5);
-    }
+    // Painted before the work starts.
+    waitUntilOnScreen(reg(), *this);
     repaint();
+    paintNow();
+}
+
+void ProgressWindow::stayInFrontOf(QWidget& later) {
+    waitUntilOnScreen(reg(), later);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();
+    activateWindow();
     paintNow();
 }
 

@@ -82,6 +82,9 @@ protected:
     // From inside the window's own load handler: displays it now, in front and painted, before
     // the work that it stands for. The show that loads it then only brings it to the front.
     void displayNow();
+    // Brings this window back in front of a window that was displayed after it, once the window
+    // system has put that one on screen (it would otherwise come up over this one).
+    void stayInFrontOf(QWidget& later);
 
     // Fetches url into folder with the window's own transfer component (DownloadFile reports
     // a failure itself). The GUI thread is held meanwhile: the bar and figures follow the
