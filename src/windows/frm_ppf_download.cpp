@@ -1,6 +1,7 @@
 #include "frm_ppf_download.h"
 
 #include "base/platform.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 #include <QDir>
@@ -40,7 +41,7 @@ void FrmPPFDownload::load() {
     // patch belongs there all the same, and Wine takes over a prefix folder that exists.
     const QString driveC = platform::driveCFolder();
     QDir().mkpath(driveC);
-    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.ppf"), driveC);
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), driveC);
     reg().show(QStringLiteral("frmPPFApply"));
     // Still loading: hidden now, it does not come up again when its load is done.
     reg().hide(QString::fromLatin1(kKind));
