@@ -486,8 +486,9 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
         }
     } catch (const ppf::PatchError& e) {
         report.problem(kUpdate, QStringLiteral("patch-does-not-fit"),
-                       QStringLiteral("the patch does not apply to %1: %2; the patch tool fails "
-                                      "and players' maps stay as they are")
+                       QStringLiteral("the patch does not apply to %1: %2; the patch tool fails, "
+                                      "players see \"The map update was not applied\" and "
+                                      "their map stays as it was")
                            .arg(quoted(mapName), fromStd(e.what())));
     }
 }
@@ -511,8 +512,9 @@ void checkPatch(const QString& patchPath, const Request& request, const QString&
                     details);
     } catch (const ppf::PatchError& e) {
         report.problem(kUpdate, QStringLiteral("patch-corrupt"),
-                       QStringLiteral("the patch cannot be read: %1; the patch tool fails and "
-                                      "players' maps stay as they are")
+                       QStringLiteral("the patch cannot be read: %1; the patch tool fails, "
+                                      "players see \"The map update was not applied\" and "
+                                      "their map stays as it was")
                            .arg(fromStd(e.what())));
         return;
     } catch (const std::exception& e) {
