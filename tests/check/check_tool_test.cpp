@@ -454,6 +454,7 @@ TEST(CheckToolUsage, CommandLineIsChecked) {
         {"two addresses", {"a.example.org", "b.example.org"}, 2, "one address at a time"},
         {"unknown option", {"--fast", "a.example.org"}, 2, "unknown option --fast"},
         {"map without file", {"a.example.org", "--map"}, 2, "--map takes a file"},
+        {"map with an empty name", {"--map=", "a.example.org"}, 2, "--map takes a file"},
         {"map not there",
          {"--map", "/nonexistent/ridge.map", "a.example.org"},
          2,

@@ -551,6 +551,11 @@ void checkUpdate(const Request& request, const QString& appFolder, const Setting
     if (settings.ppfUpdate) {
         checkPatch(path, request, appFolder, settings, report);
     } else {
+        if (!request.mapFile.isEmpty()) {
+            report.info(kUpdate, QStringLiteral("map-unused"),
+                        QStringLiteral("the --map file is not used: this server's update is an "
+                                       "archive, not a patch"));
+        }
         checkArchive(request, path, appFolder + QStringLiteral("/maps"), settings, report);
     }
 }

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
             request.mapFile = args[++i];
         } else if (arg.startsWith(QLatin1String("--map="))) {
             request.mapFile = arg.mid(6);
+            if (request.mapFile.isEmpty()) return usageError(QStringLiteral("--map takes a file"));
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             return usageError(QStringLiteral("unknown option ") + arg);
         } else {
