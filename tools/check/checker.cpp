@@ -496,7 +496,7 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
 void checkPatch(const QString& patchPath, const Request& request, const QString& work,
                 const Settings& settings, Report& report) {
     try {
-        const ppf::MappedFile file(QFile::encodeName(patchPath).toStdString());
+        const ppf::FileBytes file(QFile::encodeName(patchPath).toStdString());
         const ppf::Patch p = ppf::parsePatch(file.bytes());
         QJsonObject details{{QStringLiteral("version"), versionName(p.version)},
                             {QStringLiteral("description"), fromStd(p.description)},
