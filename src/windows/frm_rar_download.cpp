@@ -30,7 +30,7 @@ FrmRarDownload::FrmRarDownload(Registry& registry)
 
 void FrmRarDownload::load() {
     setWindowTitle(QStringLiteral("Downloading, please wait..."));
-    const QString address = reg().form<FrmSplash>().Text1->text();
+    const QString address = reg().form<FrmSplash>().address();
     download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.rar"),
              reg().appFolder());
     // Displayed first; this window comes up in front of it once this handler has returned.

@@ -17,7 +17,7 @@ const QString kSource = QStringLiteral("WebView.Navigate2");
 const QString kMailto = QStringLiteral("mailto:");
 
 Error badAddress(const QString& why) {
-    return Error(kWebViewBadAddress, why, kSource);
+    return Error(ErrorNumber::InvalidArgument, why, kSource);
 }
 
 // Keeps the recipients, subject and body of a mail link and drops every other header field
@@ -55,7 +55,8 @@ CreateEngineView loadEngineModule() {
         if (create) return create;
         why = module.errorString();
     }
-    throw Error(48, QStringLiteral("The web view component cannot be loaded: ") + why, kSource);
+    throw Error(ErrorNumber::ComponentNotLoaded,
+                QStringLiteral("The web view component cannot be loaded: ") + why, kSource);
 }
 
 }  // namespace

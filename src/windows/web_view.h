@@ -10,10 +10,6 @@
 
 namespace zandrel {
 
-// Raised by Navigate2 for an address the view will not show (E_INVALIDARG, as the Windows web
-// control reports a bad argument).
-inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
-
 // The web view a window holds, with the one operation the windows use. The page itself is a
 // Qt WebEngine view from the module zandrel_webengine, loaded on the first page shown (see
 // web_view.cpp); until then the control is an empty black area.
@@ -27,7 +23,8 @@ inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
 //    program, through the mail seam; the view keeps its page. Of the link's header fields only
 //    to, cc, bcc, subject and body are passed on, so a page cannot make the mail program
 //    attach local files.
-// It raises Error (kWebViewBadAddress) for an empty address and for any other scheme (file:,
+// It raises Error (ErrorNumber::InvalidArgument, as the Windows web control reports a bad
+// argument) for an empty address and for any other scheme (file:,
 // javascript:, data:, ...), which would show local files or run code from a server's text.
 // A mailto: link clicked inside a page goes to the mail seam the same way.
 class WebView : public QWidget {
