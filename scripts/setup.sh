@@ -11,6 +11,10 @@ packages=(
     libcurl4-openssl-dev libarchive-dev libarchive-tools libcpp-httplib-dev
     libgtest-dev googletest
     fonts-liberation curl time
+    libxcb1-dev
+    xvfb
+    xauth
+    clang-format
 )
 
 install_missing_packages() {
@@ -27,8 +31,10 @@ install_missing_packages() {
     fi
 }
 
+# ZANDREL_WERROR=ON (CI) makes every compiler warning an error.
 build_zandrel() {
-    cmake -S "$ZANDREL_ROOT" -B "$ZANDREL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake -S "$ZANDREL_ROOT" -B "$ZANDREL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZANDREL_WERROR="${ZANDREL_WERROR:-OFF}" "$@"
     cmake --build "$ZANDREL_BUILD" -j"$(nproc)"
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/platform.h"
+#include "webengine/engine_view_interface.h"
 
 #include <QString>
 #include <QUrl>
@@ -51,15 +52,12 @@ public:
 signals:
     void loadFinished(bool ok);
 
-private slots:
-    void onMailLinkRequested(const QUrl& link);
-
 private:
-    QWidget* engine();  // loads the module and creates the page on first use; throws Error
+    EngineView& engine();  // loads the module and creates the page on first use; throws Error
 
     platform::MailClient& mail_;
     QUrl requested_;
-    QWidget* engine_ = nullptr;
+    EngineView* engine_ = nullptr;  // a child widget of this view
 };
 
 }  // namespace zandrel
