@@ -11,5 +11,6 @@ install_missing_packages
 build_zandrel
 export QT_QPA_PLATFORM=offscreen
 cd "$ZANDREL_BUILD"
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+# -noreset: the X server stays up between the tests' connections.
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
     ctest --output-on-failure --no-tests=error -j"$(nproc)" "$@"

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace zandrel {
 namespace {
 
@@ -228,6 +230,9 @@ struct TimerCase {
     int advanceMs;
     int expectedTicks;
 };
+void PrintTo(const TimerCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TimerTest : public RegistryTest, public ::testing::WithParamInterface<TimerCase> {};
 
@@ -314,6 +319,9 @@ struct LastWindowCase {
     bool ended;
     QStringList boxes;  // shown on the way
 };
+void PrintTo(const LastWindowCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LastWindowTest : public RegistryTest, public ::testing::WithParamInterface<LastWindowCase> {
 protected:
@@ -468,6 +476,9 @@ struct CentreCase {
     QMargins frame;
     QPoint topLeft;
 };
+void PrintTo(const CentreCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CentreTest : public ::testing::TestWithParam<CentreCase> {};
 

@@ -17,7 +17,9 @@
 #include <QApplication>
 
 #include <gtest/gtest.h>
+
 #include <xcb/xcb.h>
+#include <ostream>
 
 #include <cstdlib>
 #include <cstring>
@@ -127,6 +129,9 @@ struct KindCase {
     std::function<std::unique_ptr<Form>(Registry&)> make;
     bool inTaskBar;
 };
+void PrintTo(const KindCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 template <class F>
 KindCase kind(bool inTaskBar) {
@@ -162,10 +167,12 @@ INSTANTIATE_TEST_SUITE_P(Windows, WindowKindTest,
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // The xcb platform when an X server answers, else offscreen (and the X tests skip).
+    // The probe stays connected until Qt has connected too: an X server may reset when its last
+    // client leaves, and refuse connections meanwhile.
     xcb_connection_t* probe = xcb_connect(nullptr, nullptr);
     const bool haveX = !xcb_connection_has_error(probe);
-    xcb_disconnect(probe);
     qputenv("QT_QPA_PLATFORM", haveX ? "xcb" : "offscreen");
     QApplication app(argc, argv);
+    xcb_disconnect(probe);
     return RUN_ALL_TESTS();
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace zandrel {
 namespace {
 
@@ -150,6 +152,9 @@ struct KeyCase {
     bool unloaded;
     size_t mails;
 };
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AboutKeyTest : public AboutTest, public ::testing::WithParamInterface<KeyCase> {};
 

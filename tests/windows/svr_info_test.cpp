@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 
@@ -198,6 +200,9 @@ struct ValuesCase {
     int readerBoxes;
     QString title;
 };
+void PrintTo(const ValuesCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SvrInfoValues : public ::testing::TestWithParam<ValuesCase> {};
 
@@ -287,6 +292,9 @@ struct FailureCase {
     QStringList boxesBefore;  // before "Error!"
     QString description;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SvrInfoFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -409,6 +417,9 @@ struct ButtonCase {
     QString shown;
     QString notShown;
 };
+void PrintTo(const ButtonCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SvrInfoButtons : public ::testing::TestWithParam<ButtonCase> {};
 
