@@ -5,6 +5,7 @@
 #include "frame/busy_cursor.h"
 #include "ini/creadini.h"
 #include "net/download_file.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 #include <new>
@@ -82,8 +83,7 @@ void FrmSvrInfo::load() {
         // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
         BusyCursor busy;
         BusyCursorBoxes boxes(reg().boxes(), busy);
-        DownloadFile(Inet1,
-                     QStringLiteral("http://") + typedAddress() + QStringLiteral("/connect.ini"),
+        DownloadFile(Inet1, serverFileUrl(typedAddress(), QStringLiteral("connect.ini")),
                      reg().appFolder(), boxes);
     }
     // From here on an error means the settings could not be used: report it and start the game

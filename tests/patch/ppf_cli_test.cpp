@@ -104,7 +104,7 @@ TEST(PpfCommandLine, WrongCallsFailWithAMessage) {
         {"force with show", {"s", "--force", patch}, kUsage, "--force goes with a and u"},
         {"missing image", {"a", f.path("none.map"), patch}, kIo, "cannot open image"},
         {"missing patch", {"a", image, f.path("none.ppf")}, kIo, "cannot open patch"},
-        {"image is a folder", {"a", f.path("folder.map"), patch}, kIo, "not a file"},
+        {"image is a folder", {"a", f.path("folder.map"), patch}, kIo, "Is a directory"},
         {"drive other than C:", {"a", "d:\\maps\\x.map", patch}, kUsage, "only drive C:"},
         {"modified file shorter",
          {"c", orig, f.path("shorter.map"), out},
