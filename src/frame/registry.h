@@ -78,6 +78,10 @@ public:
     // delivering user input or running any handler or tick of the program.
     void keepPainted();
 
+    // Puts a loaded window on screen as show's last step does (first position, task bar, in
+    // front, focus): for a window that must be seen before its own load handler is done.
+    void display(Form& form);
+
     // Shows the start window; the program's entry point.
     void start(const QString& firstKind);
 
@@ -111,7 +115,6 @@ private:
     static Error wrongKind(const QString& kind);
     Form* slot(const QString& kind) const;
     Form& load(const QString& kind);
-    void display(Form& form);
     void endIfNoWindowLeft();
     void reportUntrapped(std::int32_t number, const QString& description);
     void shutDown();
