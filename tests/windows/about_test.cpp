@@ -109,7 +109,7 @@ TEST_F(AboutTest, TheButtonsSetTheWidthKeepingTheLeftEdgeAndHeight) {
             // The whole web view shows, to the right of the designed area.
             EXPECT_EQ(w.browser->geometry().right(), w.rect().right());
         }
-        ASSERT_EQ(f.mail.links.size(), static_cast<size_t>(c.mails));
+        EXPECT_EQ(f.mail.links.size(), static_cast<size_t>(c.mails));
         for (const QUrl& link : f.mail.links) {
             EXPECT_EQ(link, QUrl(QStringLiteral("mailto:") + kEmail));
         }
