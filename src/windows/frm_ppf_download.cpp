@@ -1,6 +1,7 @@
 #include "frm_ppf_download.h"
 
 #include "base/platform.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 #include <QDir>
@@ -37,7 +38,7 @@ void FrmPPFDownload::load() {
     // patch belongs there all the same, and Wine takes over a prefix folder that exists.
     const QString driveC = platform::driveCFolder();
     QDir().mkpath(driveC);
-    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.ppf"), driveC);
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), driveC);
     reg().show(QStringLiteral("frmPPFApply"));
     // Still loading: hidden now, this window is never displayed.
     reg().hide(QString::fromLatin1(kKind));

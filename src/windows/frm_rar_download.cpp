@@ -1,6 +1,7 @@
 #include "frm_rar_download.h"
 
 #include "base/platform.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 namespace zandrel {
@@ -31,8 +32,7 @@ FrmRarDownload::FrmRarDownload(Registry& registry)
 void FrmRarDownload::load() {
     setWindowTitle(QStringLiteral("Downloading, please wait..."));
     const QString address = reg().form<FrmSplash>().Text1->text();
-    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.rar"),
-             reg().appFolder());
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
     // Displayed first; this window comes up in front of it once this handler has returned.
     reg().show(QStringLiteral("frmRarUnpack"));
 }
