@@ -26,15 +26,19 @@ FrmRarDownload::FrmRarDownload(Registry& registry)
     : ProgressWindow(registry, kKind, rarDownloadLook()) {
     // Controls front to back.
     addPleaseWait();
+    addTransferProgress();
     addLogo();
 }
 
 void FrmRarDownload::load() {
     setWindowTitle(QStringLiteral("Downloading, please wait..."));
+    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
+    displayNow();
     const QString address = reg().form<FrmSplash>().Text1->text();
     download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
-    // Displayed first; this window comes up in front of it once this handler has returned.
+    // Displayed now, behind this window, which stays in front while the archive is unpacked.
     reg().show(QStringLiteral("frmRarUnpack"));
+    stayInFrontOf(reg().reference(QStringLiteral("frmRarUnpack")));
 }
 
 }  // namespace zandrel

@@ -161,8 +161,7 @@ void FrmSvrInfo::launchDirectly(std::int32_t number, const QString& description)
     reg().msgBox(failurePrompt(number, description), MsgIcon::None, QStringLiteral("Error!"));
     const QString address = typedAddress();
     reg().msgBox(QStringLiteral("Launching Halo and connecting to ") + address);
-    platform::launch(
-        reg().appFolder() + platform::kSep + QStringLiteral("halo.exe -connect ") + address, 2);
+    platform::launch(platform::fallbackGamePlan(reg().appFolder(), address));
     reg().end();
 }
 
