@@ -1,5 +1,6 @@
-// Writes the seed archives of fuzz_unrar into the folder given: sound archives of both formats
-// and the hostile and broken ones the unpacking component must refuse without a trace.
+// Writes the seed archives of fuzz_unrar (and fuzz_block_chain) into the folder given: sound
+// archives of both formats and the hostile and broken ones the unpacking component must refuse
+// without a trace.
 #include "rar/rarwriter.h"
 
 #include <cstdio>
@@ -39,6 +40,12 @@ int main(int argc, char** argv) {
     };
     Entry badCrc = file("crc.map", "damaged bytes");
     badCrc.crcOverride = 0x12345678;
+    Entry encrypted = file("bloodgulch.map", "ciphertext");
+    encrypted.encrypted = true;
+    Entry split = file("part.map", "first half");
+    split.split = true;
+    std::string deep;
+    for (int i = 0; i < 40; ++i) deep += "d/";
     const Seed seeds[] = {
         {"one-map", {file("beavercreek.map", "a map's bytes")}},
         {"replaces", {file("bloodgulch.map", "new bloodgulch"), file("sub/keep.map", "new")}},
@@ -64,18 +71,36 @@ int main(int argc, char** argv) {
         {"staging-name", {file(".zandrel-unpack-00000000/x", "x")}},
         {"control-char", {file("a\x01.map", "x")}},
         {"bad-crc", {badCrc}},
+        {"encrypted", {file("a.map", "a"), encrypted}},
+        {"split", {split}},
+        {"deep", {file(deep + "x.map", "deep")}},
+        {"long-name", {file(std::string(300, 'n'), "long")}},
+        {"case-duplicate", {file("a.map", "1"), file("A.MAP", "2")}},
+        {"case-replaces", {file("BLOODGULCH.MAP", "new"), file("SUB/Keep.map", "new")}},
+        {"own-prefix", {file(".zandrel-stage-1234/x", "x")}},
     };
     for (const Format format : {Format::Rar4, Format::Rar5}) {
         const std::string prefix = format == Format::Rar4 ? "rar4-" : "rar5-";
         for (const Seed& s : seeds) {
             if (format == Format::Rar4 && s.name == std::string("hardlink")) continue;
-            const std::string bytes = zandrel::rar::writeStored(format, s.entries);
+            std::vector<std::size_t> blocks;
+            const std::string bytes = zandrel::rar::writeStored(format, s.entries, {}, &blocks);
             save(out, prefix + s.name, bytes);
             if (s.name == std::string("folders")) {
                 // Cut in a header, in the data, and just before the end block.
                 save(out, prefix + "truncated-header", bytes.substr(0, 30));
                 save(out, prefix + "truncated-data", bytes.substr(0, bytes.size() - 12));
                 save(out, prefix + "truncated-end", bytes.substr(0, bytes.size() - 7));
+                // Cut at every block boundary: each looks like a shorter archive.
+                for (std::size_t i = 0; i < blocks.size(); ++i)
+                    save(out, prefix + "cut-at-block-" + std::to_string(i),
+                         bytes.substr(0, blocks[i]));
+                save(out, prefix + "no-end-block",
+                     zandrel::rar::writeStored(format, s.entries, {.endBlock = false}));
+                save(out, prefix + "headers-encrypted",
+                     zandrel::rar::writeStored(format, s.entries, {.headersEncrypted = true}));
+                save(out, prefix + "next-volume",
+                     zandrel::rar::writeStored(format, s.entries, {.nextVolume = true}));
             }
         }
     }

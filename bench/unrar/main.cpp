@@ -1,28 +1,48 @@
-// bench_unrar [--size-mib N] [--entries K] [--rar4|--rar5] [--runs R] [--dir FOLDER]
+// bench_unrar [--runs N] [--size-mib N] [--files N] [--rar4|--rar5] [--dir FOLDER] [--only WORK]
 //
-// Writes a stored RAR archive of N MiB (default 1024) across K entries (default 4), then
-// unpacks it R times (default 3) into an empty folder with UnRar and with `bsdtar -xf`, in
-// alternating order, and prints each run, the best of each and the throughput ratio.
+// Unpacks stored RAR archives with UnRar and with `bsdtar -xf`, in alternating order, in four
+// kinds of work:
+//   big-new     one entry of N MiB (default 1024) into an empty folder
+//   big-over    the same over the file the previous run left
+//   small-new   N files (default 2000) of 4 to 64 KiB into an empty folder
+//   small-over  the same over the files the previous run left
+// Each run starts after sync(), so that no run pays for the previous run's writeback. UnRar runs
+// in a child process (fork), as bsdtar does, so that each gets its own peak memory; its time is
+// taken when ExtractArchive returns, which is when the player sees the update done. Freeing the
+// replaced files happens after that, off the caller's thread; the time until then is printed as
+// well ("with freeing").
+//
+// Prints every run, then one line per work:
+//   ROW|<work>|<UnRar median s>|bsdtar -xf|<bsdtar median s>|<ratio>|<UnRar peak MiB>
 #include "archive/unrar.h"
 #include "base/error.h"
 #include "rar/rarwriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <string>
 #include <vector>
 
+extern char** environ;
+
 namespace {
+
+double now() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
 
 // Deterministic, poorly compressible data: one random MiB, stamped with the block number.
 class Data {
@@ -45,75 +65,150 @@ private:
     std::vector<char> base_;
 };
 
-bool writeArchive(const QString& path, zandrel::rar::Format format, std::uint64_t mib,
-                  int entries) {
+bool writeBig(const QString& path, zandrel::rar::Format format, std::uint64_t mib) {
     Data data;
     std::ofstream out(path.toStdString(), std::ios::binary);
     out << zandrel::rar::archiveStart(format);
-    std::uint64_t next = 0;
-    for (int e = 0; e < entries; ++e) {
-        const std::uint64_t first = next,
-                            count = mib / entries + (std::uint64_t(e) < mib % entries);
-        next += count;
+    zandrel::rar::FileHeader h;
+    h.name = "big.map";
+    h.size = mib << 20;
+    for (std::uint64_t b = 0; b < mib; ++b)
+        h.crc = zandrel::rar::crc32(data.block(b).data(), 1 << 20, h.crc);
+    out << zandrel::rar::fileHeader(format, h);
+    for (std::uint64_t b = 0; b < mib; ++b) out.write(data.block(b).data(), 1 << 20);
+    out << zandrel::rar::archiveEnd(format);
+    return bool(out.flush());
+}
+
+bool writeSmall(const QString& path, zandrel::rar::Format format, int files) {
+    Data data;
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    out << zandrel::rar::archiveStart(format);
+    std::uint32_t x = 12345;
+    for (int i = 0; i < files; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const std::size_t size = 4096 + (x >> 8) % (60 * 1024 + 1);
+        const char* bytes = data.block(std::uint64_t(i)).data();
         zandrel::rar::FileHeader h;
-        h.name = "map" + std::to_string(e) + ".map";
-        h.size = count << 20;
-        for (std::uint64_t b = first; b < first + count; ++b)
-            h.crc = zandrel::rar::crc32(data.block(b).data(), 1 << 20, h.crc);
+        // A few folders, as a map update with textures might have.
+        h.name = "sub" + std::to_string(i % 8) + "/file" + std::to_string(i) + ".bin";
+        h.size = size;
+        h.crc = zandrel::rar::crc32(bytes, size);
         out << zandrel::rar::fileHeader(format, h);
-        for (std::uint64_t b = first; b < first + count; ++b)
-            out.write(data.block(b).data(), 1 << 20);
+        out.write(bytes, std::streamsize(size));
     }
     out << zandrel::rar::archiveEnd(format);
     return bool(out.flush());
 }
 
-// User plus system CPU seconds of this process or of its waited-for children.
-double cpuSeconds(int who) {
-    rusage u{};
-    ::getrusage(who, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+struct Run {
+    double seconds = 0;      // until the work is done, as its caller sees it
+    double withFreeing = 0;  // UnRar: until the replaced files are freed too
+    double peakMiB = 0;
+    bool ok = false;
+};
+
+Run runUnrar(const QString& archive, const QString& out) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return {};
+    const double start = now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        double returned = 0;
+        int code = 0;
+        {
+            zandrel::UnRar unrar;
+            try {
+                unrar.ExtractArchive(archive, out + "/");
+                returned = now();
+                unrar.WaitForCleanup();
+            } catch (const zandrel::Error& e) {
+                std::fprintf(stderr, "UnRar failed: %s\n", e.what());
+                code = 1;
+            }
+        }
+        if (::write(pipeFds[1], &returned, sizeof returned) != sizeof returned) code = 1;
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    double returned = 0;
+    const bool got = ::read(pipeFds[0], &returned, sizeof returned) == sizeof returned;
+    ::close(pipeFds[0]);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Run r;
+    r.withFreeing = now() - start;
+    r.seconds = returned - start;
+    r.peakMiB = double(usage.ru_maxrss) / 1024;
+    r.ok = got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
 }
 
-std::int64_t folderBytes(const QString& folder) {
-    std::int64_t total = 0;
-    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files)) total += f.size();
-    return total;
+Run runBsdtar(const QString& archive, const QString& out) {
+    const std::string a = archive.toStdString(), o = out.toStdString();
+    const char* argv[] = {"bsdtar", "-xf", a.c_str(), "-C", o.c_str(), nullptr};
+    const double start = now();
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "bsdtar", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return {};
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Run r;
+    r.seconds = r.withFreeing = now() - start;
+    r.peakMiB = double(usage.ru_maxrss) / 1024;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return r;
 }
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Work {
+    const char* name;
+    const QString* archive;
+    bool over;  // over what the previous run left
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::uint64_t mib = 1024;
-    int entries = 4, runs = 3;
-    auto format = zandrel::rar::Format::Rar4;
-    QString dir;
+    int files = 2000, runs = 5;
+    auto format = zandrel::rar::Format::Rar5;
+    QString dir, only;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--size-mib" && hasValue)
             mib = args[++i].toULongLong();
-        else if (a == "--entries" && hasValue)
-            entries = args[++i].toInt();
+        else if (a == "--files" && hasValue)
+            files = args[++i].toInt();
         else if (a == "--runs" && hasValue)
             runs = args[++i].toInt();
         else if (a == "--dir" && hasValue)
             dir = args[++i];
+        else if (a == "--only" && hasValue)
+            only = args[++i];
         else if (a == "--rar4")
             format = zandrel::rar::Format::Rar4;
         else if (a == "--rar5")
             format = zandrel::rar::Format::Rar5;
         else {
             std::fprintf(stderr,
-                         "usage: bench_unrar [--size-mib N] [--entries K] [--rar4|--rar5] [--runs "
-                         "R] [--dir FOLDER]\n");
+                         "usage: bench_unrar [--runs N] [--size-mib N] [--files N] [--rar4|--rar5] "
+                         "[--dir FOLDER] [--only big-new|big-over|small-new|small-over]\n");
             return 2;
         }
     }
-    if (mib == 0 || entries < 1 || runs < 1) return 2;
+    if (mib == 0 || files < 1 || runs < 1) return 2;
 
     QTemporaryDir work(dir.isEmpty() ? QDir::tempPath() + "/bench_unrar-XXXXXX"
                                      : dir + "/bench_unrar-XXXXXX");
@@ -121,74 +216,74 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create a work folder\n");
         return 1;
     }
-    const QString archive = work.filePath("big.rar");
-    std::printf("writing %llu MiB in %d entries (%s) to %s\n", (unsigned long long)mib, entries,
-                format == zandrel::rar::Format::Rar4 ? "RAR 4" : "RAR 5", qPrintable(archive));
+    const QString big = work.filePath("big.rar"), small = work.filePath("small.rar");
+    const Work works[] = {{"big-new", &big, false},
+                          {"big-over", &big, true},
+                          {"small-new", &small, false},
+                          {"small-over", &small, true}};
+    const bool needBig = only.isEmpty() || only.startsWith("big");
+    const bool needSmall = only.isEmpty() || only.startsWith("small");
+    std::printf("archives (%s): %llu MiB in one entry; %d files of 4-64 KiB; %d runs each\n",
+                format == zandrel::rar::Format::Rar4 ? "RAR 4" : "RAR 5", (unsigned long long)mib,
+                files, runs);
     std::fflush(stdout);
-    if (!writeArchive(archive, format, mib, entries)) {
-        std::fprintf(stderr, "cannot write the archive\n");
+    if ((needBig && !writeBig(big, format, mib)) ||
+        (needSmall && !writeSmall(small, format, files))) {
+        std::fprintf(stderr, "cannot write the archives\n");
         return 1;
     }
-    const double bytes = double(mib) * (1 << 20);
-    const std::int64_t expected = std::int64_t(mib) << 20;
 
-    std::vector<double> unrarSeconds, bsdtarSeconds;
-    for (int run = 0; run < runs; ++run) {
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool unrarTurn = (run + turn) % 2 == 0;
-            const QString out = work.filePath(unrarTurn ? "out-unrar" : "out-bsdtar");
-            QDir(out).removeRecursively();
-            QDir().mkpath(out);
-            ::sync();  // each run starts without the previous run's dirty pages
-            QElapsedTimer timer;
-            int events = 0;
-            const int who = unrarTurn ? RUSAGE_SELF : RUSAGE_CHILDREN;
-            const double cpuBefore = cpuSeconds(who);
-            timer.start();
-            if (unrarTurn) {
-                zandrel::UnRar unrar;
-                unrar.ExtractProgress = [&events](std::int16_t) { ++events; };
-                try {
-                    unrar.ExtractArchive(archive, out + "/");
-                } catch (const zandrel::Error& e) {
-                    std::fprintf(stderr, "UnRar failed: %s\n", e.what());
+    std::vector<std::string> rows;
+    for (const Work& w : works) {
+        if (!only.isEmpty() && only != w.name) continue;
+        std::vector<double> ours, theirs, oursFreed;
+        double peak = 0;
+        for (int run = 0; run < runs; ++run) {
+            for (int turn = 0; turn < 2; ++turn) {
+                const bool unrarTurn = (run + turn) % 2 == 0;
+                const QString out = work.filePath(unrarTurn ? "out-unrar" : "out-bsdtar");
+                if (!w.over) QDir(out).removeRecursively();
+                if (!QDir(out).exists()) {
+                    QDir().mkpath(out);
+                    // "over": the first run also has something to replace.
+                    if (w.over &&
+                        !(unrarTurn ? runUnrar(*w.archive, out).ok : runBsdtar(*w.archive, out).ok))
+                        return 1;
+                }
+                ::sync();
+                const Run r = unrarTurn ? runUnrar(*w.archive, out) : runBsdtar(*w.archive, out);
+                if (!r.ok) {
+                    std::fprintf(stderr, "%s failed\n", unrarTurn ? "UnRar" : "bsdtar");
                     return 1;
                 }
-            } else {
-                QProcess bsdtar;
-                bsdtar.start("bsdtar", {"-xf", archive, "-C", out});
-                if (!bsdtar.waitForFinished(-1) || bsdtar.exitCode() != 0) {
-                    std::fprintf(stderr, "bsdtar failed: %s\n",
-                                 bsdtar.readAllStandardError().constData());
-                    return 1;
+                if (unrarTurn) {
+                    ours.push_back(r.seconds);
+                    oursFreed.push_back(r.withFreeing);
+                    peak = std::max(peak, r.peakMiB);
+                    std::printf(
+                        "%-10s run %d  UnRar      %7.3f s  (with freeing %7.3f s)  peak %6.1f "
+                        "MiB\n",
+                        w.name, run + 1, r.seconds, r.withFreeing, r.peakMiB);
+                } else {
+                    theirs.push_back(r.seconds);
+                    std::printf(
+                        "%-10s run %d  bsdtar -xf %7.3f s                           peak %6.1f "
+                        "MiB\n",
+                        w.name, run + 1, r.seconds, r.peakMiB);
                 }
+                std::fflush(stdout);
             }
-            const double s = timer.nsecsElapsed() / 1e9;
-            const double cpu = cpuSeconds(who) - cpuBefore;
-            if (folderBytes(out) != expected) {
-                std::fprintf(stderr, "%s wrote %lld bytes, expected %lld\n",
-                             unrarTurn ? "UnRar" : "bsdtar", (long long)folderBytes(out),
-                             (long long)expected);
-                return 1;
-            }
-            (unrarTurn ? unrarSeconds : bsdtarSeconds).push_back(s);
-            if (unrarTurn)
-                std::printf(
-                    "run %d  UnRar      %7.3f s  %8.1f MiB/s  cpu %6.3f s  (%d progress events)\n",
-                    run + 1, s, bytes / s / (1 << 20), cpu, events);
-            else
-                std::printf("run %d  bsdtar -xf %7.3f s  %8.1f MiB/s  cpu %6.3f s\n", run + 1, s,
-                            bytes / s / (1 << 20), cpu);
-            std::fflush(stdout);
-            QDir(out).removeRecursively();
         }
+        QDir(work.filePath("out-unrar")).removeRecursively();
+        QDir(work.filePath("out-bsdtar")).removeRecursively();
+        const double m = median(ours), o = median(theirs);
+        std::printf("%-10s median UnRar %.3f s (with freeing %.3f s), bsdtar -xf %.3f s\n", w.name,
+                    m, median(oursFreed), o);
+        char row[256];
+        std::snprintf(row, sizeof row, "ROW|unpack %s|%.4f|bsdtar -xf|%.4f|%.3f|%.1f", w.name, m, o,
+                      m / o, peak);
+        rows.push_back(row);
     }
-    const double bestUnrar = *std::min_element(unrarSeconds.begin(), unrarSeconds.end());
-    const double bestBsdtar = *std::min_element(bsdtarSeconds.begin(), bsdtarSeconds.end());
-    std::printf("best   UnRar      %7.3f s  %8.1f MiB/s\n", bestUnrar,
-                bytes / bestUnrar / (1 << 20));
-    std::printf("best   bsdtar -xf %7.3f s  %8.1f MiB/s\n", bestBsdtar,
-                bytes / bestBsdtar / (1 << 20));
-    std::printf("UnRar throughput / bsdtar throughput: %.2fx\n", bestBsdtar / bestUnrar);
+    for (const std::string& r : rows) std::printf("%s\n", r.c_str());
     return 0;
 }

@@ -8,6 +8,8 @@ std::optional<std::string> safeEntryPath(std::string_view name, std::string* why
         return std::nullopt;
     };
     if (name.empty()) return refuse("the name is empty");
+    // "./" elements are dropped below; a name many times the limit is refused at once.
+    if (name.size() > 4 * kMaxPathBytes) return refuse("the name is too long");
     std::string n(name);
     for (char& c : n) {
         if (c == '\\') c = '/';
@@ -23,15 +25,21 @@ std::optional<std::string> safeEntryPath(std::string_view name, std::string* why
     }
 
     std::string path;
+    std::size_t depth = 0;
     std::size_t start = 0;
     while (start <= n.size()) {
         std::size_t end = n.find('/', start);
         if (end == std::string::npos) end = n.size();
         const std::string_view element(n.data() + start, end - start);
         if (element == "..") return refuse("the name holds a \"..\" element");
+        if (element.size() > kMaxElementBytes) return refuse("a name in it is too long");
         if (!element.empty() && element != ".") {
-            if (!path.empty()) path += '/';
+            if (!path.empty()) {
+                if (++depth > kMaxDepth) return refuse("it lies too many folders deep");
+                path += '/';
+            }
             path += element;
+            if (path.size() > kMaxPathBytes) return refuse("the name is too long");
         }
         start = end + 1;
     }

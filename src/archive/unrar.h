@@ -4,28 +4,43 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace zandrel {
 
 // Unpacks a RAR archive (RAR 4.x or RAR 5.0, read by libarchive) into a folder.
 //
-// All or nothing: the entries are written into a staging folder inside the destination and
-// moved over their targets only once every entry has been read in full; on any failure the
-// destination is left as it was and the staging folder removed, and ExtractArchive throws
-// zandrel::Error. A file of the same name is replaced; subfolders are created as the names ask.
+// Two passes. The header pass (archive::inspectOpen, also behind archive::InspectArchive)
+// writes nothing: it walks the archive's block chain and reads every entry's header, and
+// refuses the whole archive for any of the reasons listed there. The data pass writes the
+// entries into a staging folder inside the destination, which are moved over their targets
+// only once every entry has been read in full (archive::StagedInstall). On any failure the
+// destination is left as it was and ExtractArchive throws zandrel::Error.
 //
-// Refused (the whole archive, before anything is written): names that would leave the
-// destination (absolute, drive letter, UNC, "..", with "\" read as a separator), symbolic and
-// hard links, devices and other special entries, encrypted entries, two entries of the same
-// name (and a name used both as a file and as a folder), more than maxEntries entries, and more
-// data than maxTotalBytes or the free space of the destination's file system.
+// Refused (the whole archive, before anything is written): an archive that is not complete
+// (no end-of-archive block, cut anywhere, one volume of several), encrypted entries or
+// headers, names that would leave the destination (absolute, drive letter, UNC, "..", with "\"
+// read as a separator), names beyond the length and depth limits of entry_name.h, symbolic and
+// hard links, devices and other special entries, two entries of one name (letter case does not
+// count: the game runs under Wine) and a name used both as a file and as a folder, more than
+// maxEntries entries, more data than maxTotalBytes or the free space of the destination's file
+// system. An entry that matches a name in the destination but for letter case replaces it
+// under the existing name. The archive path must name a regular file: a FIFO, device or
+// folder is refused at once.
 //
-// Checked by libarchive: the signature and the header checksums of both formats, the data
-// checksum of compressed entries. Not checked: the data checksum of stored (uncompressed)
-// entries, which libarchive 3.6 does not verify; a stored entry with damaged bytes but intact
-// headers is written as it is. Short (truncated) entry data is always an error.
+// Checked by libarchive: the header checksums of both formats, the data checksum of
+// compressed entries. Not checked: the data checksum of stored (uncompressed) entries, which
+// libarchive 3.6 does not verify; a stored entry with damaged bytes but intact headers is
+// written as it is. Short (truncated) entry data is always an error.
 //
-// Single-threaded: ExtractProgress is called on the calling thread, from inside ExtractArchive.
+// The replaced files are freed after ExtractArchive returns, by a thread of this object (the
+// next extraction and the destructor wait for it). Until then they sit in the locked staging
+// folder of the file layer; a crash before they are freed leaves that folder unlocked, and the
+// file layer's sweep removes it the next time a writer of ours creates anything in the
+// destination (the next extraction does so first).
+//
+// Single-threaded use: ExtractProgress is called on the calling thread, from inside
+// ExtractArchive.
 class UnRar {
 public:
     // Error numbers of the failures that are not the operating system's own (those carry errno).
@@ -35,6 +50,11 @@ public:
     static constexpr std::int32_t kErrorBusy = 30004;     // called again from ExtractProgress
 
     static constexpr std::int64_t kDefaultMaxEntries = 10000;
+
+    UnRar();
+    ~UnRar();
+    UnRar(const UnRar&) = delete;
+    UnRar& operator=(const UnRar&) = delete;
 
     // Percent done, 0 to 100, rising. Stays at 90 or below until every entry is in place; the
     // last call, 100, comes after the last file was moved into the destination. Exceptions
@@ -49,14 +69,19 @@ public:
     // The destination folder must exist; it may end with a separator. Throws zandrel::Error.
     void ExtractArchive(const QString& archivePath, const QString& destinationFolder);
 
+    // Waits until the files replaced by the last extraction are freed.
+    void WaitForCleanup();
+
     void setMaxEntries(std::int64_t entries) { maxEntries_ = entries; }
     // Lowers the byte limit below the free space of the destination (negative: no extra limit).
     void setMaxTotalBytes(std::int64_t bytes) { maxTotalBytes_ = bytes; }
 
 private:
+    class Cleanup;
     std::int64_t maxEntries_ = kDefaultMaxEntries;
     std::int64_t maxTotalBytes_ = -1;
     bool running_ = false;
+    std::unique_ptr<Cleanup> cleanup_;
 };
 
 }  // namespace zandrel

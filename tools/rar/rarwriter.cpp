@@ -68,9 +68,11 @@ std::string rar4Block(std::uint8_t type, std::uint16_t flags, const std::string&
     return block + rest;
 }
 
-std::string rar4Start() {
-    std::string s("Rar!\x1A\x07\x00", 7);           // marker block
-    s += rar4Block(0x73, 0, std::string(6, '\0'));  // main header: reserved fields only
+std::string rar4Start(const Options& options) {
+    constexpr std::uint16_t kPassword = 0x80;
+    std::string s("Rar!\x1A\x07\x00", 7);  // marker block
+    // Main header: reserved fields only.
+    s += rar4Block(0x73, options.headersEncrypted ? kPassword : 0, std::string(6, '\0'));
     return s;
 }
 
@@ -79,6 +81,8 @@ std::string rar4FileHeader(const FileHeader& h) {
                             kUnicode = 0x200;
     if (h.kind == Entry::Hardlink) throw std::invalid_argument("RAR 4 has no hard link entries");
     std::uint16_t flags = kLongBlock;
+    if (h.encrypted) flags |= 0x04;
+    if (h.split) flags |= 0x02;
     std::uint32_t mode = kModeFile;
     if (h.kind == Entry::Directory) {
         flags |= kDirectory;
@@ -110,8 +114,8 @@ std::string rar4FileHeader(const FileHeader& h) {
     return rar4Block(0x74, flags, body);
 }
 
-std::string rar4End() {
-    return rar4Block(0x7B, 0x4000, {});
+std::string rar4End(const Options& options) {
+    return rar4Block(0x7B, 0x4000 | (options.nextVolume ? 0x0001 : 0), {});
 }
 
 // --- RAR 5.0: CRC-32, header size (vint), then type, flags and fields as vints. ---
@@ -125,8 +129,18 @@ std::string rar5Header(const std::string& fromType) {
     return out + sized;
 }
 
-std::string rar5Start() {
+std::string rar5Start(const Options& options) {
     std::string s("Rar!\x1A\x07\x01\x00", 8);
+    if (options.headersEncrypted) {
+        std::string e;
+        putVint(e, 4);                 // archive encryption header
+        putVint(e, 0);                 // header flags
+        putVint(e, 0);                 // encryption version: AES-256
+        putVint(e, 0);                 // encryption flags
+        e.push_back(char(15));         // KDF count
+        e += std::string(16, '\x5A');  // salt
+        s += rar5Header(e);
+    }
     std::string h;
     putVint(h, 1);  // main archive header
     putVint(h, 0);  // header flags
@@ -139,6 +153,17 @@ std::string rar5FileHeader(const FileHeader& h) {
     constexpr std::uint64_t kFileDir = 0x1, kFileTime = 0x2, kFileCrc = 0x4;
 
     std::string extra;
+    if (h.encrypted) {
+        std::string record;
+        putVint(record, 1);                 // file encryption
+        putVint(record, 0);                 // version: AES-256
+        putVint(record, 0);                 // flags
+        record.push_back(char(15));         // KDF count
+        record += std::string(16, '\x5A');  // salt
+        record += std::string(16, '\xA5');  // initialisation vector
+        putVint(extra, record.size());
+        extra += record;
+    }
     if (h.kind == Entry::Symlink || h.kind == Entry::Hardlink) {
         std::string record;
         putVint(record, 5);                                 // file system redirection
@@ -155,7 +180,7 @@ std::string rar5FileHeader(const FileHeader& h) {
 
     std::string x;
     putVint(x, 2);  // file header
-    putVint(x, (extra.empty() ? 0 : kHasExtra) | kHasData);
+    putVint(x, (extra.empty() ? 0 : kHasExtra) | kHasData | (h.split ? 0x10 : 0));
     if (!extra.empty()) putVint(x, extra.size());
     putVint(x, dataSize);
     std::uint64_t fileFlags = kFileTime;
@@ -177,11 +202,11 @@ std::string rar5FileHeader(const FileHeader& h) {
     return rar5Header(x);
 }
 
-std::string rar5End() {
+std::string rar5End(const Options& options) {
     std::string h;
     putVint(h, 5);  // end of archive
     putVint(h, 0);
-    putVint(h, 0);
+    putVint(h, options.nextVolume ? 1 : 0);
     return rar5Header(h);
 }
 
@@ -190,6 +215,8 @@ FileHeader headerFor(const Entry& e) {
     h.name = e.name;
     h.kind = e.kind;
     h.linkTarget = e.linkTarget;
+    h.encrypted = e.encrypted;
+    h.split = e.split;
     if (e.kind == Entry::File) {
         h.size = e.data.size();
         h.crc = crc32(e.data.data(), e.data.size());
@@ -216,8 +243,8 @@ std::uint32_t crc32(const void* data, std::size_t size, std::uint32_t crc) {
     return ~crc;
 }
 
-std::string archiveStart(Format format) {
-    return format == Format::Rar4 ? rar4Start() : rar5Start();
+std::string archiveStart(Format format, const Options& options) {
+    return format == Format::Rar4 ? rar4Start(options) : rar5Start(options);
 }
 
 std::string fileHeader(Format format, const FileHeader& header) {
@@ -229,19 +256,30 @@ std::string fileHeader(Format format, const FileHeader& header) {
     return rar4FileHeader(link);
 }
 
-std::string archiveEnd(Format format) {
-    return format == Format::Rar4 ? rar4End() : rar5End();
+std::string archiveEnd(Format format, const Options& options) {
+    return format == Format::Rar4 ? rar4End(options) : rar5End(options);
 }
 
-std::string writeStored(Format format, const std::vector<Entry>& entries) {
-    std::string out = archiveStart(format);
+std::string writeStored(Format format, const std::vector<Entry>& entries, const Options& options,
+                        std::vector<std::size_t>* blockStarts) {
+    std::string out = archiveStart(format, options);
+    if (blockStarts) {
+        blockStarts->clear();
+        blockStarts->push_back(format == Format::Rar4 ? 7 : 8);
+        // RAR 5: the archive encryption header comes before the main header.
+        if (options.headersEncrypted && format == Format::Rar5)
+            blockStarts->push_back(out.size() - archiveStart(format).size() + 8);
+    }
     for (const Entry& e : entries) {
+        if (blockStarts) blockStarts->push_back(out.size());
         out += fileHeader(format, headerFor(e));
         if (e.kind == Entry::File) out += e.data;
         // A RAR 4 symbolic link keeps its target as the entry's data.
         if (e.kind == Entry::Symlink && format == Format::Rar4) out += e.linkTarget;
     }
-    return out + archiveEnd(format);
+    if (!options.endBlock) return out;
+    if (blockStarts) blockStarts->push_back(out.size());
+    return out + archiveEnd(format, options);
 }
 
 void writeStoredFiles(Format format, const std::vector<SourceFile>& files, std::ostream& out) {

@@ -23,26 +23,43 @@ struct Entry {
     std::string linkTarget = {};  // Symlink, Hardlink (Hardlink: RAR 5.0 only)
     // A data checksum to write instead of the right one (broken-archive fixtures).
     std::optional<std::uint32_t> crcOverride = {};
+    // Marked as encrypted (RAR 4: the header flag; RAR 5: an encryption record). The data is
+    // written as given: only the headers matter to the fixtures.
+    bool encrypted = false;
+    // Marked as continued in the next volume.
+    bool split = false;
+};
+
+// Archive-level choices for fixtures of archives that are incomplete or encrypted as a whole.
+struct Options {
+    bool endBlock = true;           // false: no end-of-archive block (as RAR before 2.9)
+    bool nextVolume = false;        // the end block announces another volume
+    bool headersEncrypted = false;  // RAR 4: main header flag; RAR 5: archive encryption header
 };
 
 // CRC-32 (IEEE 802.3, as zlib), continued from `crc`.
 std::uint32_t crc32(const void* data, std::size_t size, std::uint32_t crc = 0);
 
-// The whole archive in memory.
-std::string writeStored(Format format, const std::vector<Entry>& entries);
+// The whole archive in memory. `blockStarts` receives the offset of every block after the
+// signature (main header, each entry's header, end block), for fixtures cut at a boundary.
+std::string writeStored(Format format, const std::vector<Entry>& entries,
+                        const Options& options = {},
+                        std::vector<std::size_t>* blockStarts = nullptr);
 
 // Pieces for writing large archives as a stream: the start (signature and main header), one
 // header per entry followed by that entry's `size` bytes of data, the end-of-archive block.
-std::string archiveStart(Format format);
+std::string archiveStart(Format format, const Options& options = {});
 struct FileHeader {
     std::string name;
     Entry::Kind kind = Entry::File;
     std::uint64_t size = 0;  // bytes of data that follow the header
     std::uint32_t crc = 0;   // CRC-32 of those bytes
     std::string linkTarget;
+    bool encrypted = false;
+    bool split = false;
 };
 std::string fileHeader(Format format, const FileHeader& header);
-std::string archiveEnd(Format format);
+std::string archiveEnd(Format format, const Options& options = {});
 
 // Streams files from disk into `out`, each under the given entry name, reading each file twice
 // (checksum, then copy) so that the size of the files does not matter. Throws

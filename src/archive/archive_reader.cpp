@@ -1,0 +1,115 @@
+#include "archive/archive_reader.h"
+
+#include "base/error.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zandrel::archive {
+
+namespace {
+
+const QString kSource = QStringLiteral("UnRar");
+
+// libarchive reads the file in blocks of this size and hands stored data on in pieces of up to
+// this size, which are written as they come.
+constexpr std::size_t kReadBlock = 1 << 20;
+
+}  // namespace
+
+void fail(std::int32_t number, const QString& description) {
+    throw Error(number, description, kSource);
+}
+
+void failErrno(int err, const QString& what) {
+    fail(err, QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))));
+}
+
+QString text(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// libarchive gives names in the multibyte form of the thread's locale. While a reader exists
+// the thread uses UTF-8, so that names do not depend on the locale the program was started in.
+class ArchiveReader::Utf8Locale {
+public:
+    Utf8Locale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0))) {
+        if (locale_) previous_ = uselocale(locale_);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+    ~Utf8Locale() {
+        if (locale_) {
+            uselocale(previous_);
+            freelocale(locale_);
+        }
+    }
+
+private:
+    locale_t locale_;
+    locale_t previous_ = locale_t(0);
+};
+
+void ArchiveReader::Free::operator()(::archive* a) const {
+    archive_read_free(a);
+}
+
+ArchiveReader::ArchiveReader(int fd, const QString& archivePath)
+    : path_(archivePath), locale_(std::make_unique<Utf8Locale>()) {
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        failErrno(errno, QStringLiteral("The archive \"%1\" cannot be read").arg(path_));
+    archive_.reset(archive_read_new());
+    if (!archive_) fail(ENOMEM, QStringLiteral("Out of memory"));
+    archive_read_support_format_rar(archive_.get());
+    archive_read_support_format_rar5(archive_.get());
+    if (archive_read_open_fd(archive_.get(), fd, kReadBlock) != ARCHIVE_OK) failArchive();
+}
+
+ArchiveReader::~ArchiveReader() {
+    archive_.reset();  // before the locale it was made in
+}
+
+bool ArchiveReader::next(EntryHeader& header) {
+    archive_entry* entry = nullptr;
+    const int rc = archive_read_next_header(archive_.get(), &entry);
+    if (rc == ARCHIVE_EOF) return false;
+    if (rc != ARCHIVE_OK) failArchive();
+    const char* name = archive_entry_pathname(entry);
+    if (!name) fail(kErrorArchive, QStringLiteral("An archive entry has no readable name."));
+    header = EntryHeader{};
+    header.name = name;
+    header.encrypted = archive_entry_is_encrypted(entry);
+    if (archive_entry_hardlink(entry))
+        header.kind = EntryHeader::Hardlink;
+    else if (archive_entry_symlink(entry) || archive_entry_filetype(entry) == AE_IFLNK)
+        header.kind = EntryHeader::Symlink;
+    else if (archive_entry_filetype(entry) == AE_IFREG)
+        header.kind = EntryHeader::File;
+    else if (archive_entry_filetype(entry) == AE_IFDIR)
+        header.kind = EntryHeader::Folder;
+    if (archive_entry_size_is_set(entry)) header.size = archive_entry_size(entry);
+    return true;
+}
+
+bool ArchiveReader::readBlock(const void*& data, std::size_t& size, std::int64_t& offset) {
+    la_int64_t at = 0;
+    const int rc = archive_read_data_block(archive_.get(), &data, &size, &at);
+    if (rc == ARCHIVE_EOF) return false;
+    if (rc != ARCHIVE_OK) failArchive();
+    offset = at;
+    return true;
+}
+
+void ArchiveReader::failArchive() {
+    const char* reason = archive_error_string(archive_.get());
+    fail(kErrorArchive,
+         QStringLiteral("The archive \"%1\" cannot be read: %2")
+             .arg(path_, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
+}
+
+}  // namespace zandrel::archive
