@@ -53,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const ChainResult pieces = walkInPieces(data, 3, reads);
     if (pieces.verdict != whole.verdict || pieces.offset != whole.offset || pieces.end != whole.end)
         fail("the two readers disagree");
-    // Reads of 3 bytes: each block needs at most its size / 3 + a few reads.
-    if (reads > size / 3 + 2 * (size / 7 + 2) + 8) fail("too many reads");
+    // Reads of at most 3 bytes: a block of at least 7 bytes takes at most 5 reads for its
+    // start and its header's size / 3 + 1 more, so never more than two reads per byte.
+    if (reads > 2 * size + 16) fail("too many reads");
 
     if (whole.verdict == Verdict::Complete) {
         if (whole.end <= 0 || std::uint64_t(whole.end) > size) fail("end outside the data");

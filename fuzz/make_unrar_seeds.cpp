@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         {"long-name", {file(std::string(300, 'n'), "long")}},
         {"case-duplicate", {file("a.map", "1"), file("A.MAP", "2")}},
         {"case-replaces", {file("BLOODGULCH.MAP", "new"), file("SUB/Keep.map", "new")}},
-        {"own-prefix", {file(".zandrel-unpack-1234/x", "x")}},
+        {"own-prefix", {file(".zandrel-stage-1234/x", "x")}},
     };
     for (const Format format : {Format::Rar4, Format::Rar5}) {
         const std::string prefix = format == Format::Rar4 ? "rar4-" : "rar5-";

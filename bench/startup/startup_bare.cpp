@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     QWidget window;
     window.resize(590, 155);
     if (app.arguments().contains(QStringLiteral("--controls"))) {
-        (new QLineEdit(QStringLiteral("Type an address here"), &window))->setGeometry(90, 108, 305, 29);
+        (new QLineEdit(QStringLiteral("Type an address here"), &window))
+            ->setGeometry(90, 108, 305, 29);
         (new QPushButton(QStringLiteral("Exit"), &window))->setGeometry(484, 2, 105, 21);
         (new QLabel(QStringLiteral("Connect"), &window))->setGeometry(421, 114, 148, 31);
     }

@@ -164,7 +164,7 @@ public:
             folded += (i ? "/" : "") + fold(parts[i]);
             std::string spelling = parts[i];
             if (auto f = files_.find(folded); f != files_.end()) {
-                if (wantFolder || !last)
+                if (wantFolder)
                     return refuse(h.name, QStringLiteral("\"%1\" is also a file in the archive")
                                               .arg(text(f->second)));
                 return refuse(h.name, QStringLiteral("the archive holds it twice"));
@@ -175,45 +175,11 @@ public:
                 actual = f->second;  // settled by an earlier entry
                 continue;
             }
-            if (!onDiskUnknown(parentActual)) {
-                QString error;
-                const ExistingNames::Listing* listing = existing_.list(parentActual, &error);
-                if (!error.isEmpty()) return problem(EIO, error);
-                if (listing) {
-                    const auto found = listing->find(fold(parts[i]));
-                    if (found != listing->end()) {
-                        const std::vector<ExistingNames::Name>& names = found->second;
-                        auto exact = std::find_if(names.begin(), names.end(), [&](const auto& n) {
-                            return n.name == parts[i];
-                        });
-                        if (exact == names.end() && names.size() > 1)
-                            return refuse(h.name,
-                                          QStringLiteral("\"%1\" holds several names that differ "
-                                                         "from it only in letter case")
-                                              .arg(where(parentActual)));
-                        const ExistingNames::Name& there = exact != names.end() ? *exact : names[0];
-                        spelling = there.name;
-                        const std::string existingPath =
-                            parentActual.empty() ? spelling : parentActual + "/" + spelling;
-                        if (wantFolder && there.kind != ExistingNames::Name::Folder)
-                            return refuse(h.name, QStringLiteral("\"%1\" in \"%2\" is not a folder")
-                                                      .arg(text(existingPath), destination_));
-                        if (!wantFolder && there.kind != ExistingNames::Name::File)
-                            return refuse(h.name, QStringLiteral("\"%1\" in \"%2\" is not a file")
-                                                      .arg(text(existingPath), destination_));
-                        if (!wantFolder) p.replaces = true;
-                    } else if (wantFolder) {
-                        newFolders_.insert(parentActual.empty() ? spelling
-                                                                : parentActual + "/" + spelling);
-                    }
-                } else if (wantFolder) {
-                    newFolders_.insert(parentActual.empty() ? spelling
-                                                            : parentActual + "/" + spelling);
-                }
-            } else if (wantFolder) {
-                newFolders_.insert(parentActual.empty() ? spelling : parentActual + "/" + spelling);
-            }
-            actual = parentActual.empty() ? spelling : parentActual + "/" + spelling;
+            if (const auto clash = matchExisting(parentActual, wantFolder, spelling, p.replaces))
+                return clash->number == kErrorRefused ? refuse(h.name, clash->text)
+                                                      : problem(clash->number, clash->text);
+            if (wantFolder && !existingFolder_) newFolders_.insert(join(parentActual, spelling));
+            actual = join(parentActual, spelling);
             if (wantFolder)
                 folders_[folded] = actual;
             else
@@ -243,10 +209,52 @@ public:
     }
 
 private:
-    // A folder that this archive creates has nothing in it yet.
-    bool onDiskUnknown(const std::string& actualFolder) const {
-        return !actualFolder.empty() && newFolders_.count(actualFolder);
+    static std::string join(const std::string& folder, const std::string& name) {
+        return folder.empty() ? name : folder + "/" + name;
     }
+
+    // Looks `name` up in the destination's folder `parent` (spelled as on disk), letter case
+    // not counting: an existing name gives `name` its spelling. A name of the wrong kind (a
+    // file where a folder goes, a folder or a special file where a file goes) is a problem;
+    // so is a folder holding several names that match but none exactly. Sets `replaces` for an
+    // existing file, existingFolder_ for an existing folder.
+    std::optional<Problem> matchExisting(const std::string& parent, bool wantFolder,
+                                         std::string& name, bool& replaces) {
+        existingFolder_ = false;
+        // A folder that this archive creates has nothing in it yet.
+        if (!parent.empty() && newFolders_.count(parent)) return std::nullopt;
+        QString error;
+        const ExistingNames::Listing* listing = existing_.list(parent, &error);
+        if (!error.isEmpty()) return Problem{EIO, error};
+        if (!listing) return std::nullopt;
+        const auto found = listing->find(fold(name));
+        if (found == listing->end()) return std::nullopt;
+        const std::vector<ExistingNames::Name>& names = found->second;
+        const auto exact =
+            std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.name == name; });
+        if (exact == names.end() && names.size() > 1)
+            return Problem{kErrorRefused,
+                           QStringLiteral("\"%1\" holds several names that differ from it only "
+                                          "in letter case")
+                               .arg(where(parent))};
+        const ExistingNames::Name& there = exact != names.end() ? *exact : names.front();
+        name = there.name;
+        const QString shown = text(join(parent, name));
+        if (wantFolder && there.kind != ExistingNames::Name::Folder)
+            return Problem{
+                kErrorRefused,
+                QStringLiteral("\"%1\" in \"%2\" is not a folder").arg(shown, destination_)};
+        if (!wantFolder && there.kind != ExistingNames::Name::File)
+            return Problem{
+                kErrorRefused,
+                QStringLiteral("\"%1\" in \"%2\" is not a file").arg(shown, destination_)};
+        if (wantFolder)
+            existingFolder_ = true;
+        else
+            replaces = true;
+        return std::nullopt;
+    }
+
     QString where(const std::string& folder) const {
         return folder.empty() ? destination_ : destination_ + QLatin1Char('/') + text(folder);
     }
@@ -257,6 +265,7 @@ private:
     bool stopAtFirst_;
     std::map<std::string, std::string> files_, folders_;  // folded path -> path as written
     std::set<std::string> newFolders_;                    // folders the archive creates
+    bool existingFolder_ = false;                         // set by matchExisting
     std::int64_t maxEntries_ = 0;
     std::int64_t maxBytes_ = 0;
     QString limitText_;

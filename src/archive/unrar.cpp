@@ -29,6 +29,8 @@ using archive::text;
 
 namespace {
 
+constexpr std::int64_t kDropCacheFrom = 8 << 20;
+
 // Writes through the file layer, its failures as our error type.
 void writeAll(int fd, const void* data, std::size_t size, const QString& what) {
     try {
@@ -121,6 +123,18 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
         archive::inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(), destination,
                              {maxEntries_, maxTotalBytes_}, true);
     if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
+
+    // The files to be replaced keep their bytes until the end, but their cached pages are of
+    // no further use: dropping them now leaves the page cache to the new data, as removing the
+    // old file first would.
+    for (const archive::PlannedEntry& p : plan.entries) {
+        if (!p.replaces || p.size < kDropCacheFrom) continue;
+        const int old =
+            ::openat(destFd.get(), p.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (old < 0) continue;
+        ::posix_fadvise(old, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(old);
+    }
 
     Progress progress(ExtractProgress, ExtractBytes, plan.totalBytes);
     std::unique_ptr<files::StagingFolder> staging;

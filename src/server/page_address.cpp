@@ -43,7 +43,8 @@ QUrl mailLink(const QString& address) {
 QUrl pageAddress(const QString& address, const QString& source) {
     const QString text = address.trimmed();
     if (text.isEmpty())
-        throw Error(kBadPageAddress, QStringLiteral("The web view was given no address"), source);
+        throw Error(ErrorNumber::InvalidArgument,
+                    QStringLiteral("The web view was given no address"), source);
     if (text.compare(QStringLiteral("about:blank"), Qt::CaseInsensitive) == 0) {
         return QUrl(QStringLiteral("about:blank"));
     }
@@ -54,7 +55,7 @@ QUrl pageAddress(const QString& address, const QString& source) {
     if (match.hasMatch()) {
         const QString name = match.captured(1).toLower();
         if (name != QLatin1String("http") && name != QLatin1String("https")) {
-            throw Error(kBadPageAddress,
+            throw Error(ErrorNumber::InvalidArgument,
                         QStringLiteral("The web view shows only http and https pages, not \"%1\"")
                             .arg(text),
                         source);
@@ -64,7 +65,7 @@ QUrl pageAddress(const QString& address, const QString& source) {
         url = QUrl(QStringLiteral("http://") + text, QUrl::TolerantMode);
     }
     if (!url.isValid() || url.host().isEmpty()) {
-        throw Error(kBadPageAddress,
+        throw Error(ErrorNumber::InvalidArgument,
                     QStringLiteral("The web view cannot use the address \"%1\"").arg(text), source);
     }
     return url;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -12,7 +14,8 @@ namespace zandrel::server {
 
 // Raised for an address the view will not show (E_INVALIDARG, as the Windows web control
 // reports a bad argument).
-inline constexpr std::int32_t kBadPageAddress = -2147024809;
+inline constexpr std::int32_t kBadPageAddress =
+    static_cast<std::int32_t>(ErrorNumber::InvalidArgument);
 
 // The page address the view loads for address:
 //  - "http://..." and "https://..." addresses with a host, and "about:blank";

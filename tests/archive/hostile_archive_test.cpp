@@ -3,10 +3,15 @@
 #include "archive/archive_reader.h"
 #include "archive/entry_name.h"
 #include "archive/header_pass.h"
+#include "base/files.h"
 #include "map_folder_fixture.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +270,38 @@ TEST_F(UnRarTest, InspectionListsEntriesAndEveryProblem) {
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->description(), bad.problems[0].text);
     EXPECT_EQ(snapshot(), before);
+}
+
+}  // namespace
+
+namespace {
+
+// Killed while the replaced files wait to be freed (or at any other point of an extraction):
+// the staging folder is left unlocked, and the next extraction into the folder removes it.
+TEST_F(UnRarTest, StagingFolderOfAKilledExtractionIsSweptByTheNext) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* staging = new zandrel::files::StagingFolder(QFile::encodeName(maps()).toStdString());
+        const std::string replaced = staging->path() + "/0";
+        FILE* f = std::fopen(replaced.c_str(), "w");
+        if (f) std::fputs("a replaced map", f);
+        if (f) std::fclose(f);
+        ::_exit(0);  // no destructor runs, as after kill -9
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    QStringList hidden = QDir(maps()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    ASSERT_EQ(hidden.filter(QStringLiteral(".zandrel-")).size(), 1)
+        << hidden.join(' ').toStdString();
+
+    putArchive(zandrel::rar::writeStored(Format::Rar5, {{"bloodgulch.map", "new bloodgulch"}}));
+    UnRar unrar;
+    const auto error = extract(unrar);
+    ASSERT_FALSE(error) << error->what();
+    hidden = QDir(maps()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_EQ(hidden, QStringList({"bloodgulch.map", "keep.map"}));
+    EXPECT_EQ(read("app/maps/bloodgulch.map"), "new bloodgulch");
 }
 
 }  // namespace
