@@ -15,7 +15,8 @@ void Program::prepare() {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The OpenGL context the web view shares is made when the first page is shown
+    // (web_view.cpp), not here: the start window does not wait for the GL driver.
 }
 
 Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationFolder()}) {

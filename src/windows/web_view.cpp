@@ -4,10 +4,17 @@
 
 #include <QCoreApplication>
 #include <QLibrary>
+#include <QOpenGLContext>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QUrlQuery>
 #include <QVBoxLayout>
+
+// Qt's setter of the context that every OpenGL context of the program shares (exported by
+// QtGui, not declared in its public headers).
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+QT_END_NAMESPACE
 
 namespace zandrel {
 
@@ -39,6 +46,24 @@ QUrl safeMailLink(QUrl link) {
     return link;
 }
 
+// Chromium draws through an OpenGL context shared with Qt's. Qt makes that context in the
+// QApplication's constructor when told to beforehand, and on X that loads the GL driver (some
+// 100 ms and 60 MiB with Mesa) while the start window waits; so it is made here, before the
+// web engine is loaded. Without a context (no GL at all) the engine draws in software.
+void shareGlContexts() {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (QOpenGLContext::globalShareContext()) return;
+    // Owned by the application: it goes after the web engine's own shutdown (a post routine).
+    auto* context = new QOpenGLContext(QCoreApplication::instance());
+    if (context->create()) {
+        qt_gl_set_global_share_context(context);
+        QObject::connect(context, &QObject::destroyed,
+                         [] { qt_gl_set_global_share_context(nullptr); });
+    } else {
+        delete context;
+    }
+}
+
 using CreateEngineView = QWidget* (*)(QWidget* parent);
 
 // The web engine module: beside the program (installed, or in the build's application folder),
@@ -46,6 +71,7 @@ using CreateEngineView = QWidget* (*)(QWidget* parent);
 CreateEngineView loadEngineModule() {
     static CreateEngineView create = nullptr;
     if (create) return create;
+    shareGlContexts();
     QString why;
     for (const QString& path :
          {QCoreApplication::applicationDirPath() + QStringLiteral("/zandrel_webengine"),
