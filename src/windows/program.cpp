@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPixmap>
 
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ void Program::prepare() {
 Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationFolder()}) {
     QApplication::setQuitOnLastWindowClosed(false);  // the registry decides when the program ends
     initResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(picture(QStringLiteral(":/icon.png")))));
     registerWindows(registry_);
     QObject::connect(&registry_, &Registry::programEnded, [this] {
         boxes_.closeAll();
