@@ -11,6 +11,9 @@ packages=(
     libcurl4-openssl-dev libarchive-dev libarchive-tools libcpp-httplib-dev
     libgtest-dev googletest
     fonts-liberation curl time
+    xvfb
+    openbox
+    x11-utils
 )
 
 install_missing_packages() {
