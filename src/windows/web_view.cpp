@@ -47,11 +47,11 @@ QUrl safeMailLink(QUrl link) {
 }
 
 // Chromium draws through an OpenGL context shared with Qt's. Qt makes that context in the
-// QApplication's constructor when told to beforehand, and on X that loads the GL driver (some
-// 100 ms and 60 MiB with Mesa) while the start window waits; so it is made here, before the
-// web engine is loaded. Without a context (no GL at all) the engine draws in software.
+// QApplication's constructor when Qt::AA_ShareOpenGLContexts is set beforehand, and on X that
+// loads the GL driver (some 100 ms and 60 MiB with Mesa) while the start window waits; so the
+// context is made here instead, before the web engine is loaded, which looks for it then.
+// Without one (no GL at all) the engine draws in software.
 void shareGlContexts() {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     if (QOpenGLContext::globalShareContext()) return;
     // Owned by the application: it goes after the web engine's own shutdown (a post routine).
     auto* context = new QOpenGLContext(QCoreApplication::instance());
