@@ -40,7 +40,8 @@ TEST_F(Pictures, BuiltInOnesComeDecodedAndEqualTheirPngFiles) {
         EXPECT_TRUE(QResource(QString::fromLatin1(c.decoded)).isValid());
         const QImage shown = zandrel::picture(QString::fromLatin1(c.resource));
         EXPECT_EQ(shown.size(), c.size);
-        EXPECT_EQ(shown, asShown(QImage(QString::fromLatin1(c.resource))));
+        EXPECT_TRUE(shown == asShown(QImage(QString::fromLatin1(c.resource))))
+            << "the pixels differ from the PNG file's";
     }
 }
 
@@ -52,7 +53,7 @@ TEST_F(Pictures, OtherNamesAreReadFromTheirFilesAndMissingOnesAreNull) {
     const QString file = dir.filePath(QStringLiteral("drawn.png"));
     ASSERT_TRUE(drawn.save(file));
 
-    EXPECT_EQ(asShown(zandrel::picture(file)), asShown(QImage(file)));
+    EXPECT_TRUE(asShown(zandrel::picture(file)) == asShown(QImage(file)));
     EXPECT_TRUE(zandrel::picture(dir.filePath(QStringLiteral("missing.png"))).isNull());
     EXPECT_TRUE(zandrel::picture(QStringLiteral(":/missing.png")).isNull());
 }
