@@ -47,6 +47,10 @@ declare -A commands=(
     [ppf]="$build/bench/ppf/bench_ppf --runs $runs"
 )
 
+# Each benchmark runs in a folder of its own, removed afterwards, whatever it leaves there.
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/zandrel-bench.XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+
 failed=()
 rows=()
 IFS=',' read -r -a selected <<<"$only"
@@ -58,10 +62,12 @@ for name in "${selected[@]}"; do
     log="$logs/$name.log"
     echo "running $name: ${commands[$name]}  (output in $log)" >&2
     started=$(date +%s)
+    mkdir -p "$scratch/$name"
     # shellcheck disable=SC2086  # the command line is split on purpose
-    if ! ${commands[$name]} >"$log" 2>&1; then
+    if ! (cd "$scratch/$name" && ${commands[$name]}) >"$log" 2>&1; then
         failed+=("$name")
     fi
+    rm -rf "${scratch:?}/$name"
     echo "  $name took $(($(date +%s) - started)) s" >&2
     found=0
     while IFS= read -r line; do

@@ -1,4 +1,4 @@
-// bench_startup [--runs N] [--platform offscreen|xvfb|both] [--phases]
+// bench_startup [--runs N] [--platform offscreen|xvfb|both] [--phases] [--compare PROBE]
 //
 // Time from process start to the start window's first paint, for Zandrel and for a bare Qt
 // window of the same size measured the same way (bench_startup_bare, and with --controls the
@@ -7,7 +7,8 @@
 // process is started. The probes run in turn, in a rotating order, N times each (default 5),
 // offscreen and on an Xvfb screen with the openbox window manager. Prints a table of medians
 // and one ROW line per platform; with --phases also when each probe reached main(), had its
-// QApplication, and so on.
+// QApplication, and so on. --compare adds another build's bench_startup_zandrel to the runs,
+// for a figure before and after a change.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -111,7 +112,7 @@ std::optional<Sample> measure(const std::vector<std::string>& probe, int devNull
 }
 
 struct Probe {
-    const char* name;
+    std::string name;
     std::vector<std::string> command;
     std::vector<Sample> samples;
     double medianOf(double Sample::*field) const {
@@ -187,7 +188,7 @@ private:
 void printPhases(const std::vector<Probe>& probes) {
     std::printf("  phases, ms since the start (median):\n");
     for (const auto& p : probes) {
-        std::printf("    %-26s", p.name);
+        std::printf("    %-26s", p.name.c_str());
         for (std::size_t i = 0; i < p.samples.front().phases.size(); ++i) {
             std::vector<double> v;
             for (const auto& s : p.samples) {
@@ -205,7 +206,8 @@ bool runPlatform(const std::string& platform, const std::string& label, std::vec
     for (auto& p : probes) {
         p.samples.clear();
         if (!measure(p.command, devNull)) {  // warm the page cache; also checks it works
-            std::fprintf(stderr, "%s did not paint its window (%s)\n", p.name, label.c_str());
+            std::fprintf(stderr, "%s did not paint its window (%s)\n", p.name.c_str(),
+                         label.c_str());
             return false;
         }
     }
@@ -214,7 +216,8 @@ bool runPlatform(const std::string& platform, const std::string& label, std::vec
             Probe& p = probes[(i + run) % probes.size()];
             const auto s = measure(p.command, devNull);
             if (!s) {
-                std::fprintf(stderr, "%s did not paint its window (%s)\n", p.name, label.c_str());
+                std::fprintf(stderr, "%s did not paint its window (%s)\n", p.name.c_str(),
+                             label.c_str());
                 return false;
             }
             p.samples.push_back(*s);
@@ -227,7 +230,7 @@ bool runPlatform(const std::string& platform, const std::string& label, std::vec
         std::vector<double> ms;
         for (const auto& s : p.samples) ms.push_back(s.ms);
         const double m = p.medianOf(&Sample::ms);
-        std::printf("  %-28s %6.1f ms %6.1f ms %6.1f ms %5.1f MiB %7.2fx\n", p.name, m,
+        std::printf("  %-28s %6.1f ms %6.1f ms %6.1f ms %5.1f MiB %7.2fx\n", p.name.c_str(), m,
                     *std::min_element(ms.begin(), ms.end()), p.medianOf(&Sample::cpuMs),
                     p.medianOf(&Sample::peakMiB), m / bare);
     }
@@ -245,18 +248,22 @@ int main(int argc, char** argv) {
     int runs = 5;
     std::string platforms = "both";
     bool phases = false;
+    std::string compare;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--platform" && i + 1 < argc) {
             platforms = argv[++i];
+        } else if (a == "--compare" && i + 1 < argc) {
+            compare = argv[++i];
         } else if (a == "--phases") {
             phases = true;
         } else {
             std::fprintf(
                 stderr,
-                "usage: bench_startup [--runs N] [--platform offscreen|xvfb|both] [--phases]\n");
+                "usage: bench_startup [--runs N] [--platform offscreen|xvfb|both] [--phases] "
+                "[--compare PROBE]\n");
             return 2;
         }
     }
@@ -267,6 +274,10 @@ int main(int argc, char** argv) {
         {"bare Qt window", {dir + "/bench_startup_bare"}, {}},
         {"bare Qt window + controls", {dir + "/bench_startup_bare", "--controls"}, {}},
     };
+    if (!compare.empty()) {
+        probes.push_back({"compared build", {compare}, {}});
+        std::printf("compared build: %s\n", compare.c_str());
+    }
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     bool ok = true;
     if (platforms == "offscreen" || platforms == "both") {
