@@ -34,9 +34,9 @@ done
 build="${ZANDREL_BENCH_BUILD:-$ZANDREL_ROOT/build-release}"
 logs="$build/bench-logs"
 
-install_missing_packages
+install_missing_packages >&2
 cmake -S "$ZANDREL_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target benchmarks
+cmake --build "$build" -j"$(nproc)" --target benchmarks >&2  # standard output: the table only
 mkdir -p "$logs"
 
 # name, then the command line of each benchmark.
