@@ -1,27 +1,67 @@
-// demo-server <document root> <port> [name]
+// demo-server <document root> <port> [name] [--tls CERT KEY] [--redirect PATH URL]...
 // A static web server for the demo's game servers: serves the files under the document root on
 // 127.0.0.1 only, nothing outside it (cpp-httplib refuses paths that climb out with ".."), and
-// logs one line per request. Stops on SIGINT or SIGTERM.
+// logs one line per request. With --tls it speaks https with the given certificate and key
+// (PEM files); each --redirect answers PATH with a 302 to URL instead of a file. Stops on SIGINT
+// or SIGTERM.
 #include <httplib.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string root;
+    int port = 0;
+    std::string name = "demo server";
+    std::string certificate, key;                  // both set: https
+    std::map<std::string, std::string> redirects;  // path -> URL
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--tls" && i + 2 < argc) {
+            o.certificate = argv[++i];
+            o.key = argv[++i];
+        } else if (arg == "--redirect" && i + 2 < argc) {
+            const std::string path = argv[++i];
+            o.redirects[path] = argv[++i];
+        } else if (arg.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() < 2 || positional.size() > 3) return false;
+    o.root = positional[0];
+    o.port = std::atoi(positional[1].c_str());
+    if (positional.size() == 3) o.name = positional[2];
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: demo-server <document root> <port> [name]\n");
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: demo-server <document root> <port> [name] [--tls CERT KEY] "
+                     "[--redirect PATH URL]...\n");
         return 2;
     }
-    const std::string root = argv[1];
-    const int port = std::atoi(argv[2]);
-    const std::string name = argc == 4 ? argv[3] : "demo server";
-    if (!std::filesystem::is_directory(root) || port <= 0 || port > 65535) {
-        std::fprintf(stderr, "%s: no folder %s or bad port %s\n", name.c_str(), root.c_str(),
-                     argv[2]);
+    if (!std::filesystem::is_directory(o.root) || o.port <= 0 || o.port > 65535) {
+        std::fprintf(stderr, "%s: no folder %s or bad port %d\n", o.name.c_str(), o.root.c_str(),
+                     o.port);
         return 2;
     }
 
@@ -32,35 +72,53 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> server;
+    if (!o.certificate.empty()) {
+        auto tls = std::make_unique<httplib::SSLServer>(o.certificate.c_str(), o.key.c_str());
+        if (!tls->is_valid()) {
+            std::fprintf(stderr, "%s: cannot use the certificate %s with the key %s\n",
+                         o.name.c_str(), o.certificate.c_str(), o.key.c_str());
+            return 1;
+        }
+        server = std::move(tls);
+    } else {
+        server = std::make_unique<httplib::Server>();
+    }
     // SO_REUSEADDR only: cpp-httplib's default also sets SO_REUSEPORT, which would let a second
     // server bind a port that is already in use.
-    server.set_socket_options([](socket_t sock) {
+    server->set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
-    if (!server.set_mount_point("/", root)) {
-        std::fprintf(stderr, "%s: cannot serve %s\n", name.c_str(), root.c_str());
+    // Redirects are answered before the files are looked at.
+    server->set_pre_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
+        const auto it = o.redirects.find(req.path);
+        if (it == o.redirects.end()) return httplib::Server::HandlerResponse::Unhandled;
+        res.set_redirect(it->second, 302);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    if (!server->set_mount_point("/", o.root)) {
+        std::fprintf(stderr, "%s: cannot serve %s\n", o.name.c_str(), o.root.c_str());
         return 1;
     }
-    server.set_file_extension_and_mimetype_mapping("ini", "text/plain");
-    server.set_file_extension_and_mimetype_mapping("ppf", "application/octet-stream");
-    server.set_file_extension_and_mimetype_mapping("rar", "application/vnd.rar");
-    server.set_logger([&name](const httplib::Request& req, const httplib::Response& res) {
-        std::fprintf(stderr, "[%s] %s %s -> %d\n", name.c_str(), req.method.c_str(),
+    server->set_file_extension_and_mimetype_mapping("ini", "text/plain");
+    server->set_file_extension_and_mimetype_mapping("ppf", "application/octet-stream");
+    server->set_file_extension_and_mimetype_mapping("rar", "application/vnd.rar");
+    server->set_logger([&o](const httplib::Request& req, const httplib::Response& res) {
+        std::fprintf(stderr, "[%s] %s %s -> %d\n", o.name.c_str(), req.method.c_str(),
                      req.path.c_str(), res.status);
     });
-    if (!server.bind_to_port("127.0.0.1", port)) {
+    if (!server->bind_to_port("127.0.0.1", o.port)) {
         std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%d (is the port in use?)\n",
-                     name.c_str(), port);
+                     o.name.c_str(), o.port);
         return 1;
     }
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        server.stop();
+        server->stop();
     });
     stopper.detach();
-    const bool ok = server.listen_after_bind();
+    const bool ok = server->listen_after_bind();
     return ok ? 0 : 1;
 }

@@ -5,7 +5,8 @@
 // - a patch is either parsed or refused as corrupt, and a parsed one is self-consistent;
 // - the in-memory applier and the file applier agree: the same error kind, or the same bytes;
 // - on every failure the image file keeps its old bytes, and no temporary file is left beside
-//   it (the file applier works in a temporary folder of its own).
+//   it (the file applier works in a temporary folder of its own);
+// - both say "already applied" for the same patches, and then nothing was written.
 
 #include "patch/ppf.h"
 
@@ -116,12 +117,13 @@ void checkParsed(const Patch& p, Bytes bytes) {
     }
 }
 
-struct Outcome {
+struct Result {
     std::optional<ErrorKind> error;
+    bool alreadyApplied = false;
     std::vector<std::uint8_t> image;
 };
 
-std::string describe(const Outcome& o) {
+std::string describe(const Result& o) {
     return o.error ? "error kind " + std::to_string(int(*o.error))
                    : "success, " + std::to_string(o.image.size()) + " bytes";
 }
@@ -146,9 +148,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (patch) checkParsed(*patch, patchBytes);
 
-    Outcome memory{std::nullopt, original};
+    Result memory{std::nullopt, false, original};
     try {
-        applyToImage(memory.image, patchBytes, options);
+        memory.alreadyApplied =
+            applyToImage(memory.image, patchBytes, options) == Outcome::AlreadyApplied;
     } catch (const PatchError& e) {
         memory.error = e.kind();
         if (memory.image != original) fail("in-memory image changed by a failed apply");
@@ -161,9 +164,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path patchPath = folder() / "patch.ppf";
     writeFile(imagePath, original.data(), original.size());
     writeFile(patchPath, patchBytes.data(), patchBytes.size());
-    Outcome file;
+    struct stat before {};
+    if (::stat(imagePath.c_str(), &before) != 0) fail("cannot stat the image");
+    Result file;
     try {
-        applyPatchFile(imagePath.string(), patchPath.string(), options);
+        file.alreadyApplied = applyPatchFile(imagePath.string(), patchPath.string(), options) ==
+                              Outcome::AlreadyApplied;
     } catch (const PatchError& e) {
         file.error = e.kind();
     }
@@ -179,5 +185,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++entries;
     }
     if (entries != 2) fail("the file applier left a file beside the image");
+    if (file.alreadyApplied != memory.alreadyApplied) {
+        fail("the appliers differ on the patch being applied already");
+    }
+    if (memory.alreadyApplied && memory.image != original) fail("already applied, yet changed");
+    struct stat after {};
+    if (file.alreadyApplied &&
+        (::stat(imagePath.c_str(), &after) != 0 || after.st_ino != before.st_ino)) {
+        fail("already applied, yet the image file was replaced");
+    }
     return 0;
 }

@@ -120,6 +120,16 @@ ppf("ppf3-diz16", 1 << 2, ppf3(rec_small, diz=b"text\r\nwith \x1b[31m escapes", 
 ppf("ppf3-diz32", 1 << 2, ppf3(rec_small, diz=b"four-byte length", diz_width=4))
 ppf("ppf3-grow", 0, ppf3([(1000, b"past the end", b"")]))
 ppf("ppf3-too-big", 0, ppf3([(1 << 40, b"far", b"")]))
+# Already applied: the records' bytes stand in the image, one of them inside the validation
+# window; with a block that matches and with one the patch's own bytes no longer match.
+standing = [(0x10, big[0x10:0x14], b""), (0x9320 + 8, big[0x9320 + 8:0x9320 + 12], b""),
+            (0x9320 + 8, big[0x9320 + 8:0x9320 + 10], b"")]
+ppf("ppf3-already-applied", 2 << 2, ppf3(standing, big[0x9320:0x9320 + 1024]))
+ppf("ppf3-already-applied-block-differs", 2 << 2, ppf3(standing, bytes(1024)))
+# Overlap where only the overwritten record's bytes stand: not applied yet.
+ppf("ppf3-already-overwritten-only", 2 << 2,
+    ppf3([(0x40, big[0x40:0x44], b""), (0x41, b"\x00\x00", b"")]))
+ppf("ppf3-past-4gib", 0, ppf3([((4 << 30) - 1, b"ab", b"")]))
 ppf("ppf3-negative", 0, ppf3([((1 << 64) - 1, b"x", b"")]))
 ppf("ppf3-overlap", 1 << 2, ppf3([(10, b"aaaa", b""), (12, b"bb", b""), (0, b"c", b""),
                                   (5 << 20, b"w", b""), (1 << 20, b"v", b"")]))

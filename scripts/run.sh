@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Zandrel with its demo and starts it, ready to try: two demo
-# game servers on 127.0.0.1 (one offering a RAR map update, one a PPF patch) and Zandrel from
+# game servers on 127.0.0.1 (one offering a RAR map update, which it hands on to an https server
+# with the demo's own certificate authority, one a PPF patch) and Zandrel from
 # the demo's application folder (build/demo/app: the program, the patch tool, sample maps, an
 # empty backup folder and a stand-in for the game). The servers stop when Zandrel exits.
 #
@@ -27,7 +28,7 @@ mkdir -p "$WINEPREFIX/drive_c" "$app/maps" "$app/backup"
 rm -f "$app/connect.ini" "$app/zandrel.rar" "$WINEPREFIX/drive_c/zandrel.ppf"
 
 check_demo_ports "Stop what uses it, or choose other ports:" \
-    "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802 -DZANDREL_DEMO_COMMUNITY_PORT=9803"
+    "  cmake -B \"$ZANDREL_BUILD\" -DZANDREL_DEMO_RAR_PORT=9801 -DZANDREL_DEMO_PPF_PORT=9802 -DZANDREL_DEMO_COMMUNITY_PORT=9803 -DZANDREL_DEMO_HTTPS_PORT=9804"
 
 pids=()
 stop_demo() {
@@ -49,8 +50,11 @@ cat <<MSG
 
 Zandrel demo. Type one of these addresses into the start window and click "Connect":
 
-    127.0.0.1:$RAR_PORT   a server whose map update is a RAR archive (new maps for maps/)
+    127.0.0.1:$RAR_PORT   a server whose map update is a RAR archive (new maps for maps/),
+                     fetched over https from 127.0.0.1:$HTTPS_PORT
     127.0.0.1:$PPF_PORT   a server whose map update is a PPF patch for maps/ridge.map
+    https://127.0.0.1:$HTTPS_PORT
+                     the https server itself: its settings file, over https from the start
 
 The game here is a stand-in ($app/halo.exe): it only prints
 the command line Zandrel starts it with, such as "-connect 127.0.0.1:2302".

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Renders every window of Zandrel offscreen into docs/screenshots/<window>.png (the About
 # window narrow and wide), from a scratch copy of the demo's application folder, with the demo
-# game servers answering on 127.0.0.1 for the windows that fetch.
+# game servers answering on 127.0.0.1 for the windows that fetch. The download windows are
+# grabbed after their fetch (bar full, final figures). The road-*.png pictures of a download in
+# progress and of a refused patch were taken on a desktop (Xvfb, openbox, ImageMagick's import)
+# from slowly served updates; this script leaves them as they are.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 install_missing_packages

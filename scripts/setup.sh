@@ -9,6 +9,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-webengine-dev
     libcurl4-openssl-dev libarchive-dev libarchive-tools libcpp-httplib-dev
+    libssl-dev ca-certificates openssl
     libgtest-dev googletest
     fonts-liberation curl time
     xvfb

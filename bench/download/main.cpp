@@ -1,11 +1,14 @@
-// bench_download [MiB] [rounds]   (or ZANDREL_BENCH_MIB, ZANDREL_BENCH_ROUNDS)
+// bench_download [MiB] [rounds] [--runs N]   (or ZANDREL_BENCH_MIB, ZANDREL_BENCH_ROUNDS)
 //
-// Serves one file of the given size from a separate server process on 127.0.0.1, then fetches
-// it in turn with the curl command line and with DownloadFile into fresh folders, each round
-// starting from synced disks. Prints every round, the best time of each, the throughput ratio
-// (DownloadFile / curl) and DownloadFile's peak resident memory and its growth.
+// Serves one file of the given size from separate server processes on 127.0.0.1, one over http
+// and one over https (a certificate authority made for the run, trusted by both clients), then
+// fetches it in turn with the curl command line and with DownloadFile into fresh folders, each
+// round starting from synced disks. Prints every round, the best time of each, the throughput
+// ratio (DownloadFile / curl) and DownloadFile's peak resident memory and its growth, and per
+// protocol one line "ROW|<work>|<ours median s>|curl|<curl median s>|<ours/curl>|<peak MiB>".
 #include "net/download_file.h"
 #include "test_http_server.h"
+#include "test_tls.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,11 +29,22 @@
 
 namespace {
 
+using zandrel::test::TestCertificateAuthority;
 using zandrel::test::TestHttpServer;
+using zandrel::test::TlsIdentity;
 
-// Server mode: serve a folder until stdin closes; the port goes to stdout first.
-int serve(const QString& root) {
-    TestHttpServer server(root);
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
+}
+
+// Server mode: serve a folder until stdin closes; the port goes to stdout first. With a
+// certificate and key (PEM files) it serves https.
+int serve(const QString& root, const QString& certificate = {}, const QString& key = {}) {
+    const TlsIdentity tls =
+        certificate.isEmpty() ? TlsIdentity{} : TlsIdentity{contents(certificate), contents(key)};
+    TestHttpServer server(root, tls);
     std::cout << server.port() << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -39,7 +53,7 @@ int serve(const QString& root) {
 }
 
 qint64 setting(const QStringList& args, int index, const char* env, qint64 fallback) {
-    if (args.size() > index) return args[index].toLongLong();
+    if (args.size() > index && !args[index].startsWith("--")) return args[index].toLongLong();
     const QByteArray value = qgetenv(env);
     return value.isEmpty() ? fallback : value.toLongLong();
 }
@@ -106,11 +120,13 @@ struct Round {
     qint64 growthKiB = 0;
 };
 
-void runCurl(const QString& url, const QString& out, Round& round) {
+void runCurl(const QString& url, const QString& out, const QString& caBundle, Round& round) {
     const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
+    QStringList args{"-sS", "-f", "-o", out, url};
+    if (!caBundle.isEmpty()) args << "--cacert" << caBundle;
     QElapsedTimer timer;
     timer.start();
-    const int rc = QProcess::execute("curl", {"-sS", "-f", "-o", out, url});
+    const int rc = QProcess::execute("curl", args);
     round.curlSeconds = timer.nsecsElapsed() / 1e9;
     round.curlCpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     if (rc != 0) qFatal("curl failed with %d", rc);
@@ -133,28 +149,36 @@ void runOurs(const QString& url, const QString& folder, Round& round) {
     if (!stored || boxes.count) qFatal("DownloadFile failed");
 }
 
-}  // namespace
+double medianOf(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == "--serve") return serve(args[2]);
+// A server process of this benchmark; stops when its stdin closes.
+class ServerProcess {
+public:
+    ServerProcess(const QString& program, const QStringList& args) {
+        process_.start(program, args);
+        if (!process_.waitForReadyRead(10000)) qFatal("server did not start");
+        port_ = process_.readLine().trimmed().toInt();
+    }
+    ~ServerProcess() {
+        process_.closeWriteChannel();
+        process_.waitForFinished(10000);
+    }
+    int port() const { return port_; }
 
-    const qint64 mib = setting(args, 1, "ZANDREL_BENCH_MIB", 256);
-    const int rounds = static_cast<int>(setting(args, 2, "ZANDREL_BENCH_ROUNDS", 3));
+private:
+    QProcess process_;
+    int port_ = 0;
+};
 
-    QTemporaryDir work;
-    const QString www = work.filePath("www"), curlDir = work.filePath("curl"),
-                  oursDir = work.filePath("ours");
-    for (const QString& d : {www, curlDir, oursDir}) QDir().mkpath(d);
-    writeTestFile(www + "/big.bin", mib);
-
-    QProcess server;
-    server.start(app.applicationFilePath(), {"--serve", www});
-    if (!server.waitForReadyRead(10000)) qFatal("server did not start");
-    const int port = server.readLine().trimmed().toInt();
-    const QString url = QStringLiteral("http://127.0.0.1:%1/big.bin").arg(port);
-
+// Fetches url `rounds` times with each tool; prints the rounds and the summary, then the ROW.
+// False when a copy differs from the source.
+bool measure(const QString& work, const QString& source, const QString& url,
+             const QString& caBundle, qint64 mib, int rounds) {
+    const QString curlDir = work + "/curl", oursDir = work + "/ours";
+    for (const QString& d : {curlDir, oursDir}) QDir().mkpath(d);
     std::printf("download benchmark: %lld MiB from %s, %d round(s)\n", mib, qPrintable(url),
                 rounds);
     std::vector<Round> results;
@@ -166,7 +190,7 @@ int main(int argc, char** argv) {
         for (int turn = 0; turn < 2; ++turn) {
             ::sync();
             if ((turn + r) % 2 == 0)
-                runCurl(url, curlDir + "/big.bin", round);
+                runCurl(url, curlDir + "/big.bin", caBundle, round);
             else
                 runOurs(url, oursDir, round);
         }
@@ -177,24 +201,19 @@ int main(int argc, char** argv) {
             round.peakKiB / 1024.0, round.growthKiB / 1024.0);
         results.push_back(round);
     }
-    const bool identical = sameContents(www + "/big.bin", oursDir + "/big.bin") &&
-                           sameContents(www + "/big.bin", curlDir + "/big.bin");
-    server.closeWriteChannel();
-    server.waitForFinished(10000);
+    const bool identical =
+        sameContents(source, oursDir + "/big.bin") && sameContents(source, curlDir + "/big.bin");
 
-    auto best = [&](auto member) {
-        double b = results[0].*member;
-        for (const Round& r : results) b = std::min(b, r.*member);
-        return b;
-    };
-    auto median = [&](auto member) {
+    auto column = [&](double Round::*member) {
         std::vector<double> v;
         for (const Round& r : results) v.push_back(r.*member);
-        std::sort(v.begin(), v.end());
-        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+        return v;
     };
-    const double curlBest = best(&Round::curlSeconds), oursBest = best(&Round::oursSeconds);
-    const double curlMedian = median(&Round::curlSeconds), oursMedian = median(&Round::oursSeconds);
+    const std::vector<double> curlTimes = column(&Round::curlSeconds),
+                              oursTimes = column(&Round::oursSeconds);
+    const double curlBest = *std::min_element(curlTimes.begin(), curlTimes.end());
+    const double oursBest = *std::min_element(oursTimes.begin(), oursTimes.end());
+    const double curlMedian = medianOf(curlTimes), oursMedian = medianOf(oursTimes);
     qint64 peak = 0, growth = 0;
     for (const Round& r : results) {
         peak = std::max(peak, r.peakKiB);
@@ -203,12 +222,66 @@ int main(int argc, char** argv) {
     std::printf("best: curl %.3f s (%.0f MiB/s), DownloadFile %.3f s (%.0f MiB/s)\n", curlBest,
                 mib / curlBest, oursBest, mib / oursBest);
     std::printf("median: curl %.3f s, DownloadFile %.3f s\n", curlMedian, oursMedian);
-    std::printf("median cpu: curl %.3f s, DownloadFile %.3f s\n", median(&Round::curlCpu),
-                median(&Round::oursCpu));
-    std::printf("throughput ratio DownloadFile/curl: best %.3f, median %.3f (goal >= 0.97)\n",
-                curlBest / oursBest, curlMedian / oursMedian);
+    std::printf("median cpu: curl %.3f s, DownloadFile %.3f s\n", medianOf(column(&Round::curlCpu)),
+                medianOf(column(&Round::oursCpu)));
+    std::printf("time ratio DownloadFile/curl: best %.3f, median %.3f (goal <= 1.03)\n",
+                oursBest / curlBest, oursMedian / curlMedian);
     std::printf("DownloadFile peak RSS %.1f MiB, growth during the fetch %.1f MiB (goal < 32)\n",
                 peak / 1024.0, growth / 1024.0);
     std::printf("files identical to the source: %s\n", identical ? "yes" : "NO");
+    const QString scheme = url.section(':', 0, 0);
+    std::printf("ROW|download %lld MiB over %s|%.4f|curl|%.4f|%.3f|%.1f\n", mib, qPrintable(scheme),
+                oursMedian, curlMedian, oursMedian / curlMedian, peak / 1024.0);
+    std::fflush(stdout);
+    return identical;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == "--serve") return serve(args[2]);
+    if (args.size() == 5 && args[1] == "--serve-tls") return serve(args[2], args[3], args[4]);
+
+    const qint64 mib = setting(args, 1, "ZANDREL_BENCH_MIB", 256);
+    int rounds = static_cast<int>(setting(args, 2, "ZANDREL_BENCH_ROUNDS", 5));
+    if (const qsizetype at = args.indexOf("--runs"); at > 0 && at + 1 < args.size())
+        rounds = args[at + 1].toInt();
+    if (rounds < 1) qFatal("--runs must be at least 1");
+
+    QTemporaryDir work;
+    const QString www = work.filePath("www");
+    QDir().mkpath(www);
+    writeTestFile(www + "/big.bin", mib);
+
+    // The https server's certificate comes from an authority made for this run; both clients
+    // trust it (curl with --cacert, DownloadFile through CURL_CA_BUNDLE, as the program would).
+    const TestCertificateAuthority ca(QStringLiteral("Zandrel Benchmark CA"));
+    const TlsIdentity identity = ca.issue({"127.0.0.1"});
+    const QString caFile = work.filePath("ca.pem"), certFile = work.filePath("server.pem"),
+                  keyFile = work.filePath("server.key");
+    ca.writeBundle(caFile);
+    for (const auto& [path, bytes] : {std::pair{certFile, identity.certificatePem},
+                                      std::pair{keyFile, identity.privateKeyPem}}) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+    }
+    qputenv("CURL_CA_BUNDLE", caFile.toLocal8Bit());
+
+    bool identical = true;
+    {
+        ServerProcess http(app.applicationFilePath(), {"--serve", www});
+        identical &= measure(work.filePath("http"), www + "/big.bin",
+                             QStringLiteral("http://127.0.0.1:%1/big.bin").arg(http.port()), {},
+                             mib, rounds);
+    }
+    {
+        ServerProcess https(app.applicationFilePath(), {"--serve-tls", www, certFile, keyFile});
+        identical &= measure(work.filePath("https"), www + "/big.bin",
+                             QStringLiteral("https://127.0.0.1:%1/big.bin").arg(https.port()),
+                             caFile, mib, rounds);
+    }
     return identical ? 0 : 1;
 }

@@ -1,5 +1,5 @@
-// bench_ppf [work folder]: a 256 MiB image and a 200,000-record PPF3 patch (no undo, no block
-// check) made by our own tool; prints the time and peak memory of `ppf a` next to `cp` of the
+// bench_ppf [--runs N] [work folder]: a 256 MiB image and a 200,000-record PPF3 patch (no undo, no
+// block check) made by our own tool; prints the time and peak memory of `ppf a` next to `cp` of the
 // same image in the same run: to a new file, over an existing image (what the tool does: it
 // replaces the image), and that followed by an fsync of the copy (the tool flushes the patched
 // image to disk before it replaces the original, so that a crash cannot cost the map).
@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::uint64_t kImageSize = 256ull << 20;
 constexpr int kRecords = 200000;
-constexpr int kRuns = 3;
 
 struct Run {
     double seconds = 0;
@@ -112,9 +111,16 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     std::string dir;
     bool own = false;
-    if (argc > 1) {
-        dir = argv[1];
-    } else {
+    int runs = 5;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else {
+            dir = arg;
+        }
+    }
+    if (dir.empty()) {
         char pattern[] = "/tmp/ppf-bench-XXXXXX";
         if (!mkdtemp(pattern)) return std::perror("mkdtemp"), 1;
         dir = pattern;
@@ -166,7 +172,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> cpNewTimes, cpTimes, cpSyncTimes, ppfTimes, ppfPeaks;
     bool correct = true;
-    for (int run = 1; run <= kRuns; ++run) {
+    for (int run = 1; run <= runs; ++run) {
         // Each timed step starts with no dirty pages left over from the one before.
         sync();
         const Run cpNew = spawnAndWait({"cp", original, copy});
@@ -207,6 +213,11 @@ int main(int argc, char** argv) {
         *std::max_element(ppfPeaks.begin(), ppfPeaks.end()));
     std::printf("goal: ppf a within 1.5x of cp, peak under 64 MB; patched image %s\n",
                 correct ? "equals the modified file" : "DIFFERS from the modified file");
+    // ru_maxrss is in KiB, so the peak figure is in MiB.
+    std::printf(
+        "ROW|ppf a, %llu MiB image, %d records|%.3f|cp over the image + fsync|%.3f|%.2f|%.1f\n",
+        (unsigned long long)(kImageSize >> 20), kRecords, ppfM, cpSyncM, ppfM / cpSyncM,
+        *std::max_element(ppfPeaks.begin(), ppfPeaks.end()));
 
     unlink(original.c_str());
     unlink(modified.c_str());

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+class QProcess;
+
 // Everything that depends on the operating system: the application folder, the folder that
 // "c:\" names, path joining, launching programs and the hand-off of mail links. This is the
 // Linux implementation; a Windows one would sit beside it with the same interface.
@@ -28,25 +30,46 @@ QString fromWindowsPath(const QString& path);
 // is a literal quote, other backslashes are literal.
 QStringList splitWindowsArguments(const QString& text);
 
-// What a command line starts: the program file, and the arguments it receives.
+// A launch as data: the program, the arguments it receives, the folder it starts in and the
+// window style it is asked for (2 minimized with focus, 3 maximized with focus). One function
+// per launch of the program builds it; launch() and startObserved() run it.
 struct LaunchPlan {
-    QString program;  // the file named at the start of the line
+    QString program;
     QStringList arguments;
-    bool throughWine = false;  // the file is a Windows executable ("MZ"): started by wine
+    QString workingFolder;
+    int windowStyle = kMaximized;
+
+    static constexpr int kMinimized = 2;
+    static constexpr int kMaximized = 3;
 };
 
-// Works out the program and its arguments. The program path is not quoted by the callers and
-// may hold spaces: as Windows does, the shortest prefix ending before a blank that names an
-// existing file is the program; a line that starts with a quote names the program up to the
-// closing quote. Raises Error (file not found) when no prefix names a file.
-LaunchPlan planLaunch(const QString& commandLine);
+// The game connected to a game server, from the launch window: maximized.
+LaunchPlan gamePlan(const QString& appFolder, const QString& gameServerAddress);
+// The game connected to the typed address, when the server's settings could not be used:
+// minimized.
+LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddress);
+// The patch tool applying the fetched patch ("c:\zandrel.ppf") to a map of the map folder:
+// maximized, started in the application folder.
+LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap);
 
-// Starts the command line detached and returns at once; the started program outlives us.
-// windowStyle 2 asks for minimized with focus, 3 for maximized with focus. On Linux nothing
-// passes a window state to a new process (neither X11 nor Wine's command line has a way to),
-// so the style is accepted and the window manager places the program's window.
-// Raises Error when the program cannot be started (missing file, not executable, no wine).
-void launch(const QString& commandLine, int windowStyle);
+// What this system starts for a plan. A Windows program (a file that starts with "MZ") runs
+// through `wine start`, which passes the window style on; with waitForEnd, start waits for the
+// program and ends with its exit status. Raises Error when the program is missing, is not
+// executable, or is a Windows program and wine is not found.
+struct Invocation {
+    QString program;
+    QStringList arguments;
+    QString workingFolder;
+};
+Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd = false);
+
+// Starts the plan detached and returns at once; the started program outlives us.
+// Raises Error when the program cannot be started.
+void launch(const LaunchPlan& plan);
+
+// Starts the plan as a child whose end the caller observes through `process` (its standard
+// output is discarded, its standard error kept). Raises Error when it cannot be started.
+void startObserved(QProcess& process, const LaunchPlan& plan);
 
 // The desktop's mail program, given a "mailto:" link. Tests put a recorder in its place.
 class MailClient {

@@ -102,48 +102,46 @@ QStringList splitWindowsArguments(const QString& text) {
     return args;
 }
 
-LaunchPlan planLaunch(const QString& commandLine) {
+namespace {
+
+// The design's game command line is the game's path, " -connect " and the address unquoted:
+// the game receives the words of the address as a Windows program splits them.
+LaunchPlan connectPlan(const QString& appFolder, const QString& address, int windowStyle) {
     LaunchPlan plan;
-    QString rest;
-    if (commandLine.startsWith(QLatin1Char('"'))) {
-        const qsizetype close = commandLine.indexOf(QLatin1Char('"'), 1);
-        plan.program = commandLine.mid(1, close < 0 ? -1 : close - 1);
-        rest = close < 0 ? QString() : commandLine.mid(close + 1);
-    } else {
-        // Shortest prefix ending before a blank that names an existing file, as Windows does.
-        qsizetype end = 0;
-        for (;;) {
-            end = commandLine.indexOf(QLatin1Char(' '), end);
-            const QString candidate = end < 0 ? commandLine : commandLine.left(end);
-            const QFileInfo info(candidate);
-            if (info.exists() && !info.isDir()) {
-                plan.program = candidate;
-                rest = end < 0 ? QString() : commandLine.mid(end + 1);
-                break;
-            }
-            if (end < 0) {
-                throw Error(ENOENT,
-                            QStringLiteral("File not found: ") +
-                                commandLine.section(QLatin1Char(' '), 0, 0),
-                            kLaunchSource);
-            }
-            ++end;
-        }
-    }
-    if (!QFileInfo(plan.program).isFile()) {
-        throw Error(ENOENT, QStringLiteral("File not found: ") + plan.program, kLaunchSource);
-    }
-    plan.arguments = splitWindowsArguments(rest);
-    plan.throughWine = startsWithMZ(plan.program);
+    plan.program = appFolder + kSep + QStringLiteral("halo.exe");
+    plan.arguments = QStringList{QStringLiteral("-connect")} + splitWindowsArguments(address);
+    plan.workingFolder = appFolder;
+    plan.windowStyle = windowStyle;
     return plan;
 }
 
-void launch(const QString& commandLine, int windowStyle) {
-    Q_UNUSED(windowStyle);  // see the header: no window state can be passed on Linux
-    const LaunchPlan plan = planLaunch(commandLine);
-    QString program = plan.program;
-    QStringList arguments = plan.arguments;
-    if (plan.throughWine) {
+}  // namespace
+
+LaunchPlan gamePlan(const QString& appFolder, const QString& gameServerAddress) {
+    return connectPlan(appFolder, gameServerAddress, LaunchPlan::kMaximized);
+}
+
+LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddress) {
+    return connectPlan(appFolder, typedAddress, LaunchPlan::kMinimized);
+}
+
+LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap) {
+    LaunchPlan plan;
+    plan.program = appFolder + kSep + QStringLiteral("ppf.exe");
+    plan.arguments = {QStringLiteral("a"),
+                      appFolder + kSep + QStringLiteral("maps") + kSep + targetMap,
+                      QStringLiteral("c:\\zandrel.ppf")};
+    plan.workingFolder = appFolder;
+    plan.windowStyle = LaunchPlan::kMaximized;
+    return plan;
+}
+
+Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
+    if (!QFileInfo(plan.program).isFile()) {
+        throw Error(ENOENT, QStringLiteral("File not found: ") + plan.program, kLaunchSource);
+    }
+    Invocation run{plan.program, plan.arguments, plan.workingFolder};
+    if (startsWithMZ(plan.program)) {
         const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
         if (wine.isEmpty()) {
             throw Error(ENOENT,
@@ -151,15 +149,42 @@ void launch(const QString& commandLine, int windowStyle) {
                             .arg(plan.program),
                         kLaunchSource);
         }
-        arguments.prepend(plan.program);
-        program = wine;
-    } else if (::access(QFile::encodeName(program).constData(), X_OK) != 0) {
+        // start hands the style to the program as its show-window flag; /unix names the program
+        // by its Linux path and must come last before it.
+        QStringList start{QStringLiteral("start"), plan.windowStyle == LaunchPlan::kMinimized
+                                                       ? QStringLiteral("/min")
+                                                       : QStringLiteral("/max")};
+        if (waitForEnd) start << QStringLiteral("/wait");
+        start << QStringLiteral("/unix") << plan.program;
+        run.program = wine;
+        run.arguments = start + plan.arguments;
+    } else if (::access(QFile::encodeName(plan.program).constData(), X_OK) != 0) {
         throw Error::fromErrno(errno, kLaunchSource);
     }
-    // A Windows program looks for its files beside itself: start it in its own folder.
-    const QString workDir = QFileInfo(plan.program).absolutePath();
-    if (!QProcess::startDetached(program, arguments, workDir)) {
+    // A native program has no window style on Linux: nothing passes one to a new X11 process,
+    // so the window manager places its window.
+    return run;
+}
+
+void launch(const LaunchPlan& plan) {
+    const Invocation run = invocationFor(plan);
+    if (!QProcess::startDetached(run.program, run.arguments, run.workingFolder)) {
         throw Error(ENOEXEC, QStringLiteral("Cannot start ") + plan.program, kLaunchSource);
+    }
+}
+
+void startObserved(QProcess& process, const LaunchPlan& plan) {
+    const Invocation run = invocationFor(plan, /*waitForEnd=*/true);
+    process.setProgram(run.program);
+    process.setArguments(run.arguments);
+    process.setWorkingDirectory(run.workingFolder);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted()) {
+        throw Error(ENOEXEC,
+                    QStringLiteral("Cannot start ") + plan.program + QStringLiteral(": ") +
+                        process.errorString(),
+                    kLaunchSource);
     }
 }
 

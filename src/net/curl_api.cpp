@@ -32,6 +32,9 @@ CurlApi load() {
     ZANDREL_CURL(easy_getinfo, "curl_easy_getinfo");
     ZANDREL_CURL(easy_cleanup, "curl_easy_cleanup");
     ZANDREL_CURL(easy_strerror, "curl_easy_strerror");
+    ZANDREL_CURL(slist_append, "curl_slist_append");
+    ZANDREL_CURL(slist_free_all, "curl_slist_free_all");
+    ZANDREL_CURL(getdate, "curl_getdate");
     ZANDREL_CURL(multi_init, "curl_multi_init");
     ZANDREL_CURL(multi_add_handle, "curl_multi_add_handle");
     ZANDREL_CURL(multi_remove_handle, "curl_multi_remove_handle");

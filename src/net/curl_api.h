@@ -14,6 +14,9 @@ struct CurlApi {
     decltype(&curl_easy_getinfo) easy_getinfo;
     decltype(&curl_easy_cleanup) easy_cleanup;
     decltype(&curl_easy_strerror) easy_strerror;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+    decltype(&curl_getdate) getdate;
     decltype(&curl_multi_init) multi_init;
     decltype(&curl_multi_add_handle) multi_add_handle;
     decltype(&curl_multi_remove_handle) multi_remove_handle;

@@ -1,15 +1,17 @@
 #include "net/download_file.h"
 
 #include "base/error.h"
+#include "base/files.h"
 #include "base/platform.h"
+#include "net/fetch_record.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+
+#include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
+#include <optional>
 
 namespace zandrel {
 namespace {
@@ -24,53 +26,61 @@ QString localFileName(const QString& url) {
     return slash < 0 ? QString() : url.mid(slash + 1);
 }
 
-Error fileError(const QFileDevice& file) {
-    return Error(static_cast<std::int32_t>(file.error()), file.errorString(), kSource);
-}
-
-// A hidden temporary file beside the destination that takes the destination's place only once
-// the whole body is in it; dropped without a trace otherwise. It is not synced to disk before
-// the rename: like other download tools we leave flushing to the system, which keeps large
-// downloads at full speed.
+// The destination's replacement: a temporary file of ours beside it (the file layer's), renamed
+// over it only once the whole body is in it and dropped without a trace otherwise. It is made on
+// the first byte (or at the end, for an empty body), so a reply that stores nothing leaves the
+// folder alone. It is not synced to disk before the rename: a download can be fetched again.
 class PartFile {
 public:
-    explicit PartFile(const QString& path) : path_(path) {
+    explicit PartFile(const QString& path) : path_(path), native_(QFile::encodeName(path)) {
         const QFileInfo dest(path);
         if (dest.isDir() || (dest.exists() && !dest.isWritable()))
             throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
-        file_.setFileTemplate(
-            dest.dir().filePath(QLatin1Char('.') + dest.fileName() + QStringLiteral(".XXXXXX")));
-        if (!file_.open()) throw fileError(file_);
     }
 
     void write(QByteArrayView chunk) {
-        if (file_.write(chunk.data(), chunk.size()) != chunk.size()) throw fileError(file_);
+        open();
+        files::writeAll(file_->fd(), chunk.data(), static_cast<std::size_t>(chunk.size()),
+                        file_->tempPath());
     }
 
-    void commit() {
-        const QFileInfo dest(path_);
-        file_.setPermissions(dest.exists() ? dest.permissions() : kNewFilePermissions);
-        file_.close();
-        if (file_.error() != QFileDevice::NoError) throw fileError(file_);
-        std::error_code failed;
-        std::filesystem::rename(file_.fileName().toStdU16String(), path_.toStdU16String(), failed);
-        if (failed) throw Error(failed.value(), QString::fromStdString(failed.message()), kSource);
-        file_.setAutoRemove(false);
+    // Puts the file in the destination's place, with the permissions of the file it replaces
+    // (readable by all for a new one), carrying what the server said about it.
+    void commit(const FetchRecord& record) {
+        open();
+        struct stat old {};
+        const mode_t mode = ::stat(native_.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+        if (::fchmod(file_->fd(), mode) != 0)
+            files::fail(errno, "cannot set the permissions of", file_->tempPath());
+        writeFetchRecord(file_->fd(), record);
+        file_->commit();
     }
 
 private:
-    static constexpr QFileDevice::Permissions kNewFilePermissions =
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-        QFileDevice::ReadOther;
+    void open() {
+        if (!file_) file_.emplace(native_.toStdString(), files::Sync::No);
+    }
 
     QString path_;
-    QTemporaryFile file_;
+    QByteArray native_;
+    std::optional<files::ReplaceFile> file_;
 };
 
+// Fetches url into path; when the file there came from the same url and the server says it has
+// not changed since, the file stays as it is.
 void fetchInto(Inet& inet, const QString& url, const QString& path) {
     PartFile file(path);
-    inet.OpenURL(url, [&file](QByteArrayView chunk) { file.write(chunk); });
-    file.commit();
+    const std::optional<FetchRecord> held = readFetchRecord(path, url);
+    FetchConditions conditions;
+    if (held) {
+        conditions.etag = held->etag;
+        conditions.lastModified = held->lastModified;
+    }
+    inet.OpenURL(
+        url, [&file](QByteArrayView chunk) { file.write(chunk); }, conditions);
+    const FetchInfo& got = inet.LastFetch();
+    if (got.notModified) return;
+    file.commit(FetchRecord{url, got.etag, got.lastModified, got.bodyBytes});
 }
 
 }  // namespace

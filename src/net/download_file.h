@@ -12,6 +12,11 @@ namespace zandrel {
 // stored. A busy component gives false at once, silently, touching nothing; any other failure
 // shows one message box and gives false, leaving an earlier file of that name as it was.
 // Never throws.
+//
+// The stored file takes the server's Last-Modified as its modification time and keeps where it
+// came from and the server's ETag (see fetch_record.h). When the file there came from the same
+// URL and is unchanged since, the request asks whether the server's copy changed
+// (If-None-Match / If-Modified-Since); a 304 leaves the file as it is and gives true.
 bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, MessageBoxes& boxes);
 
 }  // namespace zandrel

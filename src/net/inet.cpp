@@ -7,6 +7,8 @@
 #include "net/curl_api.h"
 
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <exception>
 #include <memory>
 
@@ -27,11 +29,21 @@ struct EasyCleanup {
 struct MultiCleanup {
     void operator()(CURLM* h) const { curlApi().multi_cleanup(h); }
 };
+struct ListCleanup {
+    void operator()(curl_slist* l) const { curlApi().slist_free_all(l); }
+};
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
 
-bool isSuccessStatus(long status) {
-    return status >= 200 && status <= 299;
+// The replies whose body is the resource itself. 206 (a part), 204/205 (nothing) are not.
+bool isStoredStatus(long status) {
+    return status == 200 || status == 203;
+}
+
+bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix) {
+    return text.size() >= prefix.size() &&
+           text.first(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
 // One request's state, shared with the transfer library's callbacks.
@@ -40,20 +52,52 @@ struct Transfer {
     const BodySink* sink = nullptr;
     bool connected = false;  // the stall clock runs only once a connection is up
     Clock::time_point lastActivity = Clock::now();
-    long refusedStatus = 0;  // a non-2xx status seen when its body began
+    bool wentHttps = false;   // some hop so far was https
+    bool downgraded = false;  // ...and a later one was not
+    // The current response's header block, reset by each status line (redirects, 1xx).
+    bool sawStatusLine = false;
+    bool headerEnded = false;
+    QByteArray etag;
+    QByteArray lastModified;
+    std::int64_t bodyBytes = 0;
+    long refusedStatus = 0;  // a status whose body is not the resource, seen when its body began
     std::exception_ptr sinkError;
     char errorText[CURL_ERROR_SIZE] = {};
 };
 
+// Called before each request is sent, on a fresh or reused connection: the first one and every
+// redirect. Once a hop was https, every later one must be too.
 int onConnected(void* user, char*, char*, int, int) {
     auto* t = static_cast<Transfer*>(user);
     t->connected = true;
     t->lastActivity = Clock::now();
+    const char* url = nullptr;
+    curlApi().easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &url);
+    const bool https = url && startsWithNoCase(url, "https://");
+    if (t->wentHttps && !https) {
+        t->downgraded = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    t->wentHttps = t->wentHttps || https;
     return CURL_PREREQFUNC_OK;
 }
 
-size_t onHeader(char*, size_t, size_t n, void* user) {
-    static_cast<Transfer*>(user)->lastActivity = Clock::now();
+size_t onHeader(char* data, size_t, size_t n, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    t->lastActivity = Clock::now();
+    const QByteArrayView line(data, static_cast<qsizetype>(n));
+    if (startsWithNoCase(line, "HTTP/")) {
+        t->sawStatusLine = true;
+        t->headerEnded = false;
+        t->etag.clear();
+        t->lastModified.clear();
+    } else if (line == "\r\n" || line == "\n") {
+        t->headerEnded = true;
+    } else if (startsWithNoCase(line, "etag:")) {
+        t->etag = line.sliced(5).toByteArray().trimmed();
+    } else if (startsWithNoCase(line, "last-modified:")) {
+        t->lastModified = line.sliced(14).toByteArray().trimmed();
+    }
     return n;
 }
 
@@ -62,8 +106,8 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
     t->lastActivity = Clock::now();
     long status = 0;
     curlApi().easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-    if (!isSuccessStatus(status)) {
-        // An error page is never handed on as the body.
+    if (!isStoredStatus(status)) {
+        // An error page, a part or anything else that is not the file never reaches the sink.
         t->refusedStatus = status;
         return 0;
     }
@@ -74,18 +118,41 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
         t->sinkError = std::current_exception();
         return 0;
     }
+    t->bodyBytes += static_cast<std::int64_t>(n);
     return n;
 }
 
+QString libraryText(CURLcode code, const char* detail) {
+    return *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curlApi().easy_strerror(code));
+}
+
 Error transferError(CURLcode code, const char* detail) {
-    const QString text =
-        *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curlApi().easy_strerror(code));
-    return Error(kInetTransferError + code, text, kSource);
+    return Error(kInetTransferError + code, libraryText(code, detail), kSource);
 }
 
 Error statusError(long status) {
     return Error(static_cast<std::int32_t>(status),
                  QStringLiteral("The server answered with HTTP status %1").arg(status), kSource);
+}
+
+bool isCertificateFailure(CURLcode code) {
+    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
+           code == CURLE_SSL_ISSUER_ERROR || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+// An HTTP date (RFC 9110, IMF-fixdate), written without the locale's names.
+QByteArray httpDate(std::int64_t seconds) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday],
+                  tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec);
+    return text;
 }
 
 template <typename T>
@@ -94,7 +161,37 @@ void setOption(CURL* easy, CURLoption option, T value) {
     if (code != CURLE_OK) throw transferError(code, "");
 }
 
-EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs) {
+// The certificate bundle to trust instead of the system's, as the curl command line finds it.
+void setTrustFromEnvironment(CURL* h) {
+    const QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
+    if (!bundle.isEmpty()) {
+        setOption(h, CURLOPT_CAINFO, bundle.constData());
+        return;
+    }
+    const QByteArray dir = qgetenv("SSL_CERT_DIR");
+    if (!dir.isEmpty()) setOption(h, CURLOPT_CAPATH, dir.constData());
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    if (!file.isEmpty()) setOption(h, CURLOPT_CAINFO, file.constData());
+}
+
+HeaderList conditionHeaders(const FetchConditions& conditions) {
+    HeaderList list;
+    auto add = [&list](const QByteArray& line) {
+        curl_slist* grown = curlApi().slist_append(list.get(), line.constData());
+        if (!grown)
+            throw Error(kInetTransferError + CURLE_OUT_OF_MEMORY, "Cannot start a request",
+                        kSource);
+        (void)list.release();
+        list.reset(grown);
+    };
+    if (!conditions.etag.isEmpty()) add("If-None-Match: " + conditions.etag);
+    if (conditions.lastModified >= 0)
+        add("If-Modified-Since: " + httpDate(conditions.lastModified));
+    return list;
+}
+
+EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs,
+                      curl_slist* headers) {
     EasyHandle easy(curlApi().easy_init());
     if (!easy)
         throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
@@ -102,14 +199,20 @@ EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs) 
     t.easy = h;
     setOption(h, CURLOPT_URL, url.constData());
     setOption(h, CURLOPT_DEFAULT_PROTOCOL, "http");
-    setOption(h, CURLOPT_PROTOCOLS_STR, "http");
-    setOption(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    setOption(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Other schemes are refused here; https -> http is refused per hop in onConnected.
+    setOption(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     setOption(h, CURLOPT_FOLLOWLOCATION, 1L);
     setOption(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    setOption(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    setTrustFromEnvironment(h);
+    setOption(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // a proxy's CONNECT reply is not ours
     setOption(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
     setOption(h, CURLOPT_NOSIGNAL, 1L);
     setOption(h, CURLOPT_BUFFERSIZE, kBufferSize);
     setOption(h, CURLOPT_USERAGENT, "Zandrel");
+    if (headers) setOption(h, CURLOPT_HTTPHEADER, headers);
     setOption(h, CURLOPT_ERRORBUFFER, t.errorText);
     setOption(h, CURLOPT_PREREQFUNCTION, &onConnected);
     setOption(h, CURLOPT_PREREQDATA, &t);
@@ -132,6 +235,29 @@ CURLcode finishedResult(CURLM* multi) {
     return CURLE_OK;
 }
 
+// Fills in what the request got as far as it went.
+void record(FetchInfo& info, CURL* easy, const Transfer& t) {
+    const char* url = nullptr;
+    if (curlApi().easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+        info.finalUrl = QString::fromUtf8(url);
+    long redirects = 0;
+    curlApi().easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
+    info.redirects = static_cast<int>(redirects);
+    curlApi().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &info.status);
+    info.bodyBytes = t.bodyBytes;
+    info.etag = t.etag;
+    info.lastModifiedText = t.lastModified;
+    info.lastModified = -1;
+    if (!t.lastModified.isEmpty()) {
+        const std::time_t when = curlApi().getdate(t.lastModified.constData(), nullptr);
+        if (when >= 0) info.lastModified = when;
+    }
+    info.tls = info.finalUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    long verify = -1;
+    curlApi().easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify);
+    info.tlsVerified = info.tls && t.headerEnded && verify == 0;
+}
+
 }  // namespace
 
 Inet::Inet() = default;
@@ -145,7 +271,7 @@ void Inet::updateProgress(void* easy) {
     bytesTotal_ = total;
 }
 
-void Inet::OpenURL(const QString& url, const BodySink& sink) {
+void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
     executing_ = true;
@@ -153,15 +279,20 @@ void Inet::OpenURL(const QString& url, const BodySink& sink) {
 
     bytesReceived_ = 0;
     bytesTotal_ = -1;
+    last_ = FetchInfo{};
+    last_.url = url;
+    last_.conditional = conditions.any();
     Transfer t;
     t.sink = &sink;
-    EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_);
+    const HeaderList headers = conditionHeaders(conditions);
+    EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_, headers.get());
     MultiHandle multi(curlApi().multi_init());
     if (!multi)
         throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
     checkMulti(curlApi().multi_add_handle(multi.get(), easy.get()));
     const auto detach =
         qScopeGuard([&] { curlApi().multi_remove_handle(multi.get(), easy.get()); });
+    const auto recorded = qScopeGuard([&] { record(last_, easy.get(), t); });
 
     const auto stallLimit = std::chrono::milliseconds(stallTimeoutMs_);
     auto lastIdle = Clock::now();
@@ -183,11 +314,30 @@ void Inet::OpenURL(const QString& url, const BodySink& sink) {
     updateProgress(easy.get());
     const CURLcode result = finishedResult(multi.get());
     if (t.sinkError) std::rethrow_exception(t.sinkError);
+    if (t.downgraded)
+        throw Error(kInetDowngrade,
+                    QStringLiteral("The server redirected from https to plain http"), kSource);
+    if (isCertificateFailure(result))
+        throw Error(kInetCertificateError,
+                    QStringLiteral("The server's certificate could not be verified: ") +
+                        libraryText(result, t.errorText),
+                    kSource);
     if (t.refusedStatus) throw statusError(t.refusedStatus);
+    const Error incomplete(kInetIncompleteReply,
+                           QStringLiteral("The server's reply ended before its headers did"),
+                           kSource);
+    if (t.sawStatusLine && !t.headerEnded) throw incomplete;
     if (result != CURLE_OK) throw transferError(result, t.errorText);
+    if (!t.sawStatusLine) throw incomplete;
     long status = 0;
     curlApi().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (!isSuccessStatus(status)) throw statusError(status);
+    if (status == 304 && conditions.any()) {
+        last_.notModified = true;
+        last_.complete = true;
+        return;
+    }
+    if (!isStoredStatus(status)) throw statusError(status);
+    last_.complete = true;
 }
 
 }  // namespace zandrel

@@ -3,8 +3,11 @@
 // PPF1.0 / PPF2.0 / PPF3.0 patches: reading, applying, undoing and making them.
 // Plain C++ on purpose (no Qt): the parser and the in-memory applier are fuzzed directly.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -45,6 +48,9 @@ inline constexpr std::size_t kMaxFileIdSize = 3072;
 inline constexpr std::size_t kMaxRecordLength = 255;
 // The maker never lets a record cross a multiple of this.
 inline constexpr std::uint64_t kCreateChunk = 1 << 20;
+// The largest image a patch may produce. No real map comes near it; a patch that asks for
+// more (a few bytes at a huge offset) is refused before anything is written.
+inline constexpr std::uint64_t kImageSizeLimit = std::uint64_t(4) << 30;
 
 struct Record {
     std::uint64_t offset = 0;
@@ -83,9 +89,30 @@ enum class Direction { Apply, Undo };
 struct ApplyOptions {
     Direction direction = Direction::Apply;
     bool force = false;  // go on after a validation mismatch
-    // Refuse (PatchError Refused) to grow the image beyond this; a fuzzer sets it low.
-    std::uint64_t maxImageSize = UINT64_MAX;
+    // Refuse (PatchError Refused) to make an image larger than this; a fuzzer sets it low.
+    std::uint64_t maxImageSize = kImageSizeLimit;
+    // The file applier refuses, before writing, a result larger than the free space of the
+    // image's disk. Off only where the caller wants to meet a disk that fills up meanwhile.
+    bool checkFreeSpace = true;
 };
+
+enum class Outcome {
+    Applied,
+    AlreadyApplied,  // every byte the patch writes stands in the image already: nothing written
+};
+
+// Whether applying the patch would change nothing: the image reaches as far as the records do
+// and every record's bytes (where no later record overwrites them) stand in it already. False
+// for a patch that writes no bytes. Looked at before the validation block, which a patch
+// touching the validation area changes.
+bool alreadyApplied(const Patch& patch, Bytes image);
+
+namespace detail {
+// The same over an image that is not in memory: `same(offset, bytes)` says whether the image
+// holds `bytes` at `offset` (offset + size never beyond imageSize).
+template <class Same>
+bool alreadyApplied(const Patch& patch, std::uint64_t imageSize, Same&& same);
+}  // namespace detail
 
 // Checks an image against the patch's validation data. `window` holds the image bytes at
 // patch.validationOffset (fewer than kValidationSize when the image is shorter). Returns an
@@ -95,21 +122,38 @@ std::string validationMismatch(const Patch& patch, std::uint64_t imageSize, Byte
 
 // Applies or undoes a patch on an image held in memory (the fuzzing entry point and the
 // reference the file applier is tested against). Throws PatchError.
-void applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
-                  const ApplyOptions& options = {});
-void applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes,
-                  const ApplyOptions& options = {});
+Outcome applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
+                     const ApplyOptions& options = {});
+Outcome applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes,
+                     const ApplyOptions& options = {});
 
 // Applies or undoes a patch on an image file, atomically: the result is built in a temporary
 // file beside the image, flushed, and renamed over it; on any failure the image is untouched.
-// The image's permissions are kept; a symbolic link is followed and stays a link.
-void applyToFile(const std::string& imagePath, const Patch& patch,
-                 const ApplyOptions& options = {});
-// The same with the patch held in memory (parsed first; nothing is written if it is corrupt).
-void applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyOptions& options = {});
-// The same with the patch read from a file.
-void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
+// The image's permissions are kept; a symbolic link is followed and stays a link. An image
+// whose permission bits allow no writing is read-only (the player's choice) and refused, also
+// for root. A result larger than maxImageSize or than the disk's free space is refused before
+// anything is written.
+Outcome applyToFile(const std::string& imagePath, const Patch& patch,
                     const ApplyOptions& options = {});
+// The same with the patch held in memory (parsed first; nothing is written if it is corrupt).
+Outcome applyToFile(const std::string& imagePath, Bytes patchBytes,
+                    const ApplyOptions& options = {});
+// The same with the patch read from a file.
+Outcome applyPatchFile(const std::string& imagePath, const std::string& patchPath,
+                       const ApplyOptions& options = {});
+
+// What applying a patch to an image file would do, found without writing anything.
+enum class Fit {
+    Applies,         // the image is the one the patch was made for
+    AlreadyApplied,  // applying would change nothing
+    DoesNotFit,      // validation fails, or the result would be too large
+};
+struct FitReport {
+    Fit fit = Fit::DoesNotFit;
+    std::string why;  // for DoesNotFit
+};
+// Throws PatchError(Io) when the image cannot be read.
+FitReport checkFit(const std::string& imagePath, const Patch& patch);
 
 struct CreateOptions {
     bool undoData = false;
@@ -154,6 +198,52 @@ inline std::uint64_t readLe(const std::uint8_t* p, int width) {
     return v;
 }
 }  // namespace detail
+
+template <class Same>
+bool detail::alreadyApplied(const Patch& patch, std::uint64_t imageSize, Same&& same) {
+    if (patch.maxEnd == 0 || patch.maxEnd > imageSize) return false;
+    struct Span {
+        std::uint64_t offset;
+        Bytes data;
+    };
+    std::vector<Span> records;
+    records.reserve(patch.recordCount);
+    patch.forEachRecord([&](const Record& r) {
+        if (!r.data.empty()) records.push_back({r.offset, r.data});
+    });
+    // Last record first: a byte is the last writer's. `covered` holds the disjoint ranges
+    // that later records own, as start -> end.
+    std::map<std::uint64_t, std::uint64_t> covered;
+    for (auto r = records.rbegin(); r != records.rend(); ++r) {
+        std::uint64_t from = r->offset;
+        const std::uint64_t to = r->offset + r->data.size();
+        auto it = covered.upper_bound(from);
+        if (it != covered.begin() && std::prev(it)->second > from) --it;
+        while (from < to) {
+            const std::uint64_t gapEnd = it == covered.end() ? to : std::min(to, it->first);
+            if (from < gapEnd && !same(from, r->data.subspan(std::size_t(from - r->offset),
+                                                             std::size_t(gapEnd - from)))) {
+                return false;
+            }
+            if (it == covered.end()) break;
+            from = std::max(from, it->second);
+            ++it;
+        }
+        // Merge [offset, to) into the covered ranges.
+        std::uint64_t start = r->offset, end = to;
+        auto first = covered.upper_bound(start);
+        if (first != covered.begin() && std::prev(first)->second >= start) --first;
+        auto last = first;
+        while (last != covered.end() && last->first <= end) {
+            start = std::min(start, last->first);
+            end = std::max(end, last->second);
+            ++last;
+        }
+        covered.erase(first, last);
+        covered.emplace(start, end);
+    }
+    return true;
+}
 
 template <class F>
 void Patch::forEachRecord(F&& f) const {

@@ -1,4 +1,4 @@
-#include "patch/file_io.h"
+#include "base/files.h"
 #include "patch/ppf.h"
 
 #include <algorithm>
@@ -14,8 +14,6 @@
 
 namespace zandrel::ppf {
 
-using detail::ioError;
-
 namespace {
 
 #ifndef MADV_POPULATE_WRITE
@@ -25,7 +23,9 @@ namespace {
 // Records are written through one window of the output file at a time, mapped and pre-faulted
 // in one call, so a patch with hundreds of thousands of small records costs a few system calls
 // per window instead of one per record. Where the kernel cannot pre-fault (a write fault on a
-// full disk would then kill the process), the window is a buffer read and written back instead.
+// full disk would then kill the process), or the pre-fault fails, the window is a buffer read
+// and written back instead: a pre-fault that finds the disk full says only "Bad address",
+// while the write then fails with the real cause.
 constexpr std::uint64_t kWindow = 4 << 20;
 
 class WindowWriter {
@@ -50,15 +50,13 @@ public:
                     map_ = static_cast<std::uint8_t*>(p);
                     return map_;
                 }
-                const int err = errno;
                 ::munmap(p, len_);
-                if (err != EINVAL && err != ENOSYS) ioError("cannot write", path_, err);
             }
             mapping_ = false;
         }
         buffer_.resize(len_);
-        if (detail::readAt(fd_, buffer_.data(), len_, base, path_) != len_) {
-            throw PatchError(ErrorKind::Io, "cannot read " + path_ + ": the file got shorter");
+        if (files::readAt(fd_, buffer_.data(), len_, base, path_) != len_) {
+            throw files::FileError(EIO, "cannot read " + path_ + ": the file got shorter");
         }
         return buffer_.data();
     }
@@ -69,7 +67,7 @@ public:
             ::munmap(map_, len_);
             map_ = nullptr;
         } else {
-            detail::writeAt(fd_, buffer_.data(), len_, index_ * kWindow, path_);
+            files::writeAllAt(fd_, buffer_.data(), len_, index_ * kWindow, path_);
         }
         // Start writing the finished window to disk now, so that the flush before the rename
         // has little left to wait for. Windows are visited in order and not touched again.
@@ -145,73 +143,146 @@ void writeRecords(WindowWriter& out, const Patch& patch, bool undo) {
 
 std::string resolved(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
-    if (!real) ioError("cannot open image", path, errno);
+    if (!real) files::fail(errno, "cannot open image", path);
     std::string s(real);
     std::free(real);
     return s;
 }
 
-}  // namespace
+std::string mib(std::uint64_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
 
-void applyToFile(const std::string& imagePath, const Patch& patch, const ApplyOptions& options) {
+// The image as the applier sees it: opened once, read with pread only.
+struct Image {
+    std::string path;  // the file a link names
+    files::Fd fd;
+    struct stat st {};
+
+    explicit Image(const std::string& given) : path(resolved(given)) {
+        fd = files::openRegular(path, st);
+    }
+    std::uint64_t size() const { return std::uint64_t(st.st_size); }
+
+    bool holds(std::uint64_t offset, Bytes bytes) const {
+        std::uint8_t buf[kMaxRecordLength];
+        return files::readAt(fd.get(), buf, bytes.size(), offset, path) == bytes.size() &&
+               std::memcmp(buf, bytes.data(), bytes.size()) == 0;
+    }
+    bool carries(const Patch& patch) const {
+        return detail::alreadyApplied(patch, size(), [this](std::uint64_t offset, Bytes bytes) {
+            return holds(offset, bytes);
+        });
+    }
+    std::string mismatch(const Patch& patch, Direction direction) const {
+        std::vector<std::uint8_t> window;
+        if (patch.blockCheck && patch.validationOffset < size()) {
+            window.resize(std::size_t(
+                std::min<std::uint64_t>(kValidationSize, size() - patch.validationOffset)));
+            window.resize(files::readAt(fd.get(), window.data(), window.size(),
+                                        patch.validationOffset, path));
+        }
+        return validationMismatch(patch, size(), window, direction);
+    }
+};
+
+std::string tooLarge(std::uint64_t finalSize, const ApplyOptions& options) {
+    if (finalSize <= options.maxImageSize && finalSize <= std::uint64_t(INT64_MAX)) return {};
+    return "the patch would make the image " + std::to_string(finalSize) +
+           " bytes long, more than the " + std::to_string(options.maxImageSize) +
+           " bytes an image may have";
+}
+
+Outcome apply(const std::string& imagePath, const Patch& patch, const ApplyOptions& options) {
     const bool undo = options.direction == Direction::Undo;
     if (undo && !patch.undoData) {
         throw PatchError(ErrorKind::Refused, "cannot undo: the patch holds no undo data");
     }
     // A link stays a link: the file it names is the one replaced.
-    const std::string path = resolved(imagePath);
-    std::uint64_t size = 0;
-    unsigned mode = 0;
-    detail::Fd in = detail::openRegular(path, "image", size, mode);
-    if (::access(path.c_str(), W_OK) != 0) ioError("cannot write image", imagePath, errno);
+    const Image image(imagePath);
+    if (!undo && image.carries(patch)) return Outcome::AlreadyApplied;
 
-    std::vector<std::uint8_t> window;
-    if (patch.blockCheck && patch.validationOffset < size) {
-        window.resize(
-            std::size_t(std::min<std::uint64_t>(kValidationSize, size - patch.validationOffset)));
-        window.resize(
-            detail::readAt(in.get(), window.data(), window.size(), patch.validationOffset, path));
+    // The permission bits decide, not access(): root may write anything, but a map the player
+    // made read-only stays as it is.
+    if ((image.st.st_mode & 0222) == 0 || ::access(image.path.c_str(), W_OK) != 0) {
+        throw PatchError(ErrorKind::Io, "cannot write image " + imagePath + ": it is read-only");
     }
-    const std::string mismatch = validationMismatch(patch, size, window, options.direction);
+    const std::string mismatch = image.mismatch(patch, options.direction);
     if (!mismatch.empty() && !options.force) {
         throw PatchError(ErrorKind::Validation, "validation failed: " + mismatch);
     }
-    if (patch.recordCount == 0) return;
+    if (patch.recordCount == 0) return Outcome::Applied;
 
+    const std::uint64_t size = image.size();
     const std::uint64_t finalSize = std::max(size, patch.maxEnd);
-    if (finalSize > options.maxImageSize || finalSize > std::uint64_t(INT64_MAX)) {
-        throw PatchError(ErrorKind::Refused, "the patch would grow the image to " +
-                                                 std::to_string(finalSize) + " bytes");
+    if (const std::string why = tooLarge(finalSize, options); !why.empty()) {
+        throw PatchError(ErrorKind::Refused, why);
+    }
+    const std::string folder = files::folderOf(image.path);
+    if (options.checkFreeSpace) {
+        // The patched copy is written whole beside the image before it replaces it.
+        const std::uint64_t free = files::freeBytes(folder);
+        if (finalSize > free) {
+            throw PatchError(ErrorKind::Refused, "the disk is full: the patched image needs " +
+                                                     mib(finalSize) + ", the disk has " +
+                                                     mib(free) + " free");
+        }
     }
 
-    detail::TempFile out(path);
+    files::ReplaceFile out(image.path, files::Sync::Yes);
     // Owner first: changing it clears set-id bits that the mode then restores. Only a
     // privileged caller can give the file away; everyone else keeps their own ownership.
-    struct stat st {};
-    if (::fstat(in.get(), &st) == 0 && ::fchown(out.fd(), st.st_uid, st.st_gid) != 0) {
-        errno = 0;
+    if (::fchown(out.fd(), image.st.st_uid, image.st.st_gid) != 0) errno = 0;
+    if (::fchmod(out.fd(), image.st.st_mode & 07777) != 0) {
+        files::fail(errno, "cannot write", out.tempPath());
     }
-    if (::fchmod(out.fd(), mode & 07777) != 0) ioError("cannot write", out.path(), errno);
-    detail::copyContents(in.get(), out.fd(), size, path, out.path());
+    files::copyData(image.fd.get(), out.fd(), size, image.path, out.tempPath());
     if (finalSize > size && ::ftruncate(out.fd(), off_t(finalSize)) != 0) {
-        ioError("cannot grow", out.path(), errno);
+        files::fail(errno, "cannot grow", out.tempPath());
     }
     {
-        WindowWriter writer(out.fd(), finalSize, out.path());
+        WindowWriter writer(out.fd(), finalSize, out.tempPath());
         writeRecords(writer, patch, undo);
         writer.flush();
     }
     out.commit();
+    return Outcome::Applied;
 }
 
-void applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyOptions& options) {
-    applyToFile(imagePath, parsePatch(patchBytes), options);
+}  // namespace
+
+Outcome applyToFile(const std::string& imagePath, const Patch& patch, const ApplyOptions& options) {
+    try {
+        return apply(imagePath, patch, options);
+    } catch (const files::FileError& e) {
+        throw PatchError(ErrorKind::Io, e.what());
+    }
 }
 
-void applyPatchFile(const std::string& imagePath, const std::string& patchPath,
-                    const ApplyOptions& options) {
+Outcome applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyOptions& options) {
+    return applyToFile(imagePath, parsePatch(patchBytes), options);
+}
+
+Outcome applyPatchFile(const std::string& imagePath, const std::string& patchPath,
+                       const ApplyOptions& options) {
     const MappedFile file(patchPath);
-    applyToFile(imagePath, file.bytes(), options);
+    return applyToFile(imagePath, file.bytes(), options);
+}
+
+FitReport checkFit(const std::string& imagePath, const Patch& patch) {
+    try {
+        const Image image(imagePath);
+        if (image.carries(patch)) return {Fit::AlreadyApplied, {}};
+        if (std::string why = image.mismatch(patch, Direction::Apply); !why.empty()) {
+            return {Fit::DoesNotFit, "validation failed: " + why};
+        }
+        if (std::string why = tooLarge(std::max(image.size(), patch.maxEnd), {}); !why.empty()) {
+            return {Fit::DoesNotFit, why};
+        }
+        return {Fit::Applies, {}};
+    } catch (const files::FileError& e) {
+        throw PatchError(ErrorKind::Io, e.what());
+    }
 }
 
 }  // namespace zandrel::ppf

@@ -1,7 +1,9 @@
-#include "patch/file_io.h"
+#include "base/files.h"
 #include "patch/ppf.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -185,33 +187,45 @@ std::vector<std::uint8_t> createPatch(Bytes original, Bytes modified,
     return out;
 }
 
-void createPatchFile(const std::string& originalPath, const std::string& modifiedPath,
-                     const std::string& patchPath, const CreateOptions& options) {
+namespace {
+
+files::Fd openInput(const std::string& path, const std::string& what, std::uint64_t& size) {
+    // A link given on the command line is followed; what it names must be a regular file.
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) files::fail(errno, "cannot open " + what, path);
+    const std::string target(real);
+    std::free(real);
+    struct stat st {};
+    files::Fd fd = files::openRegular(target, st);
+    size = std::uint64_t(st.st_size);
+    return fd;
+}
+
+void createFile(const std::string& originalPath, const std::string& modifiedPath,
+                const std::string& patchPath, const CreateOptions& options) {
     std::uint64_t originalSize = 0, modifiedSize = 0;
-    unsigned mode = 0;
-    detail::Fd original = detail::openRegular(originalPath, "original", originalSize, mode);
-    detail::Fd modified = detail::openRegular(modifiedPath, "modified file", modifiedSize, mode);
+    const files::Fd original = openInput(originalPath, "original", originalSize);
+    const files::Fd modified = openInput(modifiedPath, "modified file", modifiedSize);
     checkInputs(originalSize, modifiedSize, options);
 
     std::vector<std::uint8_t> block;
     if (options.blockCheck) {
         block.resize(kValidationSize);
         const std::uint64_t vo = options.imageType ? kGiValidationOffset : kBinValidationOffset;
-        if (detail::readAt(original.get(), block.data(), block.size(), vo, originalPath) !=
+        if (files::readAt(original.get(), block.data(), block.size(), vo, originalPath) !=
             block.size()) {
             throw PatchError(ErrorKind::Io,
                              "cannot read " + originalPath + ": the file got shorter");
         }
     }
 
-    detail::TempFile out(patchPath);
+    // A patch can be made again from its files: it is not synced.
+    files::ReplaceFile out(patchPath, files::Sync::No);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    if (::fchmod(out.fd(), 0666 & ~mask) != 0) detail::ioError("cannot write", out.path(), errno);
-    std::uint64_t written = 0;
+    if (::fchmod(out.fd(), 0666 & ~mask) != 0) files::fail(errno, "cannot write", out.tempPath());
     Builder builder(options, [&](const std::uint8_t* p, std::size_t n) {
-        detail::writeAt(out.fd(), p, n, written, out.path());
-        written += n;
+        files::writeAll(out.fd(), p, n, out.tempPath());
     });
     builder.header(block);
 
@@ -222,9 +236,9 @@ void createPatchFile(const std::string& originalPath, const std::string& modifie
             std::size_t(std::min<std::uint64_t>(kCreateChunk, modifiedSize - base));
         const std::size_t wantOriginal =
             base < originalSize ? std::size_t(std::min<std::uint64_t>(n, originalSize - base)) : 0;
-        if (detail::readAt(original.get(), a.data(), wantOriginal, base, originalPath) !=
+        if (files::readAt(original.get(), a.data(), wantOriginal, base, originalPath) !=
                 wantOriginal ||
-            detail::readAt(modified.get(), b.data(), n, base, modifiedPath) != n) {
+            files::readAt(modified.get(), b.data(), n, base, modifiedPath) != n) {
             throw PatchError(ErrorKind::Io, "cannot read the files: one of them got shorter");
         }
         builder.chunk(base, Bytes(a.data(), wantOriginal), Bytes(b.data(), n));
@@ -232,6 +246,17 @@ void createPatchFile(const std::string& originalPath, const std::string& modifie
     }
     builder.finish(modifiedSize, originalSize, lastByte);
     out.commit();
+}
+
+}  // namespace
+
+void createPatchFile(const std::string& originalPath, const std::string& modifiedPath,
+                     const std::string& patchPath, const CreateOptions& options) {
+    try {
+        createFile(originalPath, modifiedPath, patchPath, options);
+    } catch (const files::FileError& e) {
+        throw PatchError(ErrorKind::Io, e.what());
+    }
 }
 
 }  // namespace zandrel::ppf

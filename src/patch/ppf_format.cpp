@@ -187,10 +187,19 @@ std::string validationMismatch(const Patch& patch, std::uint64_t imageSize, Byte
     return {};
 }
 
-void applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
-                  const ApplyOptions& options) {
+bool alreadyApplied(const Patch& patch, Bytes image) {
+    return detail::alreadyApplied(patch, image.size(), [&](std::uint64_t offset, Bytes bytes) {
+        return std::memcmp(image.data() + offset, bytes.data(), bytes.size()) == 0;
+    });
+}
+
+Outcome applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
+                     const ApplyOptions& options) {
     if (options.direction == Direction::Undo && !patch.undoData) {
         throw PatchError(ErrorKind::Refused, "cannot undo: the patch holds no undo data");
+    }
+    if (options.direction == Direction::Apply && alreadyApplied(patch, image)) {
+        return Outcome::AlreadyApplied;
     }
     const std::uint64_t vo = patch.validationOffset;
     const Bytes window =
@@ -217,10 +226,12 @@ void applyToImage(std::vector<std::uint8_t>& image, const Patch& patch,
         const Bytes src = undo ? r.undo : r.data;
         if (!src.empty()) std::memcpy(image.data() + r.offset, src.data(), src.size());
     });
+    return Outcome::Applied;
 }
 
-void applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes, const ApplyOptions& options) {
-    applyToImage(image, parsePatch(patchBytes), options);
+Outcome applyToImage(std::vector<std::uint8_t>& image, Bytes patchBytes,
+                     const ApplyOptions& options) {
+    return applyToImage(image, parsePatch(patchBytes), options);
 }
 
 std::string printable(std::string_view text) {

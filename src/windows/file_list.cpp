@@ -1,6 +1,7 @@
 #include "file_list.h"
 
 #include "base/error.h"
+#include "base/files.h"
 #include "frame/controls.h"
 
 #include <QFile>
@@ -81,7 +82,8 @@ QStringList FileList::read(const QString& folder, const QString& pattern) {
     errno = 0;
     while (const dirent* entry = readdir(dir)) {
         const char* raw = entry->d_name;
-        if (raw[0] == '.') continue;  // hidden, and the "." and ".." entries
+        // Hidden, the "." and ".." entries, and our own temporary files and staging folders.
+        if (raw[0] == '.' || files::isOurs(raw)) continue;
         struct stat st;
         // lstat: a link is never listed, whatever it points to.
         if (fstatat(dirfd(dir), raw, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -92,6 +94,7 @@ QStringList FileList::read(const QString& folder, const QString& pattern) {
         const QString name = QFile::decodeName(raw);
         // A name that does not survive the trip to text and back could not be opened again.
         if (QFile::encodeName(name) != QByteArray(raw)) continue;
+        if (!canActOn(name)) continue;
         if (matchesAny(patterns, name)) names << name;
         errno = 0;
     }
@@ -102,6 +105,12 @@ QStringList FileList::read(const QString& folder, const QString& pattern) {
         return c != 0 ? c < 0 : a < b;
     });
     return names;
+}
+
+bool FileList::canActOn(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+           !name.contains(QChar(0));
 }
 
 void FileList::setPath(const QString& folder) {

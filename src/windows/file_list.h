@@ -9,7 +9,8 @@ namespace zandrel {
 // A list of the file names in one folder that match a wildcard pattern, as the backup window
 // shows them. Only plain files are listed: no folders, no hidden (dot) files, no symbolic links
 // and no special files (fifos, sockets, devices), so every entry names a regular file that sits
-// directly in the folder. Names are shown without the folder, sorted without regard to case.
+// directly in the folder. Only names the window can act on are listed (see canActOn); our own
+// temporary files never are. Names are shown without the folder, sorted without regard to case.
 //
 // Selecting an entry with the mouse or the keyboard raises clicked(); fileName() is the
 // selected entry's name.
@@ -41,6 +42,11 @@ public:
     // The folder's listable names (see the class comment) that match the pattern; raises
     // zandrel::Error when the folder cannot be read.
     static QStringList read(const QString& folder, const QString& pattern);
+
+    // Whether a bare name can be copied and deleted by the window: not empty, not "." or "..",
+    // no "/", no "\" (a separator to the game under Wine, and to the paths the window builds)
+    // and no NUL.
+    static bool canActOn(const QString& name);
 
 signals:
     void clicked();

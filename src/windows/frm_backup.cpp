@@ -1,14 +1,13 @@
 #include "frm_backup.h"
 
 #include "base/error.h"
+#include "base/files.h"
 #include "base/platform.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,50 +58,16 @@ bool readOnly(const QByteArray& path, const struct stat& st) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.constData(), W_OK) != 0;
 }
 
-// The name comes from a file list, so it is a bare name already; refuse anything that could
-// lead out of the folder all the same.
+// The name comes from a file list, so it is one the window can act on already; refuse
+// anything that could lead out of the folder all the same.
 void checkName(const QString& name) {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-        name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) ||
-        name.contains(QChar(0))) {
+    if (!FileList::canActOn(name)) {
         throw Error(52, QStringLiteral("Bad file name or number: ") + name, kSource);
     }
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
-ssize_t readSome(int fd, char* buf, size_t size) {
-    ssize_t n;
-    do {
-        n = ::read(fd, buf, size);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
-
-bool writeAll(int fd, const char* buf, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, buf, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        buf += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+Error fileError(const files::FileError& e) {
+    return Error(e.code(), QString::fromLocal8Bit(e.what()), kSource);
 }
 
 }  // namespace
@@ -117,12 +82,6 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
     struct stat st;
     if (lstat(src.constData(), &st) != 0) throw osError(errno, from);
     if (!S_ISREG(st.st_mode)) throw notRegular(st, from);
-    // O_NOFOLLOW and the check after opening: the file may have been swapped since lstat.
-    Fd in(::open(src.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (in.get() < 0) throw osError(errno, from);
-    if (fstat(in.get(), &st) != 0) throw osError(errno, from);
-    if (!S_ISREG(st.st_mode)) throw notRegular(st, from);
-
     struct stat old;
     if (lstat(dst.constData(), &old) == 0) {
         if (!S_ISREG(old.st_mode)) throw notRegular(old, to);
@@ -130,40 +89,14 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
     } else if (errno != ENOENT) {
         throw osError(errno, to);
     }
-
-    // The copy is written beside the destination under a hidden name (never listed) and takes
-    // the destination's name only when it is complete.
-    QByteArray temp = QFile::encodeName(toFolder + QStringLiteral(".zandrel-copy-XXXXXX"));
-    Fd out(mkostemp(temp.data(), O_CLOEXEC));
-    if (out.get() < 0) throw osError(errno, toFolder);
-    struct TempGuard {
-        const QByteArray& path;
-        bool keep = false;
-        ~TempGuard() {
-            if (!keep) ::unlink(path.constData());
-        }
-    } guard{temp};
-
-    std::vector<char> buf(1 << 20);
-    for (;;) {
-        const ssize_t n = readSome(in.get(), buf.data(), buf.size());
-        if (n < 0) throw osError(errno, from);
-        if (n == 0) break;
-        if (!writeAll(out.get(), buf.data(), static_cast<size_t>(n))) throw osError(errno, to);
+    // The copy replaces the player's only other copy of the map: it is synced, it keeps holes,
+    // and a map that changes while it is copied (the game writing it) fails the copy and keeps
+    // the old one. The file layer opens the source again without following links.
+    try {
+        files::copyFile(src.toStdString(), dst.toStdString(), files::Sync::Yes);
+    } catch (const files::FileError& e) {
+        throw fileError(e);
     }
-    // As a Windows copy does: the source's permissions (a read-only source gives a read-only
-    // copy) and its modification time.
-    if (fchmod(out.get(), st.st_mode & 0777) != 0) throw osError(errno, to);
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    futimens(out.get(), times);  // a copy with the current time is still a good copy
-    if (fsync(out.get()) != 0) throw osError(errno, to);
-    if (::close(out.release()) != 0) throw osError(errno, to);
-    if (::rename(temp.constData(), dst.constData()) != 0) throw osError(errno, to);
-    guard.keep = true;
-
-    // Make the new name durable too; failing here loses nothing that was there before.
-    Fd dir(::open(QFile::encodeName(toFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) fsync(dir.get());
 }
 
 void deleteMapFile(const QString& folder, const QString& name) {
@@ -175,6 +108,8 @@ void deleteMapFile(const QString& folder, const QString& name) {
     if (!S_ISREG(st.st_mode)) throw notRegular(st, path);
     if (readOnly(raw, st)) throw osError(EACCES, path);
     if (::unlink(raw.constData()) != 0) throw osError(errno, path);
+    // The folder was written: leftovers of a killed copy go too.
+    files::sweep(QFile::encodeName(folder).toStdString());
 }
 
 FrmBackup::FrmBackup(Registry& registry) : Form(registry, kKind, backupDesign()) {

@@ -30,8 +30,7 @@ FrmFinish::FrmFinish(Registry& registry) : ProgressWindow(registry, kKind, finis
 
 void FrmFinish::Timer1_Timer() {
     const QString address = reg().reference(QStringLiteral("frmSvrInfo")).windowTitle();
-    platform::launch(
-        reg().appFolder() + platform::kSep + QStringLiteral("halo.exe -connect ") + address, 3);
+    platform::launch(platform::gamePlan(reg().appFolder(), address));
     reg().end();
 }
 

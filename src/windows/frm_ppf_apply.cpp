@@ -73,23 +73,61 @@ void FrmPPFApply::load() {
                 .arg(printable(target)),
             QString::fromLatin1(kKind));
     }
-    const QString q = Label1->text();
-    const QString app = reg().appFolder();
-    const QChar sep = platform::kSep;
-    // The tool's path unquoted, then "a", the map to patch and the patch, each quoted.
-    platform::launch(app + sep + QStringLiteral("ppf.exe a ") + q + app + sep +
-                         QStringLiteral("maps") + sep + target + q + QStringLiteral(" ") + q +
-                         QStringLiteral("c:\\zandrel.ppf") + q,
-                     3);
+    target_ = target;
+    // The tool runs as our child: the window moves on once it has ended and reports a refusal.
+    try {
+        platform::startObserved(tool_, platform::patchToolPlan(reg().appFolder(), target));
+    } catch (const Error& e) {
+        notStarted_ = QStringLiteral("The patch tool could not be started: ") + e.description();
+    }
 }
 
 void FrmPPFApply::tmrCheck_Timer() {
-    shpProg->setWidthTwips(shpProg->widthTwips() + 20);
-    if (shpProg->widthTwips() > 1120) {
-        tmrCheck->setEnabled(false);
-        reg().show(QStringLiteral("frmFinish"));
-        reg().hide(QString::fromLatin1(kKind));
+    // The bar keeps its designed pace; once it is full the ticks only wait for the tool.
+    if (shpProg->widthTwips() <= 1120) shpProg->setWidthTwips(shpProg->widthTwips() + 20);
+    keepToolErrorTail();
+    if (shpProg->widthTwips() <= 1120 || !toolEnded()) return;
+    tmrCheck->setEnabled(false);
+    const QString why = whyNotApplied();
+    if (!why.isEmpty()) {
+        reg().msgBox(QStringLiteral("The map update was not applied: %1 is as it was.\r\n\r\n%2")
+                         .arg(printable(target_), why),
+                     MsgIcon::Critical);
     }
+    reg().show(QStringLiteral("frmFinish"));
+    reg().hide(QString::fromLatin1(kKind));
+}
+
+bool FrmPPFApply::toolEnded() {
+    if (tool_.state() == QProcess::NotRunning) return true;
+    // Looks without waiting: the tick must not hold the GUI thread.
+    tool_.waitForFinished(0);
+    return tool_.state() == QProcess::NotRunning;
+}
+
+void FrmPPFApply::keepToolErrorTail() {
+    if (!tool_.isOpen()) return;  // never started
+    errorTail_ += tool_.readAllStandardError();
+    if (errorTail_.size() > kErrorTailBytes) errorTail_ = errorTail_.right(kErrorTailBytes);
+}
+
+QString FrmPPFApply::whyNotApplied() {
+    if (!notStarted_.isEmpty()) return notStarted_;
+    keepToolErrorTail();
+    // The tool says why in one line on standard error: its last line that holds anything.
+    QString line;
+    const QStringList lines = QString::fromUtf8(errorTail_).split(QLatin1Char('\n'));
+    for (auto it = lines.rbegin(); it != lines.rend() && line.isEmpty(); ++it) {
+        line = it->trimmed();
+    }
+    line = printable(line.left(kErrorLineChars));
+    if (tool_.exitStatus() == QProcess::CrashExit) {
+        return QStringLiteral("The patch tool stopped before it had finished.") +
+               (line.isEmpty() ? QString() : QStringLiteral("\r\n") + line);
+    }
+    if (tool_.exitCode() == 0) return {};
+    return QStringLiteral("The patch tool ended with status %1").arg(tool_.exitCode()) +
+           (line.isEmpty() ? QStringLiteral(".") : QStringLiteral(":\r\n") + line);
 }
 
 }  // namespace zandrel

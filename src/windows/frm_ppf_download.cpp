@@ -1,6 +1,7 @@
 #include "frm_ppf_download.h"
 
 #include "base/platform.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 #include <QDir>
@@ -27,19 +28,22 @@ FrmPPFDownload::FrmPPFDownload(Registry& registry)
     : ProgressWindow(registry, kKind, ppfDownloadLook()) {
     // Controls front to back.
     addPleaseWait();
+    addTransferProgress();
     addLogo();
 }
 
 void FrmPPFDownload::load() {
     setWindowTitle(QString());
+    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
+    displayNow();
     const QString address = reg().form<FrmSplash>().Text1->text();
     // Drive C: is the Wine prefix's drive_c, which does not exist before Wine first ran; the
     // patch belongs there all the same, and Wine takes over a prefix folder that exists.
     const QString driveC = platform::driveCFolder();
     QDir().mkpath(driveC);
-    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.ppf"), driveC);
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), driveC);
     reg().show(QStringLiteral("frmPPFApply"));
-    // Still loading: hidden now, this window is never displayed.
+    // Still loading: hidden now, it does not come up again when its load is done.
     reg().hide(QString::fromLatin1(kKind));
 }
 

@@ -5,8 +5,8 @@
 
 namespace zandrel {
 
-// The PPF download window: its load handler fetches the server's patch to the root of drive
-// C:, shows the apply window and hides itself, so it is never displayed.
+// The PPF download window: its load handler displays it, fetches the server's patch to the root
+// of drive C:, shows the apply window and hides the download window again.
 class FrmPPFDownload : public ProgressWindow {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "frm_rar_download.h"
 
 #include "base/platform.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 namespace zandrel {
@@ -25,16 +26,19 @@ FrmRarDownload::FrmRarDownload(Registry& registry)
     : ProgressWindow(registry, kKind, rarDownloadLook()) {
     // Controls front to back.
     addPleaseWait();
+    addTransferProgress();
     addLogo();
 }
 
 void FrmRarDownload::load() {
     setWindowTitle(QStringLiteral("Downloading, please wait..."));
+    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
+    displayNow();
     const QString address = reg().form<FrmSplash>().Text1->text();
-    download(Inet1, QStringLiteral("http://") + address + QStringLiteral("/zandrel.rar"),
-             reg().appFolder());
-    // Displayed first; this window comes up in front of it once this handler has returned.
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
+    // Displayed now, behind this window, which stays in front while the archive is unpacked.
     reg().show(QStringLiteral("frmRarUnpack"));
+    stayInFrontOf(reg().reference(QStringLiteral("frmRarUnpack")));
 }
 
 }  // namespace zandrel

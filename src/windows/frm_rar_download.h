@@ -5,8 +5,9 @@
 
 namespace zandrel {
 
-// The RAR download window: its load handler fetches the server's archive into the application
-// folder and shows the unpack window. It stays on screen until the program ends.
+// The RAR download window: its load handler displays it, fetches the server's archive into the
+// application folder and shows the unpack window. It stays on screen, in front of the unpack
+// window, until the program ends, and shows the extraction's progress too.
 class FrmRarDownload : public ProgressWindow {
     Q_OBJECT
 public:

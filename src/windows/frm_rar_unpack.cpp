@@ -1,6 +1,7 @@
 #include "frm_rar_unpack.h"
 
 #include "base/platform.h"
+#include "windows/frm_rar_download.h"
 
 namespace zandrel {
 
@@ -37,6 +38,10 @@ FrmRarUnpack::FrmRarUnpack(Registry& registry) : ProgressWindow(registry, kKind,
     // The component raises its progress while ExtractArchive runs, inside the tick's handler:
     // it is handled right there, not as a new entry from the event loop.
     UnRar.ExtractProgress = [this](std::int16_t percent) { UnRar_ExtractProgress(percent); };
+    // Painting only, while the extraction holds the GUI thread.
+    UnRar.ExtractBytes = [this](std::int64_t written, std::int64_t total) {
+        UnRar_ExtractBytes(written, total);
+    };
 }
 
 void FrmRarUnpack::tmrStart_Timer() {
@@ -50,6 +55,23 @@ void FrmRarUnpack::tmrStart_Timer() {
     const QString app = reg().appFolder();
     UnRar.ExtractArchive(app + platform::kSep + QStringLiteral("zandrel.rar"),
                          app + platform::kSep + QStringLiteral("maps") + platform::kSep);
+    // The last figures, which the paint's throttle may have held back.
+    if (auto* front = downloadWindow()) front->showUnpacking(lastWritten_, lastTotal_);
+}
+
+ProgressWindow* FrmRarUnpack::downloadWindow() {
+    // Only a loaded one: naming it would otherwise load it, and its load fetches.
+    const QString kind = QString::fromLatin1(FrmRarDownload::kKind);
+    return reg().isLoaded(kind) ? &reg().form<FrmRarDownload>() : nullptr;
+}
+
+void FrmRarUnpack::UnRar_ExtractBytes(std::int64_t written, std::int64_t total) {
+    lastWritten_ = written;
+    lastTotal_ = total;
+    if (!paintDue()) return;
+    // The download window lies in front of this one during the extraction: it shows the figures.
+    if (auto* front = downloadWindow()) front->showUnpacking(written, total);
+    paintNow();
 }
 
 void FrmRarUnpack::UnRar_ExtractProgress(std::int16_t percent) {

@@ -9,7 +9,8 @@ namespace zandrel {
 
 // The RAR unpack window: its timer hands the fetched archive to the unpacking component with
 // the map folder as destination; the component's progress moves the bar and, above 90 percent,
-// brings up the game launch window.
+// brings up the game launch window. While the extraction holds the GUI thread, the program's
+// windows are kept painted and the download window in front shows how far it has come.
 class FrmRarUnpack : public ProgressWindow {
     Q_OBJECT
 public:
@@ -27,8 +28,12 @@ public:
 private:
     void tmrStart_Timer();
     void UnRar_ExtractProgress(std::int16_t percent);
+    void UnRar_ExtractBytes(std::int64_t written, std::int64_t total);
+    ProgressWindow* downloadWindow();
 
     bool extractionStarted_ = false;
+    std::int64_t lastWritten_ = 0;
+    std::int64_t lastTotal_ = 0;
 };
 
 }  // namespace zandrel

@@ -4,6 +4,7 @@
 #include "base/platform.h"
 #include "ini/creadini.h"
 #include "net/download_file.h"
+#include "net/server_url.h"
 #include "windows/frm_splash.h"
 
 #include <QGuiApplication>
@@ -89,8 +90,7 @@ QString FrmSvrInfo::typedAddress() {
 void FrmSvrInfo::load() {
     {
         BusyCursor busy;
-        DownloadFile(Inet1,
-                     QStringLiteral("http://") + typedAddress() + QStringLiteral("/connect.ini"),
+        DownloadFile(Inet1, serverFileUrl(typedAddress(), QStringLiteral("connect.ini")),
                      reg().appFolder(), reg().boxes());
     }
     // From here on an error means the settings could not be used: report it and start the game
@@ -161,8 +161,7 @@ void FrmSvrInfo::launchDirectly(std::int32_t number, const QString& description)
     reg().msgBox(failurePrompt(number, description), MsgIcon::None, QStringLiteral("Error!"));
     const QString address = typedAddress();
     reg().msgBox(QStringLiteral("Launching Halo and connecting to ") + address);
-    platform::launch(
-        reg().appFolder() + platform::kSep + QStringLiteral("halo.exe -connect ") + address, 2);
+    platform::launch(platform::fallbackGamePlan(reg().appFolder(), address));
     reg().end();
 }
 

@@ -1,10 +1,14 @@
-// Launching real (stand-in) programs, Windows argument splitting and the drive-C: folder.
+// Launch plans and the one runner (stand-ins, and a real Windows program under Wine where
+// Wine is installed), Windows argument splitting and the drive-C: folder.
 #include "base/platform.h"
 #include "base/error.h"
 #include "frame/frame_fixture.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -54,54 +58,269 @@ TEST(DriveC, IsTheWinePrefixDriveC) {
     if (!old.isEmpty()) qputenv("WINEPREFIX", old);
 }
 
-class LaunchTest : public ::testing::Test, public test::FrameFixture {};
-
-TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
-    makeStandIn(QStringLiteral("game folder/halo.exe"));
-    platform::launch(
-        path(QStringLiteral("game folder/halo.exe")) + QStringLiteral(" -connect 10.0.0.1:2302"),
-        3);
-    EXPECT_EQ(standInArgs(QStringLiteral("game folder/halo.exe")),
-              (QStringList{"-connect", "10.0.0.1:2302", "--end--"}));
+TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
+    const QString app = QStringLiteral("/games/my halo");
+    struct Case {
+        const char* name;
+        platform::LaunchPlan plan;
+        QString program;
+        QStringList arguments;
+        int style;
+    };
+    const Case cases[] = {
+        {"game from the launch window",
+         platform::gamePlan(app, QStringLiteral("10.0.0.1:2302")),
+         app + "/halo.exe",
+         {"-connect", "10.0.0.1:2302"},
+         3},
+        {"game, an address with spaces as the game splits it",
+         platform::gamePlan(app, QStringLiteral("Blood Gulch  10.0.0.1:2302")),
+         app + "/halo.exe",
+         {"-connect", "Blood", "Gulch", "10.0.0.1:2302"},
+         3},
+        {"game, no address",
+         platform::gamePlan(app, QString()),
+         app + "/halo.exe",
+         {"-connect"},
+         3},
+        {"game from the server window's failure path",
+         platform::fallbackGamePlan(app, QStringLiteral("my.server.org")),
+         app + "/halo.exe",
+         {"-connect", "my.server.org"},
+         2},
+        {"patch tool",
+         platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map")),
+         app + "/ppf.exe",
+         {"a", app + "/maps/Blood Gulch.map", "c:\\zandrel.ppf"},
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.plan.program, c.program);
+        EXPECT_EQ(c.plan.arguments, c.arguments);
+        EXPECT_EQ(c.plan.workingFolder, app);
+        EXPECT_EQ(c.plan.windowStyle, c.style);
+    }
 }
 
-TEST_F(LaunchTest, AWindowsExecutableGoesThroughWineFromPath) {
-    // The "game": a file that starts with MZ, as Windows executables do.
-    QDir().mkpath(path(QStringLiteral("my game")));
-    writeFile(QStringLiteral("my game/halo.exe"),
-              QByteArray("MZ\x90\x00 not really a program", 24));
+class LaunchTest : public ::testing::Test, public test::FrameFixture {
+protected:
+    // A Windows program is a file that starts with "MZ".
+    void makeWindowsProgram(const QString& relative) const {
+        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+        writeFile(relative, QByteArray("MZ\x90\x00 not really a program", 24));
+    }
+    // Puts a folder of the test first on PATH for the test's length.
+    void prependPath(const QString& relative) {
+        qputenv("PATH", QFile::encodeName(path(relative)) + ':' + oldPath_);
+    }
+    ~LaunchTest() override { qputenv("PATH", oldPath_); }
+
+    QByteArray oldPath_ = qgetenv("PATH");
+};
+
+TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsThey) {
     makeStandIn(QStringLiteral("bin/wine"));
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(path(QStringLiteral("bin"))) + ':' + oldPath);
-    platform::launch(path(QStringLiteral("my game/halo.exe")) + QStringLiteral(" -connect a b"), 2);
-    qputenv("PATH", oldPath);
-    EXPECT_EQ(
-        standInArgs(QStringLiteral("bin/wine")),
-        (QStringList{path(QStringLiteral("my game/halo.exe")), "-connect", "a", "b", "--end--"}));
+    prependPath(QStringLiteral("bin"));
+    const QString wine = path(QStringLiteral("bin/wine"));
+    const QString windowsGame = QStringLiteral("windows game");
+    const QString nativeGame = QStringLiteral("native game");
+    makeWindowsProgram(windowsGame + QStringLiteral("/halo.exe"));
+    makeWindowsProgram(windowsGame + QStringLiteral("/ppf.exe"));
+    makeStandIn(nativeGame + QStringLiteral("/halo.exe"));
+    makeStandIn(nativeGame + QStringLiteral("/ppf.exe"));
+    const QString win = path(windowsGame);
+    const QString nat = path(nativeGame);
+    struct Case {
+        const char* name;
+        platform::LaunchPlan plan;
+        bool waitForEnd;
+        platform::Invocation expected;
+    };
+    const Case cases[] = {
+        {"Windows game, maximized",
+         platform::gamePlan(win, QStringLiteral("1.2.3.4:2302")),
+         false,
+         {wine, {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"}, win}},
+        {"Windows game, minimized",
+         platform::fallbackGamePlan(win, QStringLiteral("a b")),
+         false,
+         {wine, {"start", "/min", "/unix", win + "/halo.exe", "-connect", "a", "b"}, win}},
+        {"Windows patch tool, observed to its end",
+         platform::patchToolPlan(win, QStringLiteral("x y.map")),
+         true,
+         {wine,
+          {"start", "/max", "/wait", "/unix", win + "/ppf.exe", "a", win + "/maps/x y.map",
+           "c:\\zandrel.ppf"},
+          win}},
+        {"native game",
+         platform::gamePlan(nat, QStringLiteral("1.2.3.4")),
+         false,
+         {nat + "/halo.exe", {"-connect", "1.2.3.4"}, nat}},
+        {"native patch tool, observed",
+         platform::patchToolPlan(nat, QStringLiteral("x.map")),
+         true,
+         {nat + "/ppf.exe", {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}, nat}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const platform::Invocation run = platform::invocationFor(c.plan, c.waitForEnd);
+        EXPECT_EQ(run.program, c.expected.program);
+        EXPECT_EQ(run.arguments, c.expected.arguments);
+        EXPECT_EQ(run.workingFolder, c.expected.workingFolder);
+    }
+}
+
+TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
+    // Records its working folder and its arguments.
+    const QString game = QStringLiteral("game folder");
+    QDir().mkpath(path(game));
+    const QString exe = path(game + QStringLiteral("/halo.exe"));
+    writeFile(game + QStringLiteral("/halo.exe"),
+              "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
+              "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\n");
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Started in its own folder; the address's words as a Windows program splits them.
+    platform::launch(platform::gamePlan(path(game), QStringLiteral("Blood \"Gulch 2\" 10.0.0.1")));
+    EXPECT_EQ(standInArgs(game + QStringLiteral("/halo.exe")),
+              (QStringList{path(game), "-connect", "Blood", "Gulch 2", "10.0.0.1", "--end--"}));
+}
+
+TEST_F(LaunchTest, AWindowsProgramIsHandedToWineFromPath) {
+    makeWindowsProgram(QStringLiteral("my game/halo.exe"));
+    makeStandIn(QStringLiteral("bin/wine"));
+    prependPath(QStringLiteral("bin"));
+    platform::launch(
+        platform::fallbackGamePlan(path(QStringLiteral("my game")), QStringLiteral("a b")));
+    EXPECT_EQ(standInArgs(QStringLiteral("bin/wine")),
+              (QStringList{"start", "/min", "/unix", path(QStringLiteral("my game/halo.exe")),
+                           "-connect", "a", "b", "--end--"}));
 }
 
 TEST_F(LaunchTest, AWindowsExecutableWithoutWineIsAnError) {
-    QDir().mkpath(path(QStringLiteral("g")));
-    writeFile(QStringLiteral("g/halo.exe"), QByteArray("MZ"));
-    const QByteArray oldPath = qgetenv("PATH");
+    makeWindowsProgram(QStringLiteral("g/halo.exe"));
     qputenv("PATH", QFile::encodeName(path(QStringLiteral("g"))));
-    EXPECT_THROW(
-        platform::launch(path(QStringLiteral("g/halo.exe")) + QStringLiteral(" -connect x"), 3),
-        Error);
-    qputenv("PATH", oldPath);
+    EXPECT_THROW(platform::launch(platform::gamePlan(path(QStringLiteral("g")), "x")), Error);
 }
 
 TEST_F(LaunchTest, MissingOrNonExecutableProgramRaisesAnError) {
     try {
-        platform::launch(path(QStringLiteral("halo.exe")) + QStringLiteral(" -connect x"), 3);
+        platform::launch(platform::gamePlan(appFolder(), QStringLiteral("x")));
         FAIL() << "no error raised";
     } catch (const Error& e) {
         EXPECT_NE(e.number(), 0);
-        EXPECT_FALSE(e.description().isEmpty());
+        EXPECT_TRUE(e.description().contains(QStringLiteral("halo.exe")));
     }
     writeFile(QStringLiteral("ppf.exe"), QByteArray("#!/bin/sh\n"));  // not executable
-    EXPECT_THROW(platform::launch(path(QStringLiteral("ppf.exe")) + QStringLiteral(" a b"), 3),
+    QProcess tool;
+    EXPECT_THROW(platform::startObserved(tool, platform::patchToolPlan(appFolder(), "x.map")),
                  Error);
+    EXPECT_EQ(tool.state(), QProcess::NotRunning);
+}
+
+TEST_F(LaunchTest, AnObservedProgramReportsItsEndStatusAndErrorLine) {
+    writeFile(QStringLiteral("ppf.exe"),
+              "#!/bin/sh\necho lots of output\necho \"ppf: refused $2\" >&2\nexit 4\n");
+    QFile::setPermissions(path(QStringLiteral("ppf.exe")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcess tool;
+    platform::startObserved(tool, platform::patchToolPlan(appFolder(), QStringLiteral("x.map")));
+    ASSERT_TRUE(tool.waitForFinished(10000));
+    EXPECT_EQ(tool.exitCode(), 4);
+    EXPECT_EQ(tool.readAllStandardError(), "ppf: refused " + path("maps/x.map").toUtf8() + "\n");
+    EXPECT_EQ(tool.readAllStandardOutput(), QByteArray());  // discarded
+}
+
+// One real launch through Wine of a Windows program built here: it records the show-window
+// flag it was started with, its working folder and its arguments.
+class WineLaunchTest : public LaunchTest {
+protected:
+    void SetUp() override {
+        wine_ = QStandardPaths::findExecutable(QStringLiteral("wine"));
+        compiler_ = QStandardPaths::findExecutable(QStringLiteral("x86_64-w64-mingw32-gcc"));
+        if (wine_.isEmpty() || compiler_.isEmpty()) {
+            GTEST_SKIP() << "wine and x86_64-w64-mingw32-gcc are needed (Debian: wine, wine64, "
+                            "gcc-mingw-w64-x86-64)";
+        }
+        oldPrefix_ = qgetenv("WINEPREFIX");
+        qputenv("WINEPREFIX", QFile::encodeName(path(QStringLiteral("prefix"))));
+        qputenv("WINEDEBUG", "-all");
+        qputenv("WINEDLLOVERRIDES", "mscoree,mshtml=");  // no installer dialogs in a new prefix
+    }
+    void TearDown() override {
+        if (wine_.isEmpty()) return;
+        QProcess::execute(QFileInfo(wine_).absolutePath() + QStringLiteral("/wineserver"),
+                          {QStringLiteral("-k")});
+        if (oldPrefix_.isNull()) {
+            qunsetenv("WINEPREFIX");
+        } else {
+            qputenv("WINEPREFIX", oldPrefix_);
+        }
+    }
+    // Builds the probe as <folder>/<name>.
+    bool buildProbe(const QString& relative) const {
+        writeFile(QStringLiteral("probe.c"), R"(#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+int main(int argc, char** argv) {
+    STARTUPINFOA si;
+    char cwd[MAX_PATH], record[MAX_PATH];
+    GetStartupInfoA(&si);
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+    GetModuleFileNameA(NULL, record, MAX_PATH);
+    strcat(record, ".args");
+    FILE* f = fopen(record, "wb");
+    if (!f) return 9;
+    fprintf(f, "%s\n%u\n%s\n", (si.dwFlags & STARTF_USESHOWWINDOW) ? "show" : "no show",
+            (unsigned)si.wShowWindow, cwd);
+    for (int i = 1; i < argc; ++i) fprintf(f, "%s\n", argv[i]);
+    fprintf(f, "--end--\n");
+    fclose(f);
+    return argc > 1 && strcmp(argv[1], "a") == 0 ? 0 : 5;
+}
+)");
+        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+        return QProcess::execute(compiler_, {QStringLiteral("-O1"), QStringLiteral("-o"),
+                                             path(relative), path(QStringLiteral("probe.c"))}) == 0;
+    }
+    static QString windowsPath(const QString& unixPath) {
+        return QStringLiteral("Z:") +
+               QString(unixPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
+
+    QString wine_;
+    QString compiler_;
+    QByteArray oldPrefix_;
+};
+
+TEST_F(WineLaunchTest, TheProgramSeesItsStyleFolderAndArguments) {
+    const QString game = QStringLiteral("game folder");
+    ASSERT_TRUE(buildProbe(game + QStringLiteral("/halo.exe")));
+    ASSERT_TRUE(buildProbe(game + QStringLiteral("/ppf.exe")));
+
+    // The patch tool, observed to its end: maximized (SW_SHOWMAXIMIZED is 3).
+    QProcess tool;
+    platform::startObserved(tool, platform::patchToolPlan(path(game), QStringLiteral("a b.map")));
+    ASSERT_TRUE(tool.waitForFinished(240000));  // a new prefix takes a while
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_EQ(
+        standInArgs(game + QStringLiteral("/ppf.exe")),
+        (QStringList{"show", "3", windowsPath(path(game)), "a",
+                     path(game) + QStringLiteral("/maps/a b.map"), "c:\\zandrel.ppf", "--end--"}));
+
+    // The failure path's game, detached: minimized (SW_SHOWMINIMIZED is 2).
+    platform::launch(platform::fallbackGamePlan(path(game), QStringLiteral("my server:2302")));
+    EXPECT_EQ(standInArgs(game + QStringLiteral("/halo.exe")),
+              (QStringList{"show", "2", windowsPath(path(game)), "-connect", "my", "server:2302",
+                           "--end--"}));
+
+    // A refusal's status comes through.
+    QProcess failing;
+    platform::LaunchPlan plan = platform::patchToolPlan(path(game), QStringLiteral("x.map"));
+    plan.arguments[0] = QStringLiteral("u");
+    platform::startObserved(failing, plan);
+    ASSERT_TRUE(failing.waitForFinished(60000));
+    EXPECT_EQ(failing.exitCode(), 5);
 }
 
 }  // namespace

@@ -42,14 +42,11 @@ TEST(PpfCommandLine, UpdatePathAppliesThePatchFromDriveC) {
     writeFile(map, f.original);
     ASSERT_TRUE(QFile::copy(QStringLiteral(PPF_TOOL), app + "/ppf.exe"));
 
-    // The line the PPF update path launches, read the way the launch reads it. The map path
-    // comes with Windows separators after a native application folder.
-    const QChar q = QLatin1Char('"');
-    const QString line = app + "/ppf.exe a " + q + app + "\\maps\\" + "Blood Gulch.map" + q + " " +
-                         q + "c:\\zandrel.ppf" + q;
-    const platform::LaunchPlan plan = platform::planLaunch(line);
-    ASSERT_FALSE(plan.throughWine);
+    // The launch the PPF update path makes: the map in the map folder, the patch on drive C:.
+    const platform::LaunchPlan plan =
+        platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map"));
     ASSERT_EQ(plan.arguments.size(), 3);
+    EXPECT_EQ(plan.arguments[1], map);
     EXPECT_EQ(plan.arguments[2], QStringLiteral("c:\\zandrel.ppf"));
 
     ToolEnvironment env;
@@ -104,7 +101,7 @@ TEST(PpfCommandLine, WrongCallsFailWithAMessage) {
         {"force with show", {"s", "--force", patch}, kUsage, "--force goes with a and u"},
         {"missing image", {"a", f.path("none.map"), patch}, kIo, "cannot open image"},
         {"missing patch", {"a", image, f.path("none.ppf")}, kIo, "cannot open patch"},
-        {"image is a folder", {"a", f.path("folder.map"), patch}, kIo, "not a file"},
+        {"image is a folder", {"a", f.path("folder.map"), patch}, kIo, "Is a directory"},
         {"drive other than C:", {"a", "d:\\maps\\x.map", patch}, kUsage, "only drive C:"},
         {"modified file shorter",
          {"c", orig, f.path("shorter.map"), out},

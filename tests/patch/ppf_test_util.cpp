@@ -1,5 +1,7 @@
 #include "ppf_test_util.h"
 
+#include "base/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +10,7 @@
 #include <stdexcept>
 
 #include <sys/resource.h>
+#include <unistd.h>
 #include <csignal>
 
 namespace zandrel::ppf::testing {
@@ -19,15 +22,25 @@ ToolResult runTool(const QStringList& args, const ToolEnvironment& env) {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     if (!env.winePrefix.isEmpty()) e.insert(QStringLiteral("WINEPREFIX"), env.winePrefix);
     process.setProcessEnvironment(e);
-    if (env.fileSizeLimit) {
-        const rlim_t limit = env.fileSizeLimit;
-        process.setChildProcessModifier([limit] {
+    const rlim_t limit = env.fileSizeLimit;
+    const ToolEnvironment::Output output = env.output;
+    process.setChildProcessModifier([limit, output] {
+        if (limit) {
             // Writes past the limit fail with EFBIG instead of killing the process.
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit rl{limit, limit};
             setrlimit(RLIMIT_FSIZE, &rl);
-        });
-    }
+        }
+        if (output == ToolEnvironment::Output::Closed) ::close(1);
+        if (output == ToolEnvironment::Output::BrokenPipe) {
+            int ends[2];
+            if (::pipe(ends) == 0) {
+                ::close(ends[0]);
+                ::dup2(ends[1], 1);
+                ::close(ends[1]);
+            }
+        }
+    });
     process.start();
     ToolResult r;
     if (!process.waitForStarted(10000)) throw std::runtime_error("cannot start " PPF_TOOL);
@@ -65,7 +78,12 @@ ByteVector randomBytes(std::size_t size, std::uint32_t seed) {
 }
 
 QStringList leftoverTemporaries(const QString& folder) {
-    return QDir(folder).entryList({QStringLiteral(".*.ppf-*")}, QDir::Files | QDir::Hidden);
+    QStringList ours;
+    for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                      QDir::System | QDir::NoDotAndDotDot)) {
+        if (files::isOurs(QFile::encodeName(name).toStdString())) ours << name;
+    }
+    return ours;
 }
 
 }  // namespace zandrel::ppf::testing

@@ -23,6 +23,8 @@ struct ToolEnvironment {
     QString program;                  // the tool to run; empty: the built one
     QString winePrefix;               // WINEPREFIX for the child, when set
     std::uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE for the child (stands in for a full disk)
+    // The child's standard output: read by the test, closed, or a pipe nobody reads any more.
+    enum class Output { Read, Closed, BrokenPipe } output = Output::Read;
 };
 
 // Runs the built tool with these arguments. Its standard input stays open and empty, so a
@@ -32,7 +34,7 @@ ToolResult runTool(const QStringList& args, const ToolEnvironment& env = {});
 ByteVector readFile(const QString& path);
 void writeFile(const QString& path, const ByteVector& bytes);
 ByteVector randomBytes(std::size_t size, std::uint32_t seed);
-// Temporary files a patch run leaves in a folder (there should be none).
+// Temporary files and staging folders a patch run leaves in a folder (there should be none).
 QStringList leftoverTemporaries(const QString& folder);
 
 }  // namespace zandrel::ppf::testing

@@ -149,7 +149,7 @@ TEST(UpdateLook, FiveWindowsShareTheFrameLogoAndStatusLabel) {
          {0, 0},
          "Downloading archive...",
          128,
-         {"frmRarDownload", "lblPleaseWait"}},
+         {"frmRarDownload", "lblTransfer", "shpTransfer", "lblPleaseWait"}},
         {"frmRarUnpack",
          [](Registry& r) { return std::make_unique<FrmRarUnpack>(r); },
          {315, 152},
@@ -165,7 +165,7 @@ TEST(UpdateLook, FiveWindowsShareTheFrameLogoAndStatusLabel) {
          {0, 0},
          "Downloading PPF...",
          128,
-         {"frmRarDownload", "lblPleaseWait"}},
+         {"frmRarDownload", "lblTransfer", "shpTransfer", "lblPleaseWait"}},
         {"frmPPFApply",
          [](Registry& r) { return std::make_unique<FrmPPFApply>(r); },
          {314, 155},
@@ -211,6 +211,26 @@ TEST(UpdateLook, FiveWindowsShareTheFrameLogoAndStatusLabel) {
         EXPECT_FALSE(w->lblPleaseWait->autoFillBackground());  // the logo shows through
 
         EXPECT_EQ(backToFront(*w), c.backToFront);
+    }
+}
+
+TEST(UpdateLook, TheDownloadWindowsProgressFillsTheStripBetweenFlagAndLabel) {
+    test::FrameFixture f;
+    const std::unique_ptr<ProgressWindow> windows[] = {std::make_unique<FrmRarDownload>(f.reg()),
+                                                       std::make_unique<FrmPPFDownload>(f.reg())};
+    for (const auto& w : windows) {
+        SCOPED_TRACE(w->objectName().toStdString());
+        ASSERT_NE(w->shpTransfer, nullptr);
+        ASSERT_NE(w->lblTransfer, nullptr);
+        // Inside the window, clear of the status label, and the bar as wide as the unpack bar.
+        EXPECT_EQ(w->shpTransfer->geometry(), QRect(96, 100, 215, 13));
+        EXPECT_EQ(w->lblTransfer->geometry(), QRect(96, 114, 215, 13));
+        EXPECT_TRUE(w->rect().contains(w->shpTransfer->geometry()));
+        EXPECT_FALSE(w->lblTransfer->geometry().intersects(w->lblPleaseWait->geometry()));
+        EXPECT_EQ(w->lblTransfer->text(), QString());
+        EXPECT_EQ(w->shpTransfer->fraction(), 0.0);
+        // Designed texts as they were.
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Form1"));
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -82,6 +83,24 @@ public:
         });
     }
 
+    // The patch tool itself in place of the stand-in.
+    void installRealTool() {
+        const QString tool = path(QStringLiteral("ppf.exe"));
+        QFile::remove(tool);
+        if (!QFile::copy(QStringLiteral(ZANDREL_PPF_TOOL), tool)) qFatal("cannot copy ppf.exe");
+        QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // Ticks on, a real moment apart, until the apply window has seen the tool's end and brought
+    // up the launch window (or the time is up).
+    bool tickUntilLaunchWindow() {
+        for (int i = 0; i < 400 && !visible("frmFinish"); ++i) {
+            QThread::msleep(10);
+            clock.advance(50);
+        }
+        return visible("frmFinish");
+    }
+
     FrmPPFApply& apply() { return reg().form<FrmPPFApply>(); }
     bool visible(const char* kind) const { return registry->isVisible(QString::fromLatin1(kind)); }
     bool loaded(const char* kind) const { return registry->isLoaded(QString::fromLatin1(kind)); }
@@ -110,11 +129,12 @@ TEST(UpdatePpf, FetchesToDriveCStartsThePatchToolAndAfter54TicksTheLaunchWindow)
               (QStringList{"a", run.appFolder() + QStringLiteral("/maps/Blood Gulch.map"),
                            "c:\\zandrel.ppf", "--end--"}));
 
-    // The download window hid itself while loading: it never came on screen.
+    // The download window was on screen for the fetch and hid itself at the end of its load.
     EXPECT_TRUE(run.loaded("frmPPFDownload"));
     EXPECT_FALSE(run.visible("frmPPFDownload"));
     EXPECT_EQ(run.reg().form<FrmPPFDownload>().windowTitle(), QString());
-    EXPECT_EQ(run.journal.shown, (QStringList{"frmSplash", "frmSvrInfo", "frmPPFApply"}));
+    EXPECT_EQ(run.journal.shown,
+              (QStringList{"frmSplash", "frmSvrInfo", "frmPPFDownload", "frmPPFApply"}));
     EXPECT_FALSE(run.visible("frmSvrInfo"));
 
     // 53 ticks: 45 + 53 * 20 = 1105, not yet past 1120.
@@ -122,11 +142,12 @@ TEST(UpdatePpf, FetchesToDriveCStartsThePatchToolAndAfter54TicksTheLaunchWindow)
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1105.0f);
     EXPECT_TRUE(run.visible("frmPPFApply"));
     EXPECT_FALSE(run.loaded("frmFinish"));
-    // The 54th: 1125, the background's width.
+    // The 54th: 1125, the background's width. The launch window comes once the tool's end has
+    // been seen too.
     run.clock.advance(50);
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);
     EXPECT_EQ(run.apply().shpProg->width(), run.apply().shpProgBack->width());
-    EXPECT_TRUE(run.visible("frmFinish"));
+    ASSERT_TRUE(run.tickUntilLaunchWindow());
     EXPECT_FALSE(run.visible("frmPPFApply"));
     EXPECT_FALSE(run.apply().tmrCheck->enabled());
 
@@ -137,8 +158,8 @@ TEST(UpdatePpf, FetchesToDriveCStartsThePatchToolAndAfter54TicksTheLaunchWindow)
     EXPECT_TRUE(run.reg().ended());
     EXPECT_EQ(run.standInArgs(QStringLiteral("halo.exe")),
               (QStringList{"-connect", PpfRun::kGameServer, "--end--"}));
-    EXPECT_EQ(run.journal.shown,
-              (QStringList{"frmSplash", "frmSvrInfo", "frmPPFApply", "frmFinish"}));
+    EXPECT_EQ(run.journal.shown, (QStringList{"frmSplash", "frmSvrInfo", "frmPPFDownload",
+                                              "frmPPFApply", "frmFinish"}));
     QThread::msleep(150);
     EXPECT_EQ(run.standInArgs(QStringLiteral("ppf.exe")).count(QStringLiteral("--end--")), 1);
     EXPECT_EQ(run.standInArgs(QStringLiteral("halo.exe")).count(QStringLiteral("--end--")), 1);
@@ -165,13 +186,13 @@ TEST(UpdatePpf, ATargetThatIsNotAPlainFileNameIsNeverPatched) {
         {"drive-relative", "c:boot.ini", true},
         {"quote ends the argument", "x.map\" \"c:\\boot.ini", true},
         {"control character", QStringLiteral("blood\tgulch.map"), true},
-        {"plain name, but no patch tool", "bloodgulch.map", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PpfRun run(c.target, c.withPatchTool);
         run.downloadAndApply();
-        ASSERT_EQ(run.boxes.boxes.size(), 1u);
+        EXPECT_EQ(run.boxes.boxes.size(), 1u);
+        if (run.boxes.boxes.size() != 1u) continue;
         EXPECT_EQ(run.boxes.boxes[0].icon, MsgIcon::Critical);
         EXPECT_EQ(run.boxes.boxes[0].title, QStringLiteral("Zandrel"));
         EXPECT_TRUE(run.reg().ended());
@@ -182,6 +203,204 @@ TEST(UpdatePpf, ATargetThatIsNotAPlainFileNameIsNeverPatched) {
         EXPECT_FALSE(run.started("ppf.exe"));
         EXPECT_FALSE(run.started("halo.exe"));
     }
+}
+
+// Maps long enough to hold the patch tool's validation block (1024 bytes at 0x9320).
+QByteArray mapBytes(char seed, int size = 48 * 1024) {
+    QByteArray bytes(size, '\0');
+    quint32 x = quint32(seed) * 2654435761u | 1u;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = char(x & 0xff);
+    }
+    return bytes;
+}
+
+QByteArray edited(QByteArray bytes, bool inValidationArea = false) {
+    bytes.replace(100, 16, "new spawn points");
+    if (inValidationArea) bytes.replace(0x9320 + 10, 7, "weapons");
+    bytes.append("tail");
+    return bytes;
+}
+
+// Makes the patch with the patch tool: `ppf c <original> <modified> <patch>`.
+QByteArray makePatch(const QByteArray& original, const QByteArray& modified) {
+    QTemporaryDir work;
+    const auto file = [&](const char* name, const QByteArray& bytes) {
+        QFile f(work.filePath(QString::fromLatin1(name)));
+        if (!bytes.isNull() && (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())) {
+            qFatal("cannot write %s", name);
+        }
+        return f.fileName();
+    };
+    const QString o = file("original.map", original), m = file("modified.map", modified);
+    const QString p = file("zandrel.ppf", QByteArray());
+    QProcess tool;
+    tool.start(QStringLiteral(ZANDREL_PPF_TOOL), {QStringLiteral("c"), o, m, p});
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0) return {};
+    QFile f(p);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the player sees once the apply window's bar is full: a box when the tool did not apply
+// the patch (shown before the launch window), and in every case the game started afterwards.
+struct Outcome {
+    std::vector<test::Box> boxes;
+    bool launchWindowBeforeBox = false;
+    QByteArray map;
+    QStringList gameArgs;
+};
+
+Outcome applyToTarget(PpfRun& run) {
+    Outcome out;
+    run.boxes.onShow = [&](const test::Box&) {
+        out.launchWindowBeforeBox = run.loaded("frmFinish");
+    };
+    run.downloadAndApply();
+    run.clock.advance(54 * 50);
+    EXPECT_TRUE(run.tickUntilLaunchWindow());
+    run.clock.advance(FrmFinish::kLaunchDelayMs);
+    EXPECT_TRUE(run.reg().ended());
+    out.boxes = run.boxes.boxes;
+    out.map = run.readFile(QStringLiteral("maps/target.map"));
+    out.gameArgs = run.standInArgs(QStringLiteral("halo.exe"));
+    return out;
+}
+
+TEST(UpdatePpf, ARefusedPatchIsReportedAndTheGameStartsAfterTheToolHasEnded) {
+    const QByteArray original = mapBytes('a');
+    const QByteArray patched = edited(original);
+    const QByteArray patch = makePatch(original, patched);
+    ASSERT_FALSE(patch.isEmpty());
+    QByteArray damaged = patch;
+    damaged.chop(3);
+    struct Case {
+        const char* name;
+        QByteArray map;     // the target map before
+        QByteArray served;  // the patch the server sends
+        bool tool;          // ppf.exe in the application folder
+        QByteArray after;   // the map after
+        QString reason;     // in the box; empty: no box
+    };
+    const Case cases[] = {
+        {"tool succeeds", original, patch, true, patched, {}},
+        {"patch for another map", mapBytes('b'), patch, true, mapBytes('b'),
+         QStringLiteral("The patch tool ended with status ")},
+        {"damaged patch", original, damaged, true, original,
+         QStringLiteral("The patch tool ended with status ")},
+        {"tool missing", original, patch, false, original,
+         QStringLiteral("The patch tool could not be started: File not found: ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PpfRun run(QStringLiteral("target.map"), /*withPatchTool=*/false);
+        if (c.tool) run.installRealTool();
+        run.writeFile(QStringLiteral("maps/target.map"), c.map);
+        run.server.route(QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(c.served));
+
+        const Outcome out = applyToTarget(run);
+        EXPECT_EQ(out.map, c.after);
+        EXPECT_EQ(out.gameArgs, (QStringList{"-connect", PpfRun::kGameServer, "--end--"}));
+        if (c.reason.isEmpty()) {
+            EXPECT_TRUE(out.boxes.empty()) << out.boxes.front().prompt.toStdString();
+            continue;
+        }
+        EXPECT_EQ(out.boxes.size(), 1u);
+        if (out.boxes.empty()) continue;
+        const test::Box& box = out.boxes.front();
+        EXPECT_EQ(box.icon, MsgIcon::Critical);
+        EXPECT_EQ(box.title, QStringLiteral("Zandrel"));
+        EXPECT_FALSE(out.launchWindowBeforeBox);
+        EXPECT_TRUE(box.prompt.startsWith(
+            QStringLiteral("The map update was not applied: target.map is as it was.\r\n\r\n")))
+            << box.prompt.toStdString();
+        EXPECT_TRUE(box.prompt.contains(c.reason)) << box.prompt.toStdString();
+        // The tool's own line on standard error ends the report.
+        if (c.tool) {
+            EXPECT_TRUE(box.prompt.section(QStringLiteral("\r\n"), -1).startsWith("ppf: "))
+                << box.prompt.toStdString();
+        }
+    }
+}
+
+bool toolKnowsAlreadyApplied() {
+    QProcess tool;
+    tool.start(QStringLiteral(ZANDREL_PPF_TOOL), {QStringLiteral("--help")});
+    tool.waitForFinished(10000);
+    return (tool.readAllStandardOutput() + tool.readAllStandardError()).contains("already applied");
+}
+
+TEST(UpdatePpf, ReconnectingWithAnAlreadyAppliedPatchShowsNoBox) {
+    if (!toolKnowsAlreadyApplied()) {
+        GTEST_SKIP() << "the patch tool does not tell an already applied patch yet";
+    }
+    struct Case {
+        const char* name;
+        bool inValidationArea;
+    };
+    const Case cases[] = {{"outside the validation area", false},
+                          {"touching the validation area", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray original = mapBytes('c');
+        const QByteArray patched = edited(original, c.inValidationArea);
+        const QByteArray patch = makePatch(original, patched);
+        EXPECT_FALSE(patch.isEmpty());
+        PpfRun run(QStringLiteral("target.map"), /*withPatchTool=*/false);
+        run.installRealTool();
+        run.writeFile(QStringLiteral("maps/target.map"), patched);
+        run.server.route(QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(patch));
+        const Outcome out = applyToTarget(run);
+        EXPECT_TRUE(out.boxes.empty());
+        EXPECT_EQ(out.map, patched);
+        EXPECT_EQ(out.gameArgs, (QStringList{"-connect", PpfRun::kGameServer, "--end--"}));
+    }
+}
+
+TEST(UpdatePpf, TheLaunchWindowWaitsForTheToolsEnd) {
+    PpfRun run(QStringLiteral("target.map"), /*withPatchTool=*/false);
+    // A tool that works until the test lets it finish.
+    run.writeFile(QStringLiteral("ppf.exe"),
+                  "#!/bin/sh\nwhile [ ! -e \"$0.go\" ]; do sleep 0.02; done\nexit 0\n");
+    QFile::setPermissions(run.path(QStringLiteral("ppf.exe")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    run.downloadAndApply();
+    for (int i = 0; i < 100; ++i) {
+        QThread::msleep(2);
+        run.clock.advance(50);
+    }
+    EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);  // full, and no wider
+    EXPECT_TRUE(run.visible("frmPPFApply"));
+    EXPECT_FALSE(run.loaded("frmFinish"));
+
+    run.writeFile(QStringLiteral("ppf.exe.go"), "");
+    ASSERT_TRUE(run.tickUntilLaunchWindow());
+    EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);
+    EXPECT_TRUE(run.boxes.boxes.empty());
+    run.clock.advance(FrmFinish::kLaunchDelayMs);
+    EXPECT_EQ(run.standInArgs(QStringLiteral("halo.exe")),
+              (QStringList{"-connect", PpfRun::kGameServer, "--end--"}));
+}
+
+TEST(UpdatePpf, TheDownloadWindowIsOnScreenBeforeThePatchIsRequested) {
+    PpfRun run(QStringLiteral("target.map"));
+    test::HttpReply slow = test::HttpReply::ok(QByteArray(200 * 1000, 'p'));
+    slow.pieceSize = 20 * 1000;
+    slow.pauseMs = 30;
+    run.server.route(QStringLiteral("/zandrel.ppf"), slow);
+    qsizetype requestsWhenShown = -1;
+    test::OnShow probe(QStringLiteral("frmPPFDownload"),
+                       [&] { requestsWhenShown = run.server.requestedPaths().size(); });
+    run.downloadAndApply();
+    EXPECT_EQ(requestsWhenShown, 0);
+    auto& download = run.reg().form<FrmPPFDownload>();
+    EXPECT_FALSE(download.isVisible());  // hidden again once the apply window came up
+    EXPECT_EQ(download.shpTransfer->fraction(), 1.0);
+    EXPECT_TRUE(download.lblTransfer->text().startsWith(QStringLiteral("0.2 of 0.2 MB")))
+        << download.lblTransfer->text().toStdString();
+    run.standInArgs(QStringLiteral("ppf.exe"));  // the tool has run
 }
 
 }  // namespace

@@ -8,18 +8,25 @@
 #include "windows/frm_rar_download.h"
 #include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
+#include "windows/progress_window.h"
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QImage>
+#include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "update_stand_ins.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace zandrel {
@@ -113,8 +120,10 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
     EXPECT_EQ(run.server.requestedPaths(), QStringList{"/zandrel.rar"});
     EXPECT_EQ(run.readFile(QStringLiteral("zandrel.rar")), bytes(archive));
     // The unpack window comes up first, the download window in front of it.
+    // The download window comes up before its fetch, the unpack window after it; the download
+    // window is in front once its load is done.
     EXPECT_EQ(run.journal.shown,
-              (QStringList{"frmSplash", "frmSvrInfo", "frmRarUnpack", "frmRarDownload"}));
+              (QStringList{"frmSplash", "frmSvrInfo", "frmRarDownload", "frmRarUnpack"}));
     EXPECT_EQ(run.reg().form<FrmRarDownload>().windowTitle(),
               QStringLiteral("Downloading, please wait..."));
     EXPECT_FALSE(run.visible("frmSvrInfo"));
@@ -239,6 +248,178 @@ TEST(UpdateRar, AHostileOrBrokenArchiveIsReportedAndNothingIsStarted) {
         QThread::msleep(150);
         EXPECT_FALSE(run.gameStarted());
     }
+}
+
+// Counts the paint events a widget receives and runs a probe at each.
+struct PaintProbe : QObject {
+    int paints = 0;
+    std::function<void()> onPaint;
+    explicit PaintProbe(QWidget* w) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) {
+            ++paints;
+            if (onPaint) onPaint();
+        }
+        return false;
+    }
+};
+
+TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
+    RarRun run;
+    const std::string archive =
+        rar::writeStored(Format::Rar5, {{"bloodgulch.map", std::string(600 * 1000, 'm')}});
+    test::HttpReply slow = test::HttpReply::ok(bytes(archive));
+    slow.pieceSize = 25 * 1000;  // about a second in all
+    slow.pauseMs = 40;
+    run.server.route(QStringLiteral("/zandrel.rar"), slow);
+    const QString total = QString::number(double(archive.size()) / 1e6, 'f', 1);
+
+    qsizetype requestsWhenShown = -1;
+    test::OnShow shown(QStringLiteral("frmRarDownload"),
+                       [&] { requestsWhenShown = run.server.requestedPaths().size(); });
+    // Samples taken while the fetch holds the GUI thread (a timer of the test runs only in the
+    // window's paint calls then).
+    struct Sample {
+        bool visible;
+        double fraction;
+        QString figures;
+        QImage picture;
+    };
+    std::vector<Sample> samples;
+    std::unique_ptr<PaintProbe> barPaints;  // the bar's paints, those of the grabs left out
+    bool grabbing = false;
+    QElapsedTimer fetching;
+    QTimer sampler;
+    sampler.setInterval(20);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (!run.loaded("frmRarDownload") || run.loaded("frmRarUnpack")) return;
+        auto& w = run.reg().form<FrmRarDownload>();
+        if (!fetching.isValid()) {
+            fetching.start();
+            barPaints = std::make_unique<PaintProbe>(w.shpTransfer);
+            barPaints->onPaint = [&] { barPaints->paints -= grabbing ? 1 : 0; };
+        }
+        grabbing = true;
+        const QImage picture = w.grab().toImage();
+        grabbing = false;
+        samples.push_back(
+            {w.isVisible(), w.shpTransfer->fraction(), w.lblTransfer->text(), picture});
+    });
+    sampler.start();
+    run.downloadAndApply();
+    sampler.stop();
+    const qint64 heldMs = fetching.elapsed();
+
+    EXPECT_EQ(requestsWhenShown, 0);
+    EXPECT_EQ(run.readFile(QStringLiteral("zandrel.rar")), bytes(archive));
+    ASSERT_GE(samples.size(), 4u);
+    const QRegularExpression figures(QStringLiteral("^\\d+\\.\\d of ") + total +
+                                     QStringLiteral(" MB( \u00b7 \\d+\\.\\d MB/s)?$"));
+    QStringList distinct;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(samples[i].visible);
+        if (i > 0) {
+            EXPECT_GE(samples[i].fraction, samples[i - 1].fraction);
+        }
+        if (!samples[i].figures.isEmpty()) {
+            EXPECT_TRUE(figures.match(samples[i].figures).hasMatch())
+                << samples[i].figures.toStdString();
+        }
+        if (!distinct.contains(samples[i].figures)) distinct << samples[i].figures;
+    }
+    EXPECT_GE(distinct.size(), 3) << distinct.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_LT(samples.front().fraction, 0.5);
+    EXPECT_NE(samples.front().picture, samples.back().picture);
+    // Repainted while held, at most 20 times a second.
+    ASSERT_NE(barPaints, nullptr);
+    EXPECT_GE(barPaints->paints, 2);
+    EXPECT_LE(barPaints->paints, heldMs / 50 + 2);
+
+    auto& w = run.reg().form<FrmRarDownload>();
+    EXPECT_EQ(w.shpTransfer->fraction(), 1.0);
+    EXPECT_TRUE(w.lblTransfer->text().startsWith(total + QStringLiteral(" of ") + total))
+        << w.lblTransfer->text().toStdString();
+}
+
+TEST(UpdateRar, ALargeExtractionKeepsTheDownloadWindowPaintedWithItsProgress) {
+    RarRun run;
+    const std::string big(12 * 1000 * 1000, 'x');
+    const std::string archive = rar::writeStored(
+        Format::Rar5, {{"a.map", big}, {"b.map", big}, {"c.map", big}, {"d.map", big}});
+    run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(bytes(archive)));
+    run.downloadAndApply();
+    run.clock.advance(1024);  // "Unpacking..."
+
+    auto& front = run.reg().form<FrmRarDownload>();
+    PaintProbe frontPaints(front.lblTransfer);
+    PaintProbe barPaints(run.unpack().shpBar);
+    QStringList painted;  // what the front window showed at each paint
+    frontPaints.onPaint = [&] { painted << front.lblTransfer->text(); };
+    run.clock.advance(1024);  // unpacks, holding the GUI thread
+    frontPaints.onPaint = nullptr;
+
+    EXPECT_EQ(run.readFile(QStringLiteral("maps/d.map")).size(), qsizetype(big.size()));
+    ASSERT_FALSE(painted.isEmpty());
+    const QRegularExpression unpacking(QStringLiteral("^Unpacking (\\d+) %$"));
+    for (const QString& text : painted) {
+        EXPECT_TRUE(unpacking.match(text).hasMatch()) << text.toStdString();
+    }
+    EXPECT_LT(unpacking.match(painted.front()).captured(1).toInt(), 100);
+    EXPECT_GE(barPaints.paints, 1);  // the unpack window's own bar, behind
+    EXPECT_EQ(front.lblTransfer->text(), QStringLiteral("Unpacking 100 %"));
+    EXPECT_EQ(front.shpTransfer->fraction(), 1.0);
+    EXPECT_TRUE(front.isVisible());
+}
+
+TEST(UpdateProgress, TheFiguresLine) {
+    struct Case {
+        const char* name;
+        std::int64_t received;
+        std::int64_t total;
+        double rate;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"total and rate", 41'234'567, 128'000'000, 3'100'000, "41.2 of 128.0 MB \u00b7 3.1 MB/s"},
+        {"no rate yet", 0, 8'000'000, -1, "0.0 of 8.0 MB"},
+        {"unknown length", 41'260'000, -1, 960'000, "41.3 MB \u00b7 1.0 MB/s"},
+        {"unknown length, no rate yet", 12, -1, -1, "0.0 MB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(transferFigures(c.received, c.total, c.rate), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(UpdateProgress, WithNoKnownTotalTheBarsBlockMovesBackAndForth) {
+    QWidget parent;
+    TransferBar bar(&parent);
+    bar.setGeometry(0, 0, 215, 13);
+    std::vector<QImage> frames;
+    for (int i = 0; i < 60; ++i) {
+        bar.stepBusy();
+        frames.push_back(bar.grab().toImage());
+    }
+    EXPECT_TRUE(bar.busy());
+    // The block's left edge: the first white pixel of the middle row past the border.
+    const auto left = [](const QImage& img) {
+        for (int x = 1; x < img.width() - 1; ++x) {
+            if (img.pixelColor(x, img.height() / 2) == QColor(Qt::white)) return x;
+        }
+        return -1;
+    };
+    int forward = 0, back = 0;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const int step = left(frames[i]) - left(frames[i - 1]);
+        if (step > 0) ++forward;
+        if (step < 0) ++back;
+    }
+    EXPECT_GT(forward, 0);
+    EXPECT_GT(back, 0);
+    bar.setFraction(1.5);  // a known total again: filling, and never past full
+    EXPECT_FALSE(bar.busy());
+    EXPECT_EQ(bar.fraction(), 1.0);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <QEvent>
 #include <QStringList>
 
+#include <functional>
+#include <utility>
+
 namespace zandrel::test {
 
 // Holds the game server address as its title and the target map in txtMap, as the server
@@ -37,6 +40,24 @@ struct ShowJournal : QObject {
         if (e->type() == QEvent::Show && o->isWidgetType() &&
             static_cast<QWidget*>(o)->isWindow()) {
             shown << o->objectName();
+        }
+        return false;
+    }
+};
+
+// Runs a probe at the moment a window comes on screen (e.g. to see what the server has been
+// asked for by then).
+struct OnShow : QObject {
+    QString kind;
+    std::function<void()> probe;
+    OnShow(QString k, std::function<void()> p) : kind(std::move(k)), probe(std::move(p)) {
+        qApp->installEventFilter(this);
+    }
+    ~OnShow() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o->isWidgetType() &&
+            static_cast<QWidget*>(o)->isWindow() && o->objectName() == kind && probe) {
+            probe();
         }
         return false;
     }

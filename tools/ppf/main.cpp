@@ -9,12 +9,18 @@
 #include <QFile>
 #include <QString>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ppf = zandrel::ppf;
 
@@ -35,7 +41,9 @@ const char* const kUsage =
     "  ppf --help                        this text\n"
     "\n"
     "The image is replaced only when the patched copy is complete; --force goes on after a\n"
-    "validation mismatch. A path like c:\\zandrel.ppf names a file on the Wine drive C:.\n"
+    "validation mismatch. An image that holds every byte of the patch already is left as it\n"
+    "is (\"already applied\", exit status 0). A path like c:\\zandrel.ppf names a file on the\n"
+    "Wine drive C:.\n"
     "Exit status: 0 done, 1 file error, 2 wrong command line, 3 corrupt patch,\n"
     "4 validation mismatch, 5 not possible with this patch or these files.\n";
 
@@ -82,12 +90,48 @@ std::string readFileId(const std::string& path) {
     return text;
 }
 
+// Set when the tool was started with standard output closed; the descriptor then holds
+// /dev/null, so that no file the tool opens can take its place.
+bool stdoutClosed = false;
+
+// Standard input, output and error are open from here on, whatever the caller left closed:
+// otherwise the image or the patch could be opened as descriptor 1 or 2 and receive text.
+void holdStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        if (fd == 1) stdoutClosed = true;
+        ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free descriptor: fd
+    }
+}
+
+int writeOut(const std::string& text) {
+    if (stdoutClosed) {
+        return fail(ppf::ErrorKind::Io,
+                    std::string("cannot write to standard output: ") + std::strerror(EBADF));
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        return fail(ppf::ErrorKind::Io,
+                    std::string("cannot write to standard output: ") + std::strerror(errno));
+    }
+    return 0;
+}
+
 int applyOrUndo(const std::vector<std::string>& args, bool force, ppf::Direction direction) {
     if (args.size() != 3) return usageError(args[0] + " takes an image and a patch");
     ppf::ApplyOptions options;
     options.direction = direction;
     options.force = force;
-    ppf::applyPatchFile(localPath(args[1]), localPath(args[2]), options);
+    const ppf::Outcome outcome =
+        ppf::applyPatchFile(localPath(args[1]), localPath(args[2]), options);
+    if (outcome == ppf::Outcome::AlreadyApplied) {
+        // Only a note: the image is as the caller wanted it, so a closed output is no failure.
+        if (!stdoutClosed) {
+            std::fputs("already applied: the image holds the patch's bytes; nothing written\n",
+                       stdout);
+            std::fflush(stdout);
+        }
+    }
     return 0;
 }
 
@@ -150,21 +194,21 @@ int show(const std::vector<std::string>& args) {
     } else {
         out += "FILE_ID.DIZ:   none\n";
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : int(ppf::ErrorKind::Io);
+    return writeOut(out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    holdStandardDescriptors();
+    // A closed pipe or a file-size limit becomes an error with its line, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args;
     bool force = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
+        if (arg == "--help" || arg == "-h") return writeOut(kUsage);
         if (arg == "--force") {
             force = true;
         } else {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <httplib.h>
+#include <openssl/pem.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -51,9 +52,10 @@ bool isSafePath(const std::string& path) {
 }  // namespace
 
 struct TestHttpServer::Impl {
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> server;
     std::thread thread;
     int port = 0;
+    bool tls = false;
 
     mutable std::mutex mutex;
     std::condition_variable wake;
@@ -61,6 +63,7 @@ struct TestHttpServer::Impl {
     QString root;
     std::map<std::string, HttpReply> routes;
     QStringList requested;
+    std::vector<httplib::Headers> requestHeaders;
 
     // Waits ms milliseconds; false when the server is being destroyed meanwhile.
     bool pause(int ms) {
@@ -74,13 +77,27 @@ struct TestHttpServer::Impl {
         {
             std::lock_guard lock(mutex);
             requested.append(QString::fromStdString(req.path));
+            requestHeaders.push_back(req.headers);
             if (auto it = routes.find(req.path); it != routes.end()) reply = it->second;
             folder = root;
         }
-        if (reply)
+        if (reply && reply->honoursConditions && conditionHolds(*reply, req))
+            res.status = 304;
+        else if (reply)
             answer(*reply, res);
         else
             serveFile(folder, req.path, res);
+    }
+
+    static bool conditionHolds(const HttpReply& reply, const httplib::Request& req) {
+        auto sent = [&reply](const char* name) {
+            for (const auto& [key, value] : reply.headers)
+                if (key.compare(name, Qt::CaseInsensitive) == 0) return value.toStdString();
+            return std::string();
+        };
+        const std::string etag = sent("ETag"), lastModified = sent("Last-Modified");
+        return (!etag.empty() && req.get_header_value("If-None-Match") == etag) ||
+               (!lastModified.empty() && req.get_header_value("If-Modified-Since") == lastModified);
     }
 
     void answer(const HttpReply& reply, httplib::Response& res) {
@@ -129,19 +146,53 @@ struct TestHttpServer::Impl {
     }
 };
 
-TestHttpServer::TestHttpServer(const QString& documentRoot) : d(std::make_unique<Impl>()) {
+namespace {
+
+struct X509Free {
+    void operator()(X509* c) const { X509_free(c); }
+};
+struct KeyFree {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+
+std::unique_ptr<httplib::Server> tlsServer(const TlsIdentity& tls) {
+    BIO* certBio = BIO_new_mem_buf(tls.certificatePem.constData(),
+                                   static_cast<int>(tls.certificatePem.size()));
+    std::unique_ptr<X509, X509Free> cert(PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr));
+    BIO_free(certBio);
+    BIO* keyBio =
+        BIO_new_mem_buf(tls.privateKeyPem.constData(), static_cast<int>(tls.privateKeyPem.size()));
+    std::unique_ptr<EVP_PKEY, KeyFree> key(
+        PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr));
+    BIO_free(keyBio);
+    if (!cert || !key) throw std::runtime_error("test HTTPS server: unreadable certificate or key");
+    // The server's TLS context takes its own references.
+    auto server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
+    if (!server->is_valid()) throw std::runtime_error("test HTTPS server: bad certificate");
+    return server;
+}
+
+}  // namespace
+
+TestHttpServer::TestHttpServer(const QString& documentRoot)
+    : TestHttpServer(documentRoot, TlsIdentity{}) {}
+
+TestHttpServer::TestHttpServer(const QString& documentRoot, const TlsIdentity& tls)
+    : d(std::make_unique<Impl>()) {
     // A client that hangs up mid-reply must not end the test process.
     std::signal(SIGPIPE, SIG_IGN);
     d->root = documentRoot;
-    d->server.Get("(.*)", [impl = d.get()](const httplib::Request& req, httplib::Response& res) {
+    d->tls = !tls.certificatePem.isEmpty();
+    d->server = d->tls ? tlsServer(tls) : std::make_unique<httplib::Server>();
+    d->server->Get("(.*)", [impl = d.get()](const httplib::Request& req, httplib::Response& res) {
         impl->handle(req, res);
     });
-    d->server.set_keep_alive_timeout(1);  // bounds how long stop() waits for idle connections
-    d->port = d->server.bind_to_any_port("127.0.0.1");
+    d->server->set_keep_alive_timeout(1);  // bounds how long stop() waits for idle connections
+    d->port = d->server->bind_to_any_port("127.0.0.1");
     if (d->port <= 0) throw std::runtime_error("test HTTP server: cannot bind 127.0.0.1");
-    d->thread = std::thread([impl = d.get()] { impl->server.listen_after_bind(); });
+    d->thread = std::thread([impl = d.get()] { impl->server->listen_after_bind(); });
     // The socket already listens; wait for the accept loop so that stop() cannot miss it.
-    while (!d->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!d->server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TestHttpServer::~TestHttpServer() {
@@ -150,7 +201,7 @@ TestHttpServer::~TestHttpServer() {
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->server.stop();
+    d->server->stop();
     d->thread.join();
 }
 
@@ -163,7 +214,7 @@ QString TestHttpServer::address() const {
 }
 
 QString TestHttpServer::url(const QString& path) const {
-    return QStringLiteral("http://") + address() + path;
+    return (d->tls ? QStringLiteral("https://") : QStringLiteral("http://")) + address() + path;
 }
 
 void TestHttpServer::setDocumentRoot(const QString& folder) {
@@ -179,6 +230,24 @@ void TestHttpServer::route(const QString& path, HttpReply reply) {
 QStringList TestHttpServer::requestedPaths() const {
     std::lock_guard lock(d->mutex);
     return d->requested;
+}
+
+}  // namespace zandrel::test
+
+namespace zandrel::test {
+
+QList<QByteArray> TestHttpServer::requestHeaders(const QByteArray& name) const {
+    std::lock_guard lock(d->mutex);
+    QList<QByteArray> values;
+    for (const httplib::Headers& headers : d->requestHeaders) {
+        // httplib keeps header names as sent; HTTP compares them without case.
+        QByteArray value;
+        for (const auto& [key, text] : headers)
+            if (QByteArray::fromStdString(key).compare(name, Qt::CaseInsensitive) == 0)
+                value = QByteArray::fromStdString(text);
+        values.append(value);
+    }
+    return values;
 }
 
 }  // namespace zandrel::test

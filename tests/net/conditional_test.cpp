@@ -1,0 +1,223 @@
+// Fetching again what is already here: the file keeps the server's Last-Modified as its time and
+// its ETag, the next fetch of the same address asks whether it changed, and a 304 leaves it be.
+#include "folder_helpers.h"
+#include "net/download_file.h"
+#include "net/fetch_record.h"
+#include "recording_boxes.h"
+#include "test_http_server.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace zandrel::test {
+namespace {
+
+const QByteArray kV1 = "RAR! version 1 of the update";
+const QByteArray kV2 = "RAR! version 2 of the update, longer";
+const QByteArray kLastModified1 = "Tue, 03 Jun 2025 10:15:00 GMT";
+const qint64 kEpoch1 = 1748945700;
+const QByteArray kLastModified2 = "Wed, 04 Jun 2025 08:00:30 GMT";
+const qint64 kEpoch2 = 1749024030;
+
+HttpReply published(const QByteArray& body, const QByteArray& etag, const QByteArray& modified,
+                    bool honours = true) {
+    HttpReply r = HttpReply::ok(body);
+    if (!etag.isEmpty()) r.headers.append({"ETag", etag});
+    if (!modified.isEmpty()) r.headers.append({"Last-Modified", modified});
+    r.honoursConditions = honours;
+    return r;
+}
+
+struct FileState {
+    ino_t inode = 0;
+    qint64 mtime = 0;
+};
+
+FileState stateOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return {st.st_ino, static_cast<qint64>(st.st_mtim.tv_sec)};
+}
+
+// Gives the file the present time, as an editor or a copy would.
+void touch(const QString& path) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime));
+}
+
+// Whether files in folder can carry a user extended attribute (tmpfs before Linux 6.6 cannot).
+bool keepsExtendedAttributes(const QString& folder) {
+    const QString probe = folder + "/.xattr-probe";
+    writeFile(probe, "x");
+    const bool ok =
+        ::setxattr(QFile::encodeName(probe).constData(), "user.zandrel.probe", "1", 1, 0) == 0;
+    QFile::remove(probe);
+    return ok;
+}
+
+class ConditionalFetch : public ::testing::Test {
+protected:
+    ConditionalFetch() { inet.setStallTimeoutMs(2000); }
+    void SetUp() override {
+        // Without them the record is not kept and every fetch is a plain one, by design.
+        if (!keepsExtendedAttributes(dir.path()))
+            GTEST_SKIP() << "the temporary folder's file system keeps no extended attributes";
+    }
+
+    QString file() const { return dir.filePath("zandrel.rar"); }
+    bool download(const QString& path = QStringLiteral("/zandrel.rar")) {
+        return DownloadFile(inet, server.url(path), dir.path(), boxes);
+    }
+
+    QTemporaryDir dir;
+    TestHttpServer server;
+    Inet inet;
+    RecordingBoxes boxes;
+};
+
+TEST_F(ConditionalFetch, UnchangedFileIsAnsweredWith304AndLeftUntouched) {
+    server.route("/zandrel.rar", published(kV1, "\"v1\"", kLastModified1));
+    ASSERT_TRUE(download());
+    EXPECT_EQ(readFile(file()), kV1);
+    const FileState first = stateOf(file());
+    EXPECT_EQ(first.mtime, kEpoch1);  // the server's time, not the time of the fetch
+
+    ASSERT_TRUE(download());
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(inet.LastFetch().notModified);
+    EXPECT_EQ(inet.LastFetch().status, 304);
+    EXPECT_EQ(inet.LastFetch().bodyBytes, 0);
+    const FileState second = stateOf(file());
+    EXPECT_EQ(second.inode, first.inode);  // not even rewritten with the same bytes
+    EXPECT_EQ(second.mtime, kEpoch1);
+    EXPECT_EQ(readFile(file()), kV1);
+    EXPECT_EQ(folderEntries(dir.path()), QStringList{"zandrel.rar"});
+    EXPECT_EQ(server.requestHeaders("If-None-Match"), (QList<QByteArray>{"", "\"v1\""}));
+    EXPECT_EQ(server.requestHeaders("If-Modified-Since"), (QList<QByteArray>{"", kLastModified1}));
+}
+
+TEST_F(ConditionalFetch, WhatTheServerChangedOrWillNotCompareIsFetchedAgain) {
+    struct Case {
+        const char* name;
+        HttpReply second;
+        qint64 mtime;
+    };
+    const Case cases[] = {
+        {"changed: new ETag and time", published(kV2, "\"v2\"", kLastModified2), kEpoch2},
+        {"server ignores the conditions", published(kV2, "\"v1\"", kLastModified1, false), kEpoch1},
+        {"server sends no validators any more", published(kV2, "", "", false), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(file());
+        boxes.shown.clear();
+        server.route("/zandrel.rar", published(kV1, "\"v1\"", kLastModified1));
+        ASSERT_TRUE(download());
+        server.route("/zandrel.rar", c.second);
+        EXPECT_TRUE(download());
+        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_FALSE(inet.LastFetch().notModified);
+        EXPECT_EQ(readFile(file()), kV2);
+        if (c.mtime >= 0) {
+            EXPECT_EQ(stateOf(file()).mtime, c.mtime);
+        }
+        EXPECT_EQ(folderEntries(dir.path()), QStringList{"zandrel.rar"});
+    }
+}
+
+// A condition is only asked for a file that is what the same address gave: never for a file
+// of the same name from another server, or one changed since.
+TEST_F(ConditionalFetch, AsksOnlyAboutTheFileThatSameAddressGave) {
+    TestHttpServer other;
+    struct Case {
+        const char* name;
+        std::function<void()> meanwhile;
+        QString url;
+    };
+    const Case cases[] = {
+        {"another server's file of that name", [] {}, other.url("/zandrel.rar")},
+        {"the file was written over", [this] { writeFile(file(), kV1 + "!"); },
+         server.url("/zandrel.rar")},
+        {"the file was touched", [this] { touch(file()); }, server.url("/zandrel.rar")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(file());
+        server.route("/zandrel.rar", published(kV1, "\"v1\"", kLastModified1));
+        other.route("/zandrel.rar", published(kV2, "\"v1\"", kLastModified1));
+        ASSERT_TRUE(download());
+        c.meanwhile();
+        const qsizetype asked = other.requestHeaders("If-None-Match").size() +
+                                server.requestHeaders("If-None-Match").size();
+        ASSERT_TRUE(DownloadFile(inet, c.url, dir.path(), boxes));
+        EXPECT_FALSE(inet.LastFetch().conditional);
+        EXPECT_FALSE(inet.LastFetch().notModified);
+        EXPECT_EQ(other.requestHeaders("If-None-Match").size() +
+                      server.requestHeaders("If-None-Match").size(),
+                  asked + 1);
+        EXPECT_TRUE(boxes.shown.empty());
+    }
+}
+
+// The record lies on disk like any file: one that does not hold up is ignored, and nothing from
+// it reaches a request header.
+TEST_F(ConditionalFetch, ARecordThatDoesNotHoldUpIsIgnored) {
+    const QByteArray url = server.url("/zandrel.rar").toUtf8();
+    const QByteArray size = QByteArray::number(kV1.size());
+    struct Case {
+        const char* name;
+        QByteArray record;
+    };
+    const Case cases[] = {
+        {"not a record", "hello"},
+        {"a header smuggled in the ETag",
+         "zandrel-fetch 1\n" + url + "\n\"v1\"\rX-Injected: 1\n-1\n" + size},
+        {"a line too many", "zandrel-fetch 1\n" + url + "\n\"v1\"\nX-Injected: 1\n-1\n" + size},
+        {"another size", "zandrel-fetch 1\n" + url + "\n\"v1\"\n-1\n9999"},
+        {"a time that is not a number", "zandrel-fetch 1\n" + url + "\n\"v1\"\nsoon\n" + size},
+    };
+    server.route("/zandrel.rar", published(kV2, "\"v1\"", "", true));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(file(), kV1);
+        ASSERT_EQ(::setxattr(QFile::encodeName(file()).constData(), kFetchRecordAttribute,
+                             c.record.constData(), size_t(c.record.size()), 0),
+                  0);
+        const qsizetype before = server.requestHeaders("If-None-Match").size();
+        EXPECT_TRUE(download());
+        EXPECT_FALSE(inet.LastFetch().conditional);
+        EXPECT_EQ(readFile(file()), kV2);
+        ASSERT_EQ(server.requestHeaders("If-None-Match").size(), before + 1);
+        EXPECT_EQ(server.requestHeaders("If-None-Match").last(), "");
+        EXPECT_EQ(server.requestHeaders("X-Injected").last(), "");
+    }
+}
+
+TEST_F(ConditionalFetch, LastModifiedAloneIsAskedWithIfModifiedSince) {
+    server.route("/connect.ini", published("[Main]\r\n", "", kLastModified2));
+    ASSERT_TRUE(download("/connect.ini"));
+    ASSERT_TRUE(download("/connect.ini"));
+    EXPECT_TRUE(inet.LastFetch().notModified);
+    EXPECT_EQ(server.requestHeaders("If-Modified-Since").value(1), kLastModified2);
+    EXPECT_EQ(server.requestHeaders("If-None-Match").value(1), "");
+}
+
+TEST_F(ConditionalFetch, A304ToAPlainRequestIsAFailure) {
+    writeFile(file(), kV1);  // a file of ours, but no record of where it came from
+    HttpReply notModified;
+    notModified.status = 304;
+    server.route("/zandrel.rar", notModified);
+    EXPECT_FALSE(download());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(readFile(file()), kV1);
+}
+
+}  // namespace
+}  // namespace zandrel::test
