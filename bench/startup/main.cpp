@@ -221,6 +221,9 @@ bool runPlatform(const std::string& platform, const std::string& label, std::vec
                 return false;
             }
             p.samples.push_back(*s);
+            // Let the window system and its manager finish with the window that just went, so
+            // that no run pays for the one before it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
     const double bare = probes[1].medianOf(&Sample::ms);
