@@ -16,6 +16,7 @@ flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-fr
 start=$(date +%s)
 # -O1 keeps the instrumented tests fast enough; -g gives the reports their lines.
 cmake -S "$ZANDREL_ROOT" -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DZANDREL_WERROR="${ZANDREL_WERROR:-OFF}" \
     -DCMAKE_C_FLAGS="$flags -O1 -g" -DCMAKE_CXX_FLAGS="$flags -O1 -g" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
@@ -33,26 +34,46 @@ cd "$ASAN_BUILD"
 # name of the module's entry point) run in a second pass without ASan's new/delete size check: Chromium, built
 # without ASan, frees some of its own objects with a mismatched sized delete
 # (WebContentsAdapter's destructor). Every other check stays on for them.
+# With a selection (-R ...), ctest's -I counts positions in the selected list, not test
+# numbers: the lists below hold those positions.
 plain=() web=()
-while read -r number program; do
+position=0
+while read -r _ program; do
+    position=$((position + 1))
     if grep -q zandrelCreateWebEngineView "$program" 2>/dev/null; then
-        web+=("$number")
+        web+=("$position")
     else
-        plain+=("$number")
+        plain+=("$position")
     fi
-done < <(ctest -N -V | sed -n 's/^\([0-9]*\): Test command: \([^ ]*\).*/\1 \2/p')
+done < <(ctest -N -V "$@" | sed -n 's/^\([0-9]*\): Test command: \([^ ]*\).*/\1 \2/p')
 join() { local IFS=,; echo "$*"; }
+# A selection that matches nothing is a failure, never a green run.
+if [ ${#plain[@]} -eq 0 ] && [ ${#web[@]} -eq 0 ]; then
+    echo "no test in $ASAN_BUILD matches the selection ($*)" >&2
+    exit 1
+fi
 
+# Runs one pass over the given test numbers, if the selection leaves any of them.
+pass() {
+    local options="$1" title="$2"
+    shift 2
+    local numbers="$1"
+    shift
+    local count
+    count=$(ctest -N -I "0,0,0,$numbers" "$@" | sed -n 's/^Total Tests: *//p')
+    [ "${count:-0}" -gt 0 ] || return 0
+    echo "== $count $title"
+    ASAN_OPTIONS="$options" ctest --output-on-failure --no-tests=error -j"$(nproc)" \
+        -I "0,0,0,$numbers" "$@"
+}
 rc=0
 if [ ${#plain[@]} -gt 0 ]; then
-    echo "== ${#plain[@]} tests with every check"
-    ASAN_OPTIONS="$checks" ctest --output-on-failure -j"$(nproc)" -I "0,0,0,$(join "${plain[@]}")" "$@" \
-        || rc=$?
+    pass "$checks" "tests with every check" "$(join "${plain[@]}")" "$@" || rc=$?
 fi
 if [ ${#web[@]} -gt 0 ]; then
-    echo "== ${#web[@]} tests that may load Qt WebEngine, without the new/delete size check"
-    ASAN_OPTIONS="$checks:new_delete_type_mismatch=0" \
-        ctest --output-on-failure -j"$(nproc)" -I "0,0,0,$(join "${web[@]}")" "$@" || rc=$?
+    pass "$checks:new_delete_type_mismatch=0" \
+        "tests that may load Qt WebEngine, without the new/delete size check" \
+        "$(join "${web[@]}")" "$@" || rc=$?
 fi
 end=$(date +%s)
 echo "sanitizer build: $((built - start)) s, tests: $((end - built)) s"

@@ -12,7 +12,10 @@ packages=(
     libssl-dev ca-certificates openssl
     libgtest-dev googletest
     fonts-liberation curl time
+    libxcb1-dev
     xvfb
+    xauth
+    clang-format
     openbox
     x11-utils
 )
@@ -31,8 +34,10 @@ install_missing_packages() {
     fi
 }
 
+# ZANDREL_WERROR=ON (CI) makes every compiler warning an error.
 build_zandrel() {
-    cmake -S "$ZANDREL_ROOT" -B "$ZANDREL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake -S "$ZANDREL_ROOT" -B "$ZANDREL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZANDREL_WERROR="${ZANDREL_WERROR:-OFF}" "$@"
     cmake --build "$ZANDREL_BUILD" -j"$(nproc)"
 }
 

@@ -4,9 +4,29 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <QWindow>
+
 #include <algorithm>
+#include <map>
 
 namespace zandrel {
+
+namespace {
+
+// The frames the window manager has drawn so far, by border: every window of one border gets
+// the same frame, so a window not yet framed can be placed by an earlier one's.
+std::map<Border, QMargins>& knownFrames() {
+    static std::map<Border, QMargins> frames;
+    return frames;
+}
+
+}  // namespace
+
+QPoint centredFrameTopLeft(const QRect& area, const QSize& client, const QMargins& frame) {
+    const QSize outer(client.width() + frame.left() + frame.right(),
+                      client.height() + frame.top() + frame.bottom());
+    return area.center() - QPoint(outer.width() / 2, outer.height() / 2);
+}
 
 TimerControl::TimerControl(Form& form, const QString& name, int intervalMs, bool enabled,
                            std::function<void()> onTick)
@@ -189,6 +209,38 @@ void Form::setOuterWidthTwips(int twips) {
     const QPoint topLeft = pos();  // the left edge stays where it is
     setFixedWidth(std::max(0, twipsToPixels(twips - kDesignFrameTwips)));
     move(topLeft);
+}
+
+QMargins Form::frameMargins() const {
+    const QWindow* handle = windowHandle();
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    if (!frame.isNull()) {
+        knownFrames()[design_.border] = frame;
+        return frame;
+    }
+    const auto known = knownFrames().find(design_.border);
+    return known == knownFrames().end() ? QMargins() : known->second;
+}
+
+void Form::placeAtScreenCentre() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QWindow* handle = windowHandle();
+    centrePending_ = !handle || handle->frameMargins().isNull();
+    move(centredFrameTopLeft(screen->availableGeometry(), size(), frameMargins()));
+}
+
+bool Form::event(QEvent* event) {
+    // The window manager framed the window after it was placed: place it again, once.
+    if (event->type() == QEvent::Move && centrePending_ && windowHandle() &&
+        !windowHandle()->frameMargins().isNull()) {
+        centrePending_ = false;
+        if (QGuiApplication::primaryScreen()) {
+            move(centredFrameTopLeft(QGuiApplication::primaryScreen()->availableGeometry(), size(),
+                                     frameMargins()));
+        }
+    }
+    return QWidget::event(event);
 }
 
 void Form::closeEvent(QCloseEvent* event) {

@@ -50,6 +50,10 @@ private:
 enum class Border { FixedDialog, FixedSingle };
 enum class FirstPosition { CentreScreen, SystemDefault };
 
+// Where a window's outer frame goes so that the frame, title bar included, lies in the middle of
+// area: the top-left corner of the frame, in the coordinates of QWidget::move().
+QPoint centredFrameTopLeft(const QRect& area, const QSize& client, const QMargins& frame);
+
 // A window's design properties. Sizes in twips.
 struct Design {
     QString title;
@@ -79,6 +83,12 @@ public:
     // The outer width, frame included, in twips; the left edge stays where it is.
     void setOuterWidthTwips(int twips);
     int outerWidthTwips() const;
+
+    // Centre of screen: places the outer frame in the middle of the primary screen's available
+    // area. The frame is known only once the window manager has framed the window; until then
+    // the frame of an earlier window of the same border stands in, and the first move that
+    // reveals the real frame places the window again.
+    void placeAtScreenCentre();
 
     // Registry bookkeeping.
     bool loading = false;
@@ -119,8 +129,11 @@ protected:
     }
 
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    QMargins frameMargins() const;
+
     void adopt(QWidget* w, const char* name, QRect twips, int tabIndex);
 
     Registry& registry_;
@@ -128,6 +141,7 @@ private:
     std::vector<QWidget*> frontToBack_;
     std::vector<std::pair<int, QWidget*>> tabOrder_;
     std::vector<TimerControl*> timers_;
+    bool centrePending_ = false;  // placed at the centre before its frame was known
 };
 
 }  // namespace zandrel

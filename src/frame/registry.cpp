@@ -2,12 +2,13 @@
 
 #include "base/error.h"
 #include "frame/form.h"
+#include "frame/task_bar.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QScreen>
 
 #include <new>
+#include <utility>
 
 namespace zandrel {
 
@@ -35,6 +36,11 @@ void Registry::define(const QString& kind, Factory factory) {
     factories_[kind] = std::move(factory);
 }
 
+Error Registry::wrongKind(const QString& kind) {
+    return Error(ErrorNumber::ObjectNotSet,
+                 QStringLiteral("The window %1 is not of the kind the program uses").arg(kind));
+}
+
 Form* Registry::slot(const QString& kind) const {
     const auto it = slots_.find(kind);
     return it == slots_.end() ? nullptr : it->second.get();
@@ -52,7 +58,7 @@ bool Registry::isVisible(const QString& kind) const {
 Form& Registry::load(const QString& kind) {
     const auto factory = factories_.find(kind);
     if (factory == factories_.end()) {
-        throw Error(91, QStringLiteral("No window of the kind ") + kind);
+        throw Error(ErrorNumber::ObjectNotSet, QStringLiteral("No window of the kind ") + kind);
     }
     // Create the instance with its controls, all invisible, and put it in its slot: a load
     // handler that names its own window reaches this instance.
@@ -92,12 +98,10 @@ void Registry::show(const QString& kind) {
 }
 
 void Registry::display(Form& form) {
-    if (!form.displayedOnce && form.design().position == FirstPosition::CentreScreen) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            form.move(area.center() - QPoint(form.width() / 2, form.height() / 2));
-        }
-    }
+    if (!form.isVisible() && !form.design().inTaskBar) keepOutOfTaskBar(form);
+    const bool centre =
+        !form.displayedOnce && form.design().position == FirstPosition::CentreScreen;
+    if (centre) form.placeAtScreenCentre();
     form.show();
     // The offscreen platform (tests, screenshots) has no stacking to change.
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) form.raise();
@@ -122,6 +126,17 @@ void Registry::unload(const QString& kind) {
     // Its own handler may still be running (an "OK" that unloads its window): keep the object
     // until the event loop is back at the top.
     graveyard_.push_back(std::move(form));
+    // Whether that was the last window is decided once the routine that unloaded it is done:
+    // it may still show another one.
+    unloadedSinceIdle_ = true;
+    if (depth_ == 0) endIfNoWindowLeft();
+}
+
+void Registry::endIfNoWindowLeft() {
+    const bool unloaded = std::exchange(unloadedSinceIdle_, false);
+    // A program with no window on screen is a fault: after an unload the program ends when no
+    // window is left, also while hidden windows are still loaded.
+    if (unloaded && !ended_ && !dying_ && !anyVisible()) shutDown();
 }
 
 void Registry::shutDown() {
@@ -174,13 +189,20 @@ void Registry::dispatch(const std::function<void()>& handler) {
         } catch (const Error& e) {
             if (!ended_) reportUntrapped(e.number(), e.description());
         } catch (const std::bad_alloc&) {
-            if (!ended_) reportUntrapped(7, QStringLiteral("Out of memory"));
+            if (!ended_) {
+                const Error e = Error::outOfMemory();
+                reportUntrapped(e.number(), e.description());
+            }
         } catch (const std::exception& e) {
-            if (!ended_) reportUntrapped(51, QString::fromLocal8Bit(e.what()));
+            if (!ended_) {
+                reportUntrapped(static_cast<std::int32_t>(ErrorNumber::Internal),
+                                QString::fromLocal8Bit(e.what()));
+            }
         }
     }
     if (depth_ == 0) {
         graveyard_.clear();
+        endIfNoWindowLeft();
         flushPendingTicks();
     }
 }
@@ -230,9 +252,6 @@ void Registry::closeRequested(Form& form, bool& accept) {
     dispatch([this, kind, &accept] {
         accept = true;
         unload(kind);
-        // A program with no window on screen is a fault: the last visible window closing
-        // ends the program, also while hidden windows are still loaded.
-        if (!anyVisible()) end();
     });
 }
 

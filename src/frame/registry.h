@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/error.h"
 #include "base/messages.h"
 #include "base/platform.h"
 #include "frame/clock.h"
@@ -48,13 +49,18 @@ public:
     // Any use of a window by name: loads it (create, load handler) without displaying it when
     // its slot is empty.
     Form& reference(const QString& kind);
+    // The same, typed: the window class's own accessors then read it.
     template <class F>
     F& form() {
-        return static_cast<F&>(reference(QString::fromLatin1(F::kKind)));
+        auto* f = dynamic_cast<F*>(&reference(QString::fromLatin1(F::kKind)));
+        if (!f) throw wrongKind(QString::fromLatin1(F::kKind));
+        return *f;
     }
 
     void show(const QString& kind);
     void hide(const QString& kind);
+    // Unloads the window; once the routine that asked is done, the program ends if no window is
+    // left on screen.
     void unload(const QString& kind);
     [[noreturn]] void end();
 
@@ -71,6 +77,10 @@ public:
     // While a handler holds the GUI thread (a file fetch): paints pending windows without
     // delivering user input or running any handler or tick of the program.
     void keepPainted();
+
+    // Puts a loaded window on screen as show's last step does (first position, task bar, in
+    // front, focus): for a window that must be seen before its own load handler is done.
+    void display(Form& form);
 
     // Shows the start window; the program's entry point.
     void start(const QString& firstKind);
@@ -102,9 +112,10 @@ private:
         Registry& r_;
     };
 
+    static Error wrongKind(const QString& kind);
     Form* slot(const QString& kind) const;
     Form& load(const QString& kind);
-    void display(Form& form);
+    void endIfNoWindowLeft();
     void reportUntrapped(std::int32_t number, const QString& description);
     void shutDown();
     void flushPendingTicks();
@@ -116,9 +127,10 @@ private:
     std::map<QString, std::unique_ptr<Form>> slots_;
     std::vector<std::unique_ptr<Form>> graveyard_;  // unloaded, deleted once no handler runs
     std::vector<TimerControl*> pendingTicks_;
-    int depth_ = 0;       // handlers running
-    int boxWaits_ = 0;    // message boxes being waited for
-    bool dying_ = false;  // an untrapped error is being reported
+    int depth_ = 0;                   // handlers running
+    int boxWaits_ = 0;                // message boxes being waited for
+    bool dying_ = false;              // an untrapped error is being reported
+    bool unloadedSinceIdle_ = false;  // a window was unloaded by the routine now running
     bool ended_ = false;
 };
 

@@ -71,16 +71,17 @@ std::optional<QString> CReadINI::ReadINISettings() {
                                          std::string_view(key.constData(), key.size()), "",
                                          buffer.data(), buffer.size(), iniName_.toStdString());
         if (count != 0) return trimSpaces(bufferText(buffer.data()));
-        throw Error(-2147219990, QStringLiteral("Initialization File Error!"), source);
+        throw Error(ErrorNumber::IniFileError, QStringLiteral("Initialization File Error!"),
+                    source);
     } catch (const Error& e) {
         report(e);
     } catch (const std::bad_alloc&) {
-        report(Error::fromErrno(ENOMEM, source));
+        report(Error::outOfMemory(source));
     } catch (const std::system_error& e) {
         report(Error(e.code().value(), QString::fromStdString(e.code().message()), source));
     } catch (...) {
         // Nothing else is expected from a read; still, the caller must get its answer.
-        report(Error(51, QStringLiteral("Internal error"), source));
+        report(Error(ErrorNumber::Internal, QStringLiteral("Internal error"), source));
     }
     return std::nullopt;
 }

@@ -51,6 +51,9 @@ inline constexpr std::uint64_t kCreateChunk = 1 << 20;
 // The largest image a patch may produce. No real map comes near it; a patch that asks for
 // more (a few bytes at a huge offset) is refused before anything is written.
 inline constexpr std::uint64_t kImageSizeLimit = std::uint64_t(4) << 30;
+// The largest patch file read. A patch holds at most its image's changed bytes twice (undo
+// data) plus 9 bytes per record; real ones are a few megabytes.
+inline constexpr std::uint64_t kMaxPatchSize = std::uint64_t(1) << 30;
 
 struct Record {
     std::uint64_t offset = 0;
@@ -175,18 +178,16 @@ void createPatchFile(const std::string& originalPath, const std::string& modifie
 // characters (other than newline and tab) become '?', CR LF becomes LF.
 std::string printable(std::string_view text);
 
-// A memory-mapped, read-only view of a whole file (an empty file gives an empty view).
-class MappedFile {
+// A whole file read into memory (an empty file gives an empty view). Read, not mapped: a
+// mapped file that another program cuts short kills the reader when it touches the lost pages.
+// A file that changes size while it is read is an error (PatchError Io).
+class FileBytes {
 public:
-    explicit MappedFile(const std::string& path);
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    Bytes bytes() const { return {data_, size_}; }
+    explicit FileBytes(const std::string& path);
+    Bytes bytes() const { return data_; }
 
 private:
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
+    std::vector<std::uint8_t> data_;
 };
 
 // ---- implementation of the template ----

@@ -265,7 +265,7 @@ Outcome applyToFile(const std::string& imagePath, Bytes patchBytes, const ApplyO
 
 Outcome applyPatchFile(const std::string& imagePath, const std::string& patchPath,
                        const ApplyOptions& options) {
-    const MappedFile file(patchPath);
+    const FileBytes file(patchPath);
     return applyToFile(imagePath, file.bytes(), options);
 }
 

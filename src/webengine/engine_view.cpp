@@ -1,6 +1,8 @@
 // The Qt WebEngine side of the web view, built as a module of its own that the program loads
 // the first time a page is shown: Chromium's libraries are large, and linking them into the
 // program would make every start wait for them.
+#include "webengine/engine_view_interface.h"
+
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -10,48 +12,54 @@ namespace {
 
 // Mail links, typed or clicked inside a page, go to the program; the page stays as it is.
 class Page : public QWebEnginePage {
-    Q_OBJECT
 public:
-    explicit Page(QObject* parent) : QWebEnginePage(parent) {
+    Page(QObject* parent, std::function<void(const QUrl&)>& onMailLink)
+        : QWebEnginePage(parent), onMailLink_(onMailLink) {
         // Without this, WebEngine never offers mailto: to acceptNavigationRequest.
         settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
     }
 
-signals:
-    void mailLinkRequested(const QUrl& link);
-
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
         if (url.scheme().compare(QStringLiteral("mailto"), Qt::CaseInsensitive) == 0) {
-            emit mailLinkRequested(url);
+            if (onMailLink_) onMailLink_(url);
             return false;
         }
         return true;
     }
+
+private:
+    std::function<void(const QUrl&)>& onMailLink_;
 };
 
-class EngineView : public QWebEngineView {
-    Q_OBJECT
+class View : public QWebEngineView, public zandrel::EngineView {
 public:
-    explicit EngineView(QWidget* parent) : QWebEngineView(parent) {
-        auto* page = new Page(this);
-        setPage(page);
-        connect(page, &Page::mailLinkRequested, this, &EngineView::mailLinkRequested);
+    explicit View(QWidget* parent) : QWebEngineView(parent) {
+        setPage(new Page(this, onMailLink_));
+        connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+            if (onLoadFinished_) onLoadFinished_(ok);
+        });
     }
-    Q_INVOKABLE void open(const QUrl& url) { load(url); }
-    Q_INVOKABLE void runScript(const QString& script) { page()->runJavaScript(script); }
 
-signals:
-    void mailLinkRequested(const QUrl& link);
+    QWidget* widget() override { return this; }
+    void open(const QUrl& url) override { load(url); }
+    void runScript(const QString& script) override { page()->runJavaScript(script); }
+    QUrl url() const override { return QWebEngineView::url(); }
+    QString title() const override { return QWebEngineView::title(); }
+    void setLoadFinished(std::function<void(bool)> callback) override {
+        onLoadFinished_ = std::move(callback);
+    }
+    void setMailLinkRequested(std::function<void(const QUrl&)> callback) override {
+        onMailLink_ = std::move(callback);
+    }
+
+private:
+    std::function<void(bool)> onLoadFinished_;
+    std::function<void(const QUrl&)> onMailLink_;
 };
 
 }  // namespace
 
-// The module's one entry point: a web engine view with the signals loadFinished(bool) and
-// mailLinkRequested(QUrl), the invokables open(QUrl) and runScript(QString), and the
-// properties url and title.
-extern "C" Q_DECL_EXPORT QWidget* zandrelCreateWebEngineView(QWidget* parent) {
-    return new EngineView(parent);
+extern "C" Q_DECL_EXPORT zandrel::EngineView* zandrelCreateWebEngineView(QWidget* parent) {
+    return new View(parent);
 }
-
-#include "engine_view.moc"

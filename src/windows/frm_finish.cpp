@@ -1,6 +1,7 @@
 #include "frm_finish.h"
 
 #include "base/platform.h"
+#include "windows/frm_svr_info.h"
 
 namespace zandrel {
 
@@ -29,7 +30,7 @@ FrmFinish::FrmFinish(Registry& registry) : ProgressWindow(registry, kKind, finis
 }
 
 void FrmFinish::Timer1_Timer() {
-    const QString address = reg().reference(QStringLiteral("frmSvrInfo")).windowTitle();
+    const QString address = reg().form<FrmSvrInfo>().gameServerAddress();
     platform::launch(platform::gamePlan(reg().appFolder(), address));
     reg().end();
 }

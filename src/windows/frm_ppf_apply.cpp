@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/platform.h"
+#include "windows/frm_svr_info.h"
 
 namespace zandrel {
 
@@ -60,12 +61,7 @@ FrmPPFApply::FrmPPFApply(Registry& registry) : ProgressWindow(registry, kKind, p
 }
 
 void FrmPPFApply::load() {
-    const auto* txtMap = reg()
-                             .reference(QStringLiteral("frmSvrInfo"))
-                             .findChild<QLineEdit*>(QStringLiteral("txtMap"));
-    if (!txtMap)
-        throw Error(91, QStringLiteral("frmSvrInfo has no box txtMap"), QString::fromLatin1(kKind));
-    const QString target = txtMap->text();
+    const QString target = reg().form<FrmSvrInfo>().targetMap();
     if (!isPlainFileName(target)) {
         throw Error(
             kErrorBadFileName,

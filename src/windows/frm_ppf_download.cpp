@@ -36,7 +36,7 @@ void FrmPPFDownload::load() {
     setWindowTitle(QString());
     // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
     displayNow();
-    const QString address = reg().form<FrmSplash>().Text1->text();
+    const QString address = reg().form<FrmSplash>().address();
     // Drive C: is the Wine prefix's drive_c, which does not exist before Wine first ran; the
     // patch belongs there all the same, and Wine takes over a prefix folder that exists.
     const QString driveC = platform::driveCFolder();

@@ -34,7 +34,7 @@ void FrmRarDownload::load() {
     setWindowTitle(QStringLiteral("Downloading, please wait..."));
     // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
     displayNow();
-    const QString address = reg().form<FrmSplash>().Text1->text();
+    const QString address = reg().form<FrmSplash>().address();
     download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
     // Displayed now, behind this window, which stays in front while the archive is unpacked.
     reg().show(QStringLiteral("frmRarUnpack"));

@@ -13,6 +13,9 @@ public:
 
     explicit FrmSplash(Registry& registry);
 
+    // The server address as typed in Text1, read by the windows that fetch from the server.
+    QString address() const { return Text1->text(); }
+
     Button* cmdExit;
     Button* cmdAbout;
     Button* cmdBackup;

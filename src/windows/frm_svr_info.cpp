@@ -2,12 +2,11 @@
 
 #include "base/error.h"
 #include "base/platform.h"
+#include "frame/busy_cursor.h"
 #include "ini/creadini.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "windows/frm_splash.h"
-
-#include <QGuiApplication>
 
 #include <new>
 
@@ -26,14 +25,6 @@ Design svrInfoDesign() {
     d.background = kBlack;
     return d;
 }
-
-// The busy cursor while the fetch holds the GUI thread; restored however the fetch ends.
-struct BusyCursor {
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 void paintWhiteOnBlack(QWidget* w) {
     QPalette pal = w->palette();
@@ -84,14 +75,16 @@ FrmSvrInfo::FrmSvrInfo(Registry& registry) : Form(registry, kKind, svrInfoDesign
 }
 
 QString FrmSvrInfo::typedAddress() {
-    return reg().form<FrmSplash>().Text1->text();
+    return reg().form<FrmSplash>().address();
 }
 
 void FrmSvrInfo::load() {
     {
+        // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
         BusyCursor busy;
+        BusyCursorBoxes boxes(reg().boxes(), busy);
         DownloadFile(Inet1, serverFileUrl(typedAddress(), QStringLiteral("connect.ini")),
-                     reg().appFolder(), reg().boxes());
+                     reg().appFolder(), boxes);
     }
     // From here on an error means the settings could not be used: report it and start the game
     // straight away with the typed address.
@@ -100,9 +93,11 @@ void FrmSvrInfo::load() {
     } catch (const Error& e) {
         launchDirectly(e.number(), e.description());
     } catch (const std::bad_alloc&) {
-        launchDirectly(7, QStringLiteral("Out of memory"));
+        const Error e = Error::outOfMemory(QString::fromLatin1(kKind));
+        launchDirectly(e.number(), e.description());
     } catch (const std::exception& e) {
-        launchDirectly(51, QString::fromLocal8Bit(e.what()));
+        launchDirectly(static_cast<std::int32_t>(ErrorNumber::Internal),
+                       QString::fromLocal8Bit(e.what()));
     }
 }
 

@@ -19,6 +19,11 @@ public:
 
     void load() override;
 
+    // Read by the later windows while this one is hidden: the game server address, held as the
+    // window's title, and the target map as txtMap holds it now.
+    QString gameServerAddress() const { return windowTitle(); }
+    QString targetMap() const { return txtMap->text(); }
+
     // The failure report of the load; the last line names the maintainer.
     static QString failurePrompt(std::int32_t number, const QString& description);
 

@@ -1,11 +1,11 @@
 #include "progress_window.h"
 
+#include "frame/busy_cursor.h"
 #include "net/download_file.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QScreen>
 #include <QThread>
 #include <QWindow>
 
@@ -26,34 +26,6 @@ Design progressDesign(const ProgressLook& look) {
     // No background: the system face colour, which the logo hides almost everywhere.
     return d;
 }
-
-// The wait cursor while the fetch holds the GUI thread.
-class BusyCursor {
-public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { release(); }
-    void release() {
-        if (on_) QGuiApplication::restoreOverrideCursor();
-        on_ = false;
-    }
-
-private:
-    bool on_ = true;
-};
-
-// A failure report is read with the ordinary cursor.
-class BusyCursorBoxes : public MessageBoxes {
-public:
-    BusyCursorBoxes(MessageBoxes& boxes, BusyCursor& busy) : boxes_(boxes), busy_(busy) {}
-    void show(const QString& prompt, MsgIcon icon, const QString& title) override {
-        busy_.release();
-        boxes_.show(prompt, icon, title);
-    }
-
-private:
-    MessageBoxes& boxes_;
-    BusyCursor& busy_;
-};
 
 // Waits (briefly, painting meanwhile) until the window system has put a window on screen.
 void waitUntilOnScreen(Registry& registry, const QWidget& window) {
@@ -142,16 +114,7 @@ void ProgressWindow::addLogo() {
 
 void ProgressWindow::displayNow() {
     // As the registry displays a window: centred on its first display, in front, activated.
-    if (!displayedOnce && design().position == FirstPosition::CentreScreen) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            move(area.center() - QPoint(width() / 2, height() / 2));
-        }
-    }
-    show();
-    if (QGuiApplication::platformName() != QLatin1String("offscreen")) raise();
-    activateWindow();
-    displayedOnce = true;
+    reg().display(*this);
     // Painted before the work starts.
     waitUntilOnScreen(reg(), *this);
     repaint();

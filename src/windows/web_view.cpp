@@ -24,7 +24,7 @@ const QString kSource = QStringLiteral("WebView.Navigate2");
 const QString kMailto = QStringLiteral("mailto:");
 
 Error badAddress(const QString& why) {
-    return Error(kWebViewBadAddress, why, kSource);
+    return Error(ErrorNumber::InvalidArgument, why, kSource);
 }
 
 // Keeps the recipients, subject and body of a mail link and drops every other header field
@@ -64,24 +64,18 @@ void shareGlContexts() {
     }
 }
 
-using CreateEngineView = QWidget* (*)(QWidget* parent);
-
-// The web engine module: beside the program (installed, or in the build's application folder),
-// else where this build put it.
+// The web engine module, from the program's own folder only.
 CreateEngineView loadEngineModule() {
     static CreateEngineView create = nullptr;
     if (create) return create;
     shareGlContexts();
-    QString why;
-    for (const QString& path :
-         {QCoreApplication::applicationDirPath() + QStringLiteral("/zandrel_webengine"),
-          QStringLiteral(ZANDREL_WEBENGINE_MODULE)}) {
-        QLibrary module(path);
-        create = reinterpret_cast<CreateEngineView>(module.resolve("zandrelCreateWebEngineView"));
-        if (create) return create;
-        why = module.errorString();
-    }
-    throw Error(48, QStringLiteral("The web view component cannot be loaded: ") + why, kSource);
+    QLibrary module(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                    QLatin1String(kEngineModuleName));
+    create = reinterpret_cast<CreateEngineView>(module.resolve(kCreateEngineViewSymbol));
+    if (create) return create;
+    throw Error(ErrorNumber::ComponentNotLoaded,
+                QStringLiteral("The web view component cannot be loaded: ") + module.errorString(),
+                kSource);
 }
 
 }  // namespace
@@ -96,30 +90,26 @@ WebView::WebView(QWidget* parent, platform::MailClient& mail) : QWidget(parent),
     layout->setContentsMargins(0, 0, 0, 0);
 }
 
-QWidget* WebView::engine() {
-    if (engine_) return engine_;
+EngineView& WebView::engine() {
+    if (engine_) return *engine_;
     engine_ = loadEngineModule()(this);
-    layout()->addWidget(engine_);
-    setFocusProxy(engine_);
-    connect(engine_, SIGNAL(loadFinished(bool)), this, SIGNAL(loadFinished(bool)));
-    connect(engine_, SIGNAL(mailLinkRequested(QUrl)), this, SLOT(onMailLinkRequested(QUrl)));
-    return engine_;
-}
-
-void WebView::onMailLinkRequested(const QUrl& link) {
-    mail_.compose(safeMailLink(link));
+    layout()->addWidget(engine_->widget());
+    setFocusProxy(engine_->widget());
+    engine_->setLoadFinished([this](bool ok) { emit loadFinished(ok); });
+    engine_->setMailLinkRequested([this](const QUrl& link) { mail_.compose(safeMailLink(link)); });
+    return *engine_;
 }
 
 QUrl WebView::url() const {
-    return engine_ ? engine_->property("url").toUrl() : QUrl();
+    return engine_ ? engine_->url() : QUrl();
 }
 
 QString WebView::title() const {
-    return engine_ ? engine_->property("title").toString() : QString();
+    return engine_ ? engine_->title() : QString();
 }
 
 void WebView::runJavaScript(const QString& script) {
-    QMetaObject::invokeMethod(engine(), "runScript", Q_ARG(QString, script));
+    engine().runScript(script);
 }
 
 QUrl WebView::mailLink(const QString& address) {
@@ -164,9 +154,9 @@ void WebView::Navigate2(const QString& address) {
         return;
     }
     const QUrl url = pageAddress(address);
-    QWidget* view = engine();
+    EngineView& view = engine();
     requested_ = url;
-    QMetaObject::invokeMethod(view, "open", Q_ARG(QUrl, url));  // loads after this returns
+    view.open(url);  // loads after this returns
 }
 
 }  // namespace zandrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/platform.h"
+#include "webengine/engine_view_interface.h"
 
 #include <QString>
 #include <QUrl>
@@ -9,10 +10,6 @@
 #include <cstdint>
 
 namespace zandrel {
-
-// Raised by Navigate2 for an address the view will not show (E_INVALIDARG, as the Windows web
-// control reports a bad argument).
-inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
 
 // The web view a window holds, with the one operation the windows use. The page itself is a
 // Qt WebEngine view from the module zandrel_webengine, loaded on the first page shown (see
@@ -27,7 +24,8 @@ inline constexpr std::int32_t kWebViewBadAddress = -2147024809;
 //    program, through the mail seam; the view keeps its page. Of the link's header fields only
 //    to, cc, bcc, subject and body are passed on, so a page cannot make the mail program
 //    attach local files.
-// It raises Error (kWebViewBadAddress) for an empty address and for any other scheme (file:,
+// It raises Error (ErrorNumber::InvalidArgument, as the Windows web control reports a bad
+// argument) for an empty address and for any other scheme (file:,
 // javascript:, data:, ...), which would show local files or run code from a server's text.
 // A mailto: link clicked inside a page goes to the mail seam the same way.
 class WebView : public QWidget {
@@ -54,15 +52,12 @@ public:
 signals:
     void loadFinished(bool ok);
 
-private slots:
-    void onMailLinkRequested(const QUrl& link);
-
 private:
-    QWidget* engine();  // loads the module and creates the page on first use; throws Error
+    EngineView& engine();  // loads the module and creates the page on first use; throws Error
 
     platform::MailClient& mail_;
     QUrl requested_;
-    QWidget* engine_ = nullptr;
+    EngineView* engine_ = nullptr;  // a child widget of this view
 };
 
 }  // namespace zandrel

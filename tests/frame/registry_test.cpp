@@ -7,8 +7,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QScreen>
+#include <QWindow>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 
 namespace zandrel {
 namespace {
@@ -72,11 +78,11 @@ protected:
             return f;
         });
     }
+
+public:
     TestForm& form(const char* kind) {
         return static_cast<TestForm&>(reg().reference(QString::fromLatin1(kind)));
     }
-
-public:
     void run(const std::function<void()>& h) { reg().dispatch(h); }
 
     Journal journal;
@@ -128,6 +134,8 @@ TEST_F(RegistryTest, ShowKeepsValuesHideKeepsThemUnloadRebuildsFromDesign) {
     EXPECT_EQ(form("frmA").box->text(), QStringLiteral("typed"));
     EXPECT_EQ(form("frmA").loads, 1);
 
+    define("frmKeep");  // keeps the program running once frmA is unloaded
+    run([this] { reg().show(QStringLiteral("frmKeep")); });
     run([this] { reg().unload(QStringLiteral("frmA")); });
     EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmA")));
     run([this] { reg().show(QStringLiteral("frmA")); });
@@ -222,41 +230,48 @@ struct TimerCase {
     int advanceMs;
     int expectedTicks;
 };
-
-TEST_F(RegistryTest, TimerTable) {
-    const TimerCase cases[] = {
-        {"interval 0 never ticks", 0, {}, 5000, 0},
-        {"ticks once per interval", 100, {}, 350, 3},
-        {"keeps ticking while hidden", 100,
-         [](RegistryTest& t, TimerControl&) {
-             t.run([&] { t.reg().hide(QStringLiteral("frmT")); });
-         },
-         300, 3},
-        {"clearing enabled stops it", 100,
-         [](RegistryTest&, TimerControl& tm) { tm.setEnabled(false); }, 300, 0},
-        {"unload stops it", 100,
-         [](RegistryTest& t, TimerControl&) {
-             t.run([&] { t.reg().unload(QStringLiteral("frmT")); });
-         },
-         300, 0},
-        {"a late tick is delivered once", 100,
-         [](RegistryTest& t, TimerControl&) { t.clock.pass(1000); }, 0, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        // a fresh program per case
-        registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, dir.path()});
-        int ticks = 0;
-        TimerControl* tm = nullptr;
-        define("frmT", {},
-               [&](TestForm& f) { tm = f.timer("tmrT", c.interval, [&] { ++ticks; }); });
-        run([this] { reg().show(QStringLiteral("frmT")); });
-        ASSERT_NE(tm, nullptr);
-        if (c.act) c.act(*this, *tm);
-        clock.advance(c.advanceMs);
-        EXPECT_EQ(ticks, c.expectedTicks);
-    }
+void PrintTo(const TimerCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class TimerTest : public RegistryTest, public ::testing::WithParamInterface<TimerCase> {};
+
+TEST_P(TimerTest, TicksAsItsIntervalAndStateSay) {
+    const TimerCase& c = GetParam();
+    define("frmOther");  // unloading frmT leaves a window on screen
+    int ticks = 0;
+    TimerControl* tm = nullptr;
+    define("frmT", {}, [&](TestForm& f) { tm = f.timer("tmrT", c.interval, [&] { ++ticks; }); });
+    run([this] {
+        reg().show(QStringLiteral("frmOther"));
+        reg().show(QStringLiteral("frmT"));
+    });
+    ASSERT_NE(tm, nullptr);
+    if (c.act) c.act(*this, *tm);
+    clock.advance(c.advanceMs);
+    EXPECT_EQ(ticks, c.expectedTicks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimerTest,
+    ::testing::Values(TimerCase{"Interval0NeverTicks", 0, {}, 5000, 0},
+                      TimerCase{"TicksOncePerInterval", 100, {}, 350, 3},
+                      TimerCase{"KeepsTickingWhileHidden", 100,
+                                [](RegistryTest& t, TimerControl&) {
+                                    t.run([&] { t.reg().hide(QStringLiteral("frmT")); });
+                                },
+                                300, 3},
+                      TimerCase{"ClearingEnabledStopsIt", 100,
+                                [](RegistryTest&, TimerControl& tm) { tm.setEnabled(false); }, 300,
+                                0},
+                      TimerCase{"UnloadStopsIt", 100,
+                                [](RegistryTest& t, TimerControl&) {
+                                    t.run([&] { t.reg().unload(QStringLiteral("frmT")); });
+                                },
+                                300, 0},
+                      TimerCase{"ALateTickIsDeliveredOnce", 100,
+                                [](RegistryTest& t, TimerControl&) { t.clock.pass(1000); }, 0, 1}),
+    [](const ::testing::TestParamInfo<TimerCase>& info) { return std::string(info.param.name); });
 
 // A timer leaves the registry through its form, so it has to be destroyed while the form is
 // still a Form; QWidget's destructor deletes the remaining children only once the form is gone.
@@ -295,6 +310,140 @@ TEST_F(RegistryTest, TickDuringABusyHandlerComesAfterItAndHandlersAreNeverReente
     EXPECT_EQ(order, (QStringList{"busy", "busy end", "tick", "tick end", "tick", "tick end"}));
 }
 
+// The ways the last window on screen goes. Each row starts from frmA and frmB on screen and
+// frmHidden loaded but hidden.
+class LastWindowTest;
+struct LastWindowCase {
+    const char* name;
+    std::function<void(LastWindowTest&)> act;
+    bool ended;
+    QStringList boxes;  // shown on the way
+};
+void PrintTo(const LastWindowCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LastWindowTest : public RegistryTest, public ::testing::WithParamInterface<LastWindowCase> {
+protected:
+    LastWindowTest() {
+        define("frmHidden");
+        define("frmA");
+        define("frmB");
+        define("frmC");
+        run([this] {
+            reg().show(QStringLiteral("frmHidden"));
+            reg().hide(QStringLiteral("frmHidden"));
+            reg().show(QStringLiteral("frmA"));
+            reg().show(QStringLiteral("frmB"));
+        });
+    }
+
+public:
+    void closeBox(const char* kind) { form(kind).close(); }
+    void unloadIn(const char* kind) {
+        run([this, kind] { reg().unload(QString::fromLatin1(kind)); });
+    }
+};
+
+TEST_P(LastWindowTest, EndsTheProgramOnlyWhenNoWindowIsLeftOnScreen) {
+    const LastWindowCase& c = GetParam();
+    c.act(*this);
+    EXPECT_EQ(reg().ended(), c.ended);
+    EXPECT_EQ(boxes.prompts(), c.boxes);
+    if (c.ended) {
+        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmA")));
+        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmB")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LastWindowTest,
+    ::testing::Values(LastWindowCase{"CloseBoxOnOneOfTwo",
+                                     [](LastWindowTest& t) { t.closeBox("frmA"); },
+                                     false,
+                                     {}},
+                      LastWindowCase{"CloseBoxOnBoth",
+                                     [](LastWindowTest& t) {
+                                         t.closeBox("frmA");
+                                         t.closeBox("frmB");
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"CloseBoxThenAHandlerUnloadsTheOther",
+                                     [](LastWindowTest& t) {
+                                         t.closeBox("frmA");
+                                         t.unloadIn("frmB");  // an "OK" that unloads its own window
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"HandlersUnloadBoth",
+                                     [](LastWindowTest& t) {
+                                         t.unloadIn("frmA");
+                                         t.unloadIn("frmB");
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"OneHandlerUnloadsBoth",
+                                     [](LastWindowTest& t) {
+                                         t.run([&t] {
+                                             t.reg().unload(QStringLiteral("frmA"));
+                                             t.reg().unload(QStringLiteral("frmB"));
+                                         });
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"HandlerUnloadsTheLastThenShowsAnother",
+                                     [](LastWindowTest& t) {
+                                         t.unloadIn("frmA");
+                                         t.run([&t] {
+                                             t.reg().unload(QStringLiteral("frmB"));
+                                             t.reg().show(QStringLiteral("frmC"));
+                                         });
+                                     },
+                                     false,
+                                     {}},
+                      LastWindowCase{"HandlerUnloadsTheLastAndFinishesItsBox",
+                                     [](LastWindowTest& t) {
+                                         t.unloadIn("frmA");
+                                         t.run([&t] {
+                                             t.reg().unload(QStringLiteral("frmB"));
+                                             t.reg().msgBox(QStringLiteral("still running"));
+                                         });
+                                     },
+                                     true,
+                                     {"still running"}},
+                      LastWindowCase{"TimerTickUnloadsTheLast",
+                                     [](LastWindowTest& t) {
+                                         t.closeBox("frmA");
+                                         // The hidden window's timer unloads the last visible one.
+                                         t.form("frmHidden").timer("tmrGo", 100, [&t] {
+                                             t.reg().unload(QStringLiteral("frmB"));
+                                         });
+                                         t.form("frmHidden").armTimers();
+                                         t.clock.advance(100);
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"UnloadFromOutsideAnyHandler",
+                                     [](LastWindowTest& t) {
+                                         t.reg().unload(QStringLiteral("frmA"));
+                                         t.reg().unload(QStringLiteral("frmB"));
+                                     },
+                                     true,
+                                     {}},
+                      LastWindowCase{"HidingIsNoUnload",
+                                     [](LastWindowTest& t) {
+                                         t.run([&t] {
+                                             t.reg().hide(QStringLiteral("frmA"));
+                                             t.reg().hide(QStringLiteral("frmB"));
+                                         });
+                                     },
+                                     false,
+                                     {}}),
+    [](const ::testing::TestParamInfo<LastWindowCase>& info) {
+        return std::string(info.param.name);
+    });
+
 TEST_F(RegistryTest, ClosingTheLastVisibleWindowEndsTheProgram) {
     define("frmHidden");
     define("frmOne");
@@ -318,6 +467,54 @@ TEST_F(RegistryTest, CloseBoxIsRefusedWhileAHandlerHoldsTheThread) {
     run([this] { form("frmOne").close(); });
     EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmOne")));
     EXPECT_FALSE(reg().ended());
+}
+
+struct CentreCase {
+    const char* name;
+    QRect area;
+    QSize client;
+    QMargins frame;
+    QPoint topLeft;
+};
+void PrintTo(const CentreCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CentreTest : public ::testing::TestWithParam<CentreCase> {};
+
+// The outer frame, title bar included, lies in the middle; without a frame the client area does.
+TEST_P(CentreTest, PlacesTheOuterFrameInTheMiddle) {
+    const CentreCase& c = GetParam();
+    const QPoint topLeft = centredFrameTopLeft(c.area, c.client, c.frame);
+    EXPECT_EQ(topLeft, c.topLeft);
+    const QRect outer(topLeft, QSize(c.client.width() + c.frame.left() + c.frame.right(),
+                                     c.client.height() + c.frame.top() + c.frame.bottom()));
+    EXPECT_LE(std::abs(outer.center().x() - c.area.center().x()), 1);
+    EXPECT_LE(std::abs(outer.center().y() - c.area.center().y()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CentreTest,
+    ::testing::Values(
+        CentreCase{"NoFrame", {0, 0, 1000, 800}, {590, 155}, {}, {204, 322}},
+        CentreCase{"TitleBarAndBorders", {0, 0, 1000, 800}, {590, 155}, {4, 30, 4, 4}, {200, 305}},
+        CentreCase{"AreaBelowAPanel", {0, 40, 1000, 760}, {590, 155}, {4, 30, 4, 4}, {200, 325}},
+        CentreCase{
+            "WindowLargerThanTheArea", {0, 0, 640, 480}, {792, 573}, {4, 30, 4, 4}, {-81, -64}}),
+    [](const ::testing::TestParamInfo<CentreCase>& info) { return std::string(info.param.name); });
+
+// On the offscreen platform there is no frame: the first display centres the client area, and
+// a later display leaves the window where it is.
+TEST_F(RegistryTest, CentreOfScreenPlacesTheFirstDisplayOnly) {
+    define("frmCentred");
+    run([this] { reg().show(QStringLiteral("frmCentred")); });
+    TestForm& f = form("frmCentred");
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(f.pos(), centredFrameTopLeft(area, f.size(), f.windowHandle()->frameMargins()));
+    run([this] { reg().hide(QStringLiteral("frmCentred")); });
+    f.move(10, 20);
+    run([this] { reg().show(QStringLiteral("frmCentred")); });
+    EXPECT_EQ(f.pos(), QPoint(10, 20));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "ini/creadini.h"
 
-#include "recording_boxes.h"
+#include "boxes/recording_boxes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,6 +11,7 @@
 
 using zandrel::CReadINI;
 using zandrel::MsgIcon;
+using zandrel::test::RecordingBoxes;
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Fetching again what is already here: the file keeps the server's Last-Modified as its time and
 // its ETag, the next fetch of the same address asks whether it changed, and a 304 leaves it be.
-#include "folder_helpers.h"
+#include "boxes/recording_boxes.h"
+#include "folders/folder_helpers.h"
 #include "net/download_file.h"
 #include "net/fetch_record.h"
-#include "recording_boxes.h"
 #include "test_http_server.h"
 
 #include <QDateTime>
@@ -90,7 +90,7 @@ TEST_F(ConditionalFetch, UnchangedFileIsAnsweredWith304AndLeftUntouched) {
     EXPECT_EQ(first.mtime, kEpoch1);  // the server's time, not the time of the fetch
 
     ASSERT_TRUE(download());
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_TRUE(inet.LastFetch().notModified);
     EXPECT_EQ(inet.LastFetch().status, 304);
     EXPECT_EQ(inet.LastFetch().bodyBytes, 0);
@@ -117,12 +117,12 @@ TEST_F(ConditionalFetch, WhatTheServerChangedOrWillNotCompareIsFetchedAgain) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(file());
-        boxes.shown.clear();
+        boxes.boxes.clear();
         server.route("/zandrel.rar", published(kV1, "\"v1\"", kLastModified1));
         ASSERT_TRUE(download());
         server.route("/zandrel.rar", c.second);
         EXPECT_TRUE(download());
-        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_TRUE(boxes.boxes.empty());
         EXPECT_FALSE(inet.LastFetch().notModified);
         EXPECT_EQ(readFile(file()), kV2);
         if (c.mtime >= 0) {
@@ -162,7 +162,7 @@ TEST_F(ConditionalFetch, AsksOnlyAboutTheFileThatSameAddressGave) {
         EXPECT_EQ(other.requestHeaders("If-None-Match").size() +
                       server.requestHeaders("If-None-Match").size(),
                   asked + 1);
-        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_TRUE(boxes.boxes.empty());
     }
 }
 
@@ -215,7 +215,7 @@ TEST_F(ConditionalFetch, A304ToAPlainRequestIsAFailure) {
     notModified.status = 304;
     server.route("/zandrel.rar", notModified);
     EXPECT_FALSE(download());
-    ASSERT_EQ(boxes.shown.size(), 1u);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(readFile(file()), kV1);
 }
 

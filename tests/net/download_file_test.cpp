@@ -1,8 +1,8 @@
 // DownloadFile: what lands in the folder, and that a failure shows one box and leaves the folder
 // exactly as it was.
 #include "net/download_file.h"
-#include "folder_helpers.h"
-#include "recording_boxes.h"
+#include "boxes/recording_boxes.h"
+#include "folders/folder_helpers.h"
 #include "test_http_server.h"
 
 #include <QTemporaryDir>
@@ -27,10 +27,10 @@ protected:
 
     // Exactly one failure box, as the player sees it.
     void expectOneFailureBox() const {
-        ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(boxes.shown[0].prompt, kFailurePrompt);
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Information);
-        EXPECT_TRUE(boxes.shown[0].title.isEmpty());
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].prompt, kFailurePrompt);
+        EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Information);
+        EXPECT_TRUE(boxes.boxes[0].title.isEmpty());
     }
 
     QTemporaryDir dir;
@@ -54,11 +54,11 @@ TEST_F(DownloadFileTest, StoresTheBodyUnderTheTextAfterTheLastSlash) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir target;
-        boxes.shown.clear();
+        boxes.boxes.clear();
         const QByteArray body = "body of " + c.path.toUtf8();
         server.route(c.path.section('?', 0, 0), HttpReply::ok(body));
         EXPECT_TRUE(DownloadFile(inet, server.url(c.path), target.path(), boxes));
-        EXPECT_TRUE(boxes.shown.empty());
+        EXPECT_TRUE(boxes.boxes.empty());
         EXPECT_EQ(folderEntries(target.path()), QStringList{c.stored});
         EXPECT_EQ(readFile(target.filePath(c.stored)), body);
         // A new file is readable by all, as any other file the program leaves behind.
@@ -93,7 +93,7 @@ TEST_F(DownloadFileTest, EmptyReplyIsStoredAsAnEmptyFile) {
     writeFile(inFolder("connect.ini"), kOldContents);
     server.route("/connect.ini", HttpReply::ok(""));
     EXPECT_TRUE(download(server.url("/connect.ini")));
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(readFile(inFolder("connect.ini")), "");
 }
 
@@ -141,7 +141,7 @@ TEST_F(DownloadFileTest, TransferFailureLeavesTheOldFileAndOneBox) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        boxes.shown.clear();
+        boxes.boxes.clear();
         writeFile(inFolder("connect.ini"), kOldContents);
         server.route("/connect.ini", c.reply);
         const QString url = c.refused
@@ -163,7 +163,7 @@ TEST_F(DownloadFileTest, UrlThatNamesNoFileFailsWithoutARequest) {
     };
     for (const QString& url : cases) {
         SCOPED_TRACE(url.toStdString());
-        boxes.shown.clear();
+        boxes.boxes.clear();
         EXPECT_FALSE(download(url));
         expectOneFailureBox();
     }
@@ -180,7 +180,7 @@ TEST_F(DownloadFileTest, DestinationThatCannotBeWrittenFails) {
     EXPECT_FALSE(QFileInfo::exists(inFolder("absent")));
 
     SCOPED_TRACE("the name is a folder");
-    boxes.shown.clear();
+    boxes.boxes.clear();
     ASSERT_TRUE(QDir(folder()).mkdir("connect.ini"));
     EXPECT_FALSE(download(server.url("/connect.ini")));
     expectOneFailureBox();
@@ -230,7 +230,7 @@ TEST_F(DownloadFileTest, BusyComponentGivesFalseSilentlyAndTouchesNothing) {
 
     ASSERT_TRUE(inner.has_value());
     EXPECT_FALSE(*inner);
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(readFile(other.filePath("zandrel.rar")), kOldContents);
     EXPECT_EQ(folderEntries(other.path()), QStringList{"zandrel.rar"});
     EXPECT_EQ(server.requestedPaths(), QStringList{"/connect.ini"});

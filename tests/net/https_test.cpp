@@ -2,11 +2,11 @@
 // the environment names, redirects that may go up to https but never back down, and the address
 // rule for what the player typed.
 #include "base/error.h"
+#include "boxes/recording_boxes.h"
 #include "env_var.h"
-#include "folder_helpers.h"
+#include "folders/folder_helpers.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
-#include "recording_boxes.h"
 #include "test_http_server.h"
 #include "test_tls.h"
 
@@ -48,9 +48,9 @@ protected:
     bool download(const QString& url) { return DownloadFile(inet, url, app(), boxes); }
 
     void expectOneFailureBox() const {
-        ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(boxes.shown[0].prompt, kFailurePrompt);
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Information);
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].prompt, kFailurePrompt);
+        EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Information);
     }
     // The failed fetch changed nothing: the old file byte for byte, and nothing beside it.
     void expectOldFileKept() const {
@@ -82,7 +82,7 @@ protected:
 TEST_F(HttpsTest, FetchesOverHttpsAndSaysItWasVerified) {
     https.route("/connect.ini", HttpReply::ok(kNew));
     ASSERT_TRUE(download(https.url("/connect.ini")));
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(readFile(settings()), kNew);
     const FetchInfo& info = inet.LastFetch();
     EXPECT_TRUE(info.tls);
@@ -119,10 +119,10 @@ TEST_F(HttpsTest, RedirectsMayGoUpToHttpsButNeverBackDown) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(settings(), kOld);
-        boxes.shown.clear();
+        boxes.boxes.clear();
         EXPECT_EQ(download(c.url), c.stored);
         if (c.stored) {
-            EXPECT_TRUE(boxes.shown.empty());
+            EXPECT_TRUE(boxes.boxes.empty());
             EXPECT_EQ(readFile(settings()), kNew);
             EXPECT_EQ(inet.LastFetch().redirects, c.redirects);
             EXPECT_TRUE(inet.LastFetch().tlsVerified);
@@ -185,7 +185,7 @@ TEST_F(HttpsTest, CertificateThatCannotBeVerifiedFailsAndKeepsTheOldFile) {
         SCOPED_TRACE(c.name);
         TestHttpServer server(QString(), c.identity);
         server.route("/connect.ini", HttpReply::ok(kNew));
-        boxes.shown.clear();
+        boxes.boxes.clear();
         EXPECT_FALSE(download(server.url("/connect.ini")));
         expectOneFailureBox();
         expectOldFileKept();
@@ -221,10 +221,10 @@ TEST_F(HttpsTest, TrustsTheBundleTheEnvironmentNamesAsCurlDoes) {
         EnvVar file("SSL_CERT_FILE", c.sslCertFile);
         EnvVar dir("SSL_CERT_DIR", QByteArray());
         writeFile(settings(), kOld);
-        boxes.shown.clear();
+        boxes.boxes.clear();
         EXPECT_EQ(download(https.url("/connect.ini")), c.trusted);
         EXPECT_EQ(readFile(settings()), c.trusted ? kNew : kOld);
-        EXPECT_EQ(boxes.shown.size(), c.trusted ? 0u : 1u);
+        EXPECT_EQ(boxes.boxes.size(), c.trusted ? 0u : 1u);
     }
 }
 

@@ -2,7 +2,7 @@
 // hook keeps running while a slow transfer holds the calling thread.
 #include "net/inet.h"
 #include "base/error.h"
-#include "folder_helpers.h"
+#include "folders/folder_helpers.h"
 #include "test_http_server.h"
 
 #include <curl/curl.h>

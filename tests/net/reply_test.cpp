@@ -2,10 +2,10 @@
 // as long as the headers said. Replies written byte for byte by a raw server, including ones that
 // no proper server would send.
 #include "base/error.h"
-#include "folder_helpers.h"
+#include "boxes/recording_boxes.h"
+#include "folders/folder_helpers.h"
 #include "net/download_file.h"
 #include "raw_reply_server.h"
-#include "recording_boxes.h"
 
 #include <QTemporaryDir>
 
@@ -35,7 +35,7 @@ TEST_P(ReplyTest, OnlyACompleteWholeFileIsStored) {
     RecordingBoxes boxes;
     const bool stored = DownloadFile(inet, server.url("/connect.ini"), folder.path(), boxes);
     EXPECT_EQ(stored, c.stored);
-    EXPECT_EQ(boxes.shown.size(), c.stored ? 0u : 1u);
+    EXPECT_EQ(boxes.boxes.size(), c.stored ? 0u : 1u);
     EXPECT_EQ(readFile(folder.filePath("connect.ini")), c.stored ? c.body : kOld);
     EXPECT_EQ(folderEntries(folder.path()), QStringList{"connect.ini"});
 }

@@ -13,7 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zandrel::ppf::testing {
 namespace {
@@ -156,6 +162,56 @@ TEST(PpfFaults, StandardOutputThatCannotBeWrittenStillGivesTheErrorLine) {
         expectOneLine(r, "cannot write to standard output");
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
+}
+
+// Another program cuts the patch short and writes it back again and again while the tool
+// reads it: the tool fails cleanly or applies what it read as a whole patch, and is never
+// killed by it (a mapped patch that shrinks kills its reader with SIGBUS).
+TEST(PpfFaults, APatchCutWhileInUseNeverKillsTheTool) {
+    Folder f;
+    const ByteVector original = randomBytes(8 << 20, 6);
+    ByteVector modified = original;
+    for (std::size_t i = 0; i < modified.size(); i += 40) modified[i] ^= 0x5A;
+    CreateOptions options;
+    options.blockCheck = false;
+    const ByteVector patch = createPatch(original, modified, options);
+    const QString map = f.path("map.map"), patchPath = f.path("p.ppf");
+    writeFile(patchPath, patch);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread cutter([&] {
+        const int fd = ::open(patchPath.toLocal8Bit().constData(), O_WRONLY);
+        const std::size_t half = patch.size() / 2;
+        while (!stop) {
+            if (::ftruncate(fd, off_t(half)) != 0) break;
+            // Written back by pwrite alone: a reader sees the right bytes or none.
+            if (::pwrite(fd, patch.data() + half, patch.size() - half, off_t(half)) < 0) break;
+            ++rounds;
+        }
+        ::close(fd);
+    });
+    while (rounds == 0) std::this_thread::yield();
+    for (int run = 0; run < 6; ++run) {
+        SCOPED_TRACE(run);
+        writeFile(map, original);
+        const ToolResult r = runTool({"a", map, patchPath});
+        EXPECT_TRUE(r.finished);
+        EXPECT_GE(r.exitCode, 0) << "killed: " << r.err;
+        const ByteVector after = readFile(map);
+        if (r.exitCode != 0) {
+            EXPECT_TRUE(after == original) << r.err;
+        } else {
+            // The whole patch, or a prefix of it that was itself a whole patch (read while cut
+            // at a record boundary): patched up to some point, original after it.
+            EXPECT_EQ(after.size(), original.size());
+            const auto cut = std::mismatch(after.begin(), after.end(), modified.begin()).first;
+            EXPECT_TRUE(std::equal(cut, after.end(), original.begin() + (cut - after.begin())));
+        }
+    }
+    stop = true;
+    cutter.join();
+    EXPECT_TRUE(leftoverTemporaries(f.dir.path()).isEmpty());
 }
 
 TEST(PpfFaults, ReadOnlyMapIsRefusedForEveryone) {

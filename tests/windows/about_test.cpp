@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace zandrel {
 namespace {
 
@@ -107,7 +109,7 @@ TEST_F(AboutTest, TheButtonsSetTheWidthKeepingTheLeftEdgeAndHeight) {
             // The whole web view shows, to the right of the designed area.
             EXPECT_EQ(w.browser->geometry().right(), w.rect().right());
         }
-        ASSERT_EQ(f.mail.links.size(), static_cast<size_t>(c.mails));
+        EXPECT_EQ(f.mail.links.size(), static_cast<size_t>(c.mails));
         for (const QUrl& link : f.mail.links) {
             EXPECT_EQ(link, QUrl(QStringLiteral("mailto:") + kEmail));
         }
@@ -143,36 +145,52 @@ TEST_F(AboutTest, ShowingItWhileOpenKeepsItsWidthAndPage) {
     EXPECT_EQ(w.browser->requestedUrl(), kSite);
 }
 
-TEST_F(AboutTest, KeyboardPressesTheFocusedButtonAndEscPressesOk) {
-    struct Case {
-        const char* name;
-        bool focusMail;  // else the focus stays on "OK"
-        Qt::Key key;
-        bool unloaded;
-        size_t mails;
-    };
-    const Case cases[] = {
-        {"Enter on OK", false, Qt::Key_Return, true, 0},
-        {"Space on OK", false, Qt::Key_Space, true, 0},
-        {"Esc on OK", false, Qt::Key_Escape, true, 0},
-        {"Esc on the e-mail button", true, Qt::Key_Escape, true, 0},
-        {"Enter on the e-mail button", true, Qt::Key_Return, false, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        test::FrameFixture f;
-        startSplash(f);
-        FrmAbout& w = openAbout(f);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));  // Esc belongs to the active window
-        QWidget* target = c.focusMail ? static_cast<QWidget*>(w.Command1) : w.Command2;
-        target->setFocus();
-        ASSERT_EQ(w.focusWidget(), target);
+struct KeyCase {
+    const char* name;
+    bool focusMail;  // else the focus stays on "OK"
+    Qt::Key key;
+    bool unloaded;
+    size_t mails;
+};
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-        QTest::keyClick(target, c.key);
+class AboutKeyTest : public AboutTest, public ::testing::WithParamInterface<KeyCase> {};
 
-        EXPECT_EQ(!f.reg().isLoaded(kKind), c.unloaded);
-        EXPECT_EQ(f.mail.links.size(), c.mails);
-    }
+TEST_P(AboutKeyTest, KeyboardPressesTheFocusedButtonAndEscPressesOk) {
+    const KeyCase& c = GetParam();
+    FrmAbout& w = open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));  // Esc belongs to the active window
+    QWidget* target = c.focusMail ? static_cast<QWidget*>(w.Command1) : w.Command2;
+    target->setFocus();
+    ASSERT_EQ(w.focusWidget(), target);
+
+    QTest::keyClick(target, c.key);
+
+    EXPECT_EQ(!reg().isLoaded(kKind), c.unloaded);
+    EXPECT_EQ(mail.links.size(), c.mails);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, AboutKeyTest,
+    ::testing::Values(KeyCase{"EnterOnOk", false, Qt::Key_Return, true, 0},
+                      KeyCase{"SpaceOnOk", false, Qt::Key_Space, true, 0},
+                      KeyCase{"EscOnOk", false, Qt::Key_Escape, true, 0},
+                      KeyCase{"EscOnTheEmailButton", true, Qt::Key_Escape, true, 0},
+                      KeyCase{"EnterOnTheEmailButton", true, Qt::Key_Return, false, 1}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
+
+// Open About, close the start window with its close box, press "OK": nothing is left on
+// screen, so the program ends.
+TEST_F(AboutTest, OkOnTheLastWindowEndsTheProgram) {
+    FrmAbout& w = open();
+    reg().form<FrmSplash>().close();
+    EXPECT_FALSE(reg().isLoaded(QString::fromLatin1(FrmSplash::kKind)));
+    ASSERT_FALSE(reg().ended());  // About is still on screen
+    QTest::mouseClick(w.Command2, Qt::LeftButton);
+    EXPECT_FALSE(reg().isLoaded(kKind));
+    EXPECT_TRUE(reg().ended());
 }
 
 TEST_F(AboutTest, TheCloseBoxUnloadsLikeOk) {

@@ -11,9 +11,13 @@
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+#include <functional>
 #include <memory>
 
 namespace zandrel {
@@ -189,51 +193,55 @@ TEST_F(SvrInfoTest, FullConnectRoadShowsTheServersSettings) {
     EXPECT_EQ(svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
 }
 
-TEST(SvrInfoValues, UpdateFormatAndMissingKeys) {
-    struct Case {
-        const char* name;
-        Settings settings;
-        bool ppf;
-        int readerBoxes;
-        QString title;
-    };
-    auto with = [](auto change) {
-        Settings s;
-        s.html = QStringLiteral("about:blank");
-        change(s);
-        return s;
-    };
-    const Case cases[] = {
-        {"ppf 1", with([](Settings&) {}), true, 0, "10.0.0.7:2302"},
-        {"ppf 1 with spaces around", with([](Settings& s) { s.ppf = "   1  "; }), true, 0,
-         "10.0.0.7:2302"},
-        {"ppf 01", with([](Settings& s) { s.ppf = "01"; }), false, 0, "10.0.0.7:2302"},
-        {"ppf 1.0", with([](Settings& s) { s.ppf = "1.0"; }), false, 0, "10.0.0.7:2302"},
-        {"ppf yes", with([](Settings& s) { s.ppf = "yes"; }), false, 0, "10.0.0.7:2302"},
-        {"ppf missing", with([](Settings& s) { s.ppf = QString(); }), false, 1, "10.0.0.7:2302"},
-        {"ppf empty", with([](Settings& s) { s.ppf = ""; }), false, 1, "10.0.0.7:2302"},
-        {"HaloIP missing", with([](Settings& s) { s.haloIP = QString(); }), true, 1, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig;
-        rig.serve(c.settings);
-        rig.connect();
-        ASSERT_NE(rig.svr, nullptr);
-        ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
-        ASSERT_EQ(rig.boxes.boxes.size(), static_cast<size_t>(c.readerBoxes));
-        for (const auto& box : rig.boxes.boxes) {
-            EXPECT_EQ(box.prompt, kMissingValue);
-            EXPECT_EQ(box.title, kReaderTitle);
-        }
-        EXPECT_EQ(rig.svr->IsPpfUpdate, c.ppf);
-        EXPECT_EQ(rig.svr->lblFormat->text(), c.ppf ? QStringLiteral("Format of update is PPF")
-                                                    : QStringLiteral("Format of update is RAR"));
-        EXPECT_EQ(rig.svr->windowTitle(), c.title);
-        EXPECT_EQ(rig.svr->GameServerAddress, c.title);
-        EXPECT_EQ(rig.svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
-    }
+struct ValuesCase {
+    const char* name;
+    std::function<void(Settings&)> change;  // to a file with all five keys
+    bool ppf;
+    int readerBoxes;
+    QString title;
+};
+void PrintTo(const ValuesCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class SvrInfoValues : public ::testing::TestWithParam<ValuesCase> {};
+
+TEST_P(SvrInfoValues, UpdateFormatAndMissingKeys) {
+    const ValuesCase& c = GetParam();
+    Settings settings;
+    settings.html = QStringLiteral("about:blank");
+    if (c.change) c.change(settings);
+    Rig rig;
+    rig.serve(settings);
+    rig.connect();
+    ASSERT_NE(rig.svr, nullptr);
+    ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_EQ(rig.boxes.boxes.size(), static_cast<size_t>(c.readerBoxes));
+    for (const auto& box : rig.boxes.boxes) {
+        EXPECT_EQ(box.prompt, kMissingValue);
+        EXPECT_EQ(box.title, kReaderTitle);
+    }
+    EXPECT_EQ(rig.svr->IsPpfUpdate, c.ppf);
+    EXPECT_EQ(rig.svr->lblFormat->text(), c.ppf ? QStringLiteral("Format of update is PPF")
+                                                : QStringLiteral("Format of update is RAR"));
+    EXPECT_EQ(rig.svr->windowTitle(), c.title);
+    EXPECT_EQ(rig.svr->GameServerAddress, c.title);
+    EXPECT_EQ(rig.svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SvrInfoValues,
+    ::testing::Values(
+        ValuesCase{"Ppf1", {}, true, 0, "10.0.0.7:2302"},
+        ValuesCase{"Ppf1WithSpacesAround", [](Settings& s) { s.ppf = "   1  "; }, true, 0,
+                   "10.0.0.7:2302"},
+        ValuesCase{"Ppf01", [](Settings& s) { s.ppf = "01"; }, false, 0, "10.0.0.7:2302"},
+        ValuesCase{"Ppf1Point0", [](Settings& s) { s.ppf = "1.0"; }, false, 0, "10.0.0.7:2302"},
+        ValuesCase{"PpfYes", [](Settings& s) { s.ppf = "yes"; }, false, 0, "10.0.0.7:2302"},
+        ValuesCase{"PpfMissing", [](Settings& s) { s.ppf = QString(); }, false, 1, "10.0.0.7:2302"},
+        ValuesCase{"PpfEmpty", [](Settings& s) { s.ppf = ""; }, false, 1, "10.0.0.7:2302"},
+        ValuesCase{"HaloIPMissing", [](Settings& s) { s.haloIP = QString(); }, true, 1, ""}),
+    [](const ::testing::TestParamInfo<ValuesCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     Settings old;
@@ -243,9 +251,21 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     old.ppf = QStringLiteral("0");
     old.adminEmail = QStringLiteral("old@example.org");
     writeFile(QStringLiteral("connect.ini"), iniFile(old));
-    http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(404, "gone"));
+    auto gone = test::HttpReply::error(404, "gone");
+    gone.delayMs = 200;  // long enough for the window to be kept painted meanwhile
+    http.route(QStringLiteral("/connect.ini"), gone);
+    // The fetch keeps the windows painted, which runs Qt's timers: this one samples the cursor.
     bool busyDuringFetch = false;
-    boxes.onShow = [&](const test::Box&) { busyDuringFetch = QGuiApplication::overrideCursor(); };
+    QTimer sampler;
+    sampler.setInterval(0);
+    QObject::connect(&sampler, &QTimer::timeout,
+                     [&] { busyDuringFetch |= QGuiApplication::overrideCursor() != nullptr; });
+    sampler.start();
+    bool busyOverBox = true;
+    boxes.onShow = [&](const test::Box&) {
+        sampler.stop();
+        busyOverBox = QGuiApplication::overrideCursor() != nullptr;
+    };
 
     connect();
 
@@ -253,6 +273,7 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     EXPECT_EQ(boxes.boxes[0].prompt, kFetchFailed);
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Zandrel"));
     EXPECT_TRUE(busyDuringFetch);
+    EXPECT_FALSE(busyOverBox) << "the failure box is read with the ordinary cursor";
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_EQ(readFile(QStringLiteral("connect.ini")), iniFile(old));
     ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
@@ -264,81 +285,90 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
 }
 
 // The settings could not be used: report, start the game with the typed address, end.
-TEST(SvrInfoFailure, ReportsLaunchesTheGameDirectlyAndEnds) {
-    struct Case {
-        const char* name;
-        bool serveFile;
-        Settings settings;
-        QStringList boxesBefore;  // before "Error!"
-        QString description;
-    };
-    Settings noHtml;
-    Settings localPage;
-    localPage.html = QStringLiteral("file:///etc/passwd");
-    const Case cases[] = {
-        {"no copy and a failed fetch",
-         false,
-         {},
-         {kFetchFailed, kMissingValue},
-         "The web view was given no address"},
-        {"file without html", true, noHtml, {kMissingValue}, "The web view was given no address"},
-        {"html naming a local file",
-         true,
-         localPage,
-         {},
-         "The web view shows only http and https pages, not \"file:///etc/passwd\""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig;
-        rig.makeStandIn(QStringLiteral("halo.exe"));
-        if (c.serveFile) rig.serve(c.settings);
-        rig.connect();
-
-        const QStringList expectedPrompts =
-            c.boxesBefore +
-            QStringList{QStringLiteral("Error!"),
-                        QStringLiteral("Launching Halo and connecting to ") + rig.http.address()};
-        QStringList seen = rig.boxes.prompts();
-        ASSERT_EQ(seen.size(), expectedPrompts.size()) << seen.join(" | ").toStdString();
-        const auto& report = rig.boxes.boxes[c.boxesBefore.size()];
-        EXPECT_EQ(report.title, QStringLiteral("Error!"));
-        EXPECT_EQ(report.icon, MsgIcon::None);
-        const QStringList lines = report.prompt.split(QStringLiteral("\r\n"));
-        ASSERT_EQ(lines.size(), 10);
-        const QStringList expectedLines{
-            QStringLiteral("Error Number: -2147024809"),
-            QStringLiteral("Error Description: ") + c.description,
-            QString(),
-            QStringLiteral("Cause: Server settings file not found. This might be because:"),
-            QStringLiteral("        >  The server does not have a Zandrel configuration file"),
-            QStringLiteral("        >  The Server is offline"),
-            QStringLiteral("         or"),
-            QStringLiteral("        >  Your firewall is blocking Zandrel packets (port 80)"),
-            QString(),
-        };
-        for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i], expectedLines[i]) << "line " << i + 1;
-        EXPECT_TRUE(
-            lines[9].startsWith(QStringLiteral("If you think this is a bug, report it to ")));
-        EXPECT_TRUE(lines[9].contains(QLatin1Char('@')));
-        EXPECT_FALSE(report.prompt.endsWith(QStringLiteral("\n")));
-        for (int i = 0; i < c.boxesBefore.size(); ++i) EXPECT_EQ(seen[i], c.boxesBefore[i]);
-        const auto& notice = rig.boxes.boxes.back();
-        EXPECT_EQ(notice.prompt, expectedPrompts.back());
-        EXPECT_EQ(notice.title, QStringLiteral("Zandrel"));
-        EXPECT_EQ(notice.icon, MsgIcon::None);
-
-        EXPECT_EQ(rig.standInArgs(QStringLiteral("halo.exe")),
-                  (QStringList{QStringLiteral("-connect"), rig.http.address(),
-                               QStringLiteral("--end--")}));
-        EXPECT_TRUE(rig.reg().ended());
-        ASSERT_NE(rig.svr, nullptr);
-        EXPECT_EQ(rig.svrLog->shows, 0);
-        EXPECT_FALSE(rig.svr->displayedOnce);
-        EXPECT_EQ(rig.splashLog->hides, 0);  // Connect never went on to hide the start window
-        EXPECT_TRUE(rig.standIns.isEmpty());
-    }
+struct FailureCase {
+    const char* name;
+    bool serveFile;
+    QString html;             // of the served file (none: no html key)
+    QStringList boxesBefore;  // before "Error!"
+    QString description;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class SvrInfoFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(SvrInfoFailure, ReportsLaunchesTheGameDirectlyAndEnds) {
+    const FailureCase& c = GetParam();
+    Settings settings;
+    settings.html = c.html;
+    Rig rig;
+    rig.makeStandIn(QStringLiteral("halo.exe"));
+    if (c.serveFile) rig.serve(settings);
+    rig.connect();
+
+    const QStringList expectedPrompts =
+        c.boxesBefore +
+        QStringList{QStringLiteral("Error!"),
+                    QStringLiteral("Launching Halo and connecting to ") + rig.http.address()};
+    QStringList seen = rig.boxes.prompts();
+    ASSERT_EQ(seen.size(), expectedPrompts.size()) << seen.join(" | ").toStdString();
+    const auto& report = rig.boxes.boxes[c.boxesBefore.size()];
+    EXPECT_EQ(report.title, QStringLiteral("Error!"));
+    EXPECT_EQ(report.icon, MsgIcon::None);
+    const QStringList lines = report.prompt.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 10);
+    const QStringList expectedLines{
+        QStringLiteral("Error Number: -2147024809"),
+        QStringLiteral("Error Description: ") + c.description,
+        QString(),
+        QStringLiteral("Cause: Server settings file not found. This might be because:"),
+        QStringLiteral("        >  The server does not have a Zandrel configuration file"),
+        QStringLiteral("        >  The Server is offline"),
+        QStringLiteral("         or"),
+        QStringLiteral("        >  Your firewall is blocking Zandrel packets (port 80)"),
+        QString(),
+    };
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i], expectedLines[i]) << "line " << i + 1;
+    EXPECT_TRUE(lines[9].startsWith(QStringLiteral("If you think this is a bug, report it to ")));
+    EXPECT_TRUE(lines[9].contains(QLatin1Char('@')));
+    EXPECT_FALSE(report.prompt.endsWith(QStringLiteral("\n")));
+    for (int i = 0; i < c.boxesBefore.size(); ++i) EXPECT_EQ(seen[i], c.boxesBefore[i]);
+    const auto& notice = rig.boxes.boxes.back();
+    EXPECT_EQ(notice.prompt, expectedPrompts.back());
+    EXPECT_EQ(notice.title, QStringLiteral("Zandrel"));
+    EXPECT_EQ(notice.icon, MsgIcon::None);
+
+    EXPECT_EQ(
+        rig.standInArgs(QStringLiteral("halo.exe")),
+        (QStringList{QStringLiteral("-connect"), rig.http.address(), QStringLiteral("--end--")}));
+    EXPECT_TRUE(rig.reg().ended());
+    ASSERT_NE(rig.svr, nullptr);
+    EXPECT_EQ(rig.svrLog->shows, 0);
+    EXPECT_FALSE(rig.svr->displayedOnce);
+    EXPECT_EQ(rig.splashLog->hides, 0);  // Connect never went on to hide the start window
+    EXPECT_TRUE(rig.standIns.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SvrInfoFailure,
+    ::testing::Values(
+        FailureCase{"NoCopyAndAFailedFetch",
+                    false,
+                    QString(),
+                    {kFetchFailed, kMissingValue},
+                    "The web view was given no address"},
+        FailureCase{"FileWithoutHtml",
+                    true,
+                    QString(),
+                    {kMissingValue},
+                    "The web view was given no address"},
+        FailureCase{"HtmlNamingALocalFile",
+                    true,
+                    QStringLiteral("file:///etc/passwd"),
+                    {},
+                    "The web view shows only http and https pages, not \"file:///etc/passwd\""}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SvrInfoTest, FailedLaunchInTheFailurePathIsReportedAndEnds) {
     // No halo.exe in the application folder.
@@ -381,38 +411,44 @@ TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST(SvrInfoButtons, DownloadAndApplyShowsTheServersUpdatePathThenHides) {
-    struct Case {
-        const char* name;
-        QString ppf;
-        QString shown;
-        QString notShown;
-    };
-    const Case cases[] = {
-        {"PPF server", "1", "frmPPFDownload", "frmRarDownload"},
-        {"RAR server", "0", "frmRarDownload", "frmPPFDownload"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig;
-        Settings s;
-        s.html = QStringLiteral("about:blank");
-        s.ppf = c.ppf;
-        rig.serve(s);
-        rig.connect();
-        ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
-
-        QTest::mouseClick(rig.svr->cmdDownload, Qt::LeftButton);
-
-        // Loaded while this window was still on screen; hidden only afterwards.
-        EXPECT_EQ(rig.standIns, QStringList{c.shown + QStringLiteral(" loaded beside frmSvrInfo")});
-        EXPECT_TRUE(rig.reg().isVisible(c.shown));
-        EXPECT_FALSE(rig.reg().isLoaded(c.notShown));
-        EXPECT_FALSE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
-        EXPECT_TRUE(rig.reg().isLoaded(QStringLiteral("frmSvrInfo")));  // read back later
-        EXPECT_EQ(rig.svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
-    }
+struct ButtonCase {
+    const char* name;
+    QString ppf;
+    QString shown;
+    QString notShown;
+};
+void PrintTo(const ButtonCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class SvrInfoButtons : public ::testing::TestWithParam<ButtonCase> {};
+
+TEST_P(SvrInfoButtons, DownloadAndApplyShowsTheServersUpdatePathThenHides) {
+    const ButtonCase& c = GetParam();
+    Rig rig;
+    Settings s;
+    s.html = QStringLiteral("about:blank");
+    s.ppf = c.ppf;
+    rig.serve(s);
+    rig.connect();
+    ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+
+    QTest::mouseClick(rig.svr->cmdDownload, Qt::LeftButton);
+
+    // Loaded while this window was still on screen; hidden only afterwards.
+    EXPECT_EQ(rig.standIns, QStringList{c.shown + QStringLiteral(" loaded beside frmSvrInfo")});
+    EXPECT_TRUE(rig.reg().isVisible(c.shown));
+    EXPECT_FALSE(rig.reg().isLoaded(c.notShown));
+    EXPECT_FALSE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_TRUE(rig.reg().isLoaded(QStringLiteral("frmSvrInfo")));  // read back later
+    EXPECT_EQ(rig.svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SvrInfoButtons,
+    ::testing::Values(ButtonCase{"PpfServer", "1", "frmPPFDownload", "frmRarDownload"},
+                      ButtonCase{"RarServer", "0", "frmRarDownload", "frmPPFDownload"}),
+    [](const ::testing::TestParamInfo<ButtonCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SvrInfoTest, MapBackupsShowsTheBackupsThenHides) {
     Settings s;

@@ -2,7 +2,7 @@
 
 // Shared by the update windows' tests: a stand-in for the server information window, and a
 // journal of the windows that come on screen.
-#include "frame/form.h"
+#include "windows/frm_svr_info.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -13,22 +13,12 @@
 
 namespace zandrel::test {
 
-// Holds the game server address as its title and the target map in txtMap, as the server
-// information window does.
-class SvrInfoStandIn : public Form {
+// The server information window without its load: the test sets the game server address
+// (its title) and the target map (txtMap) that the later windows read back.
+class SvrInfoStandIn : public FrmSvrInfo {
 public:
-    static constexpr const char* kKind = "frmSvrInfo";
-    explicit SvrInfoStandIn(Registry& r) : Form(r, kKind, design()) {
-        txtMap = addTextBox("txtMap", QString(), {120, 120, 3000, 300}, 0);
-    }
-    static Design design() {
-        Design d;
-        d.title = QStringLiteral("frmSvrInfo");
-        d.clientWidth = 4500;
-        d.clientHeight = 1500;
-        return d;
-    }
-    TextBox* txtMap;
+    explicit SvrInfoStandIn(Registry& r) : FrmSvrInfo(r) {}
+    void load() override {}
 };
 
 // Records the windows that come on screen, in order.

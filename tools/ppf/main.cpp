@@ -170,7 +170,7 @@ int create(const std::vector<std::string>& args) {
 
 int show(const std::vector<std::string>& args) {
     if (args.size() != 2) return usageError("s takes a patch");
-    const ppf::MappedFile file(localPath(args[1]));
+    const ppf::FileBytes file(localPath(args[1]));
     const ppf::Patch p = ppf::parsePatch(file.bytes());
     const char* version = p.version == ppf::Version::Ppf1   ? "PPF1.0"
                           : p.version == ppf::Version::Ppf2 ? "PPF2.0"

@@ -5,6 +5,7 @@
 // advances.
 #include "base/messages.h"
 #include "base/platform.h"
+#include "boxes/recording_boxes.h"
 #include "clock/manual_clock.h"
 #include "frame/registry.h"
 
@@ -18,29 +19,6 @@
 #include <vector>
 
 namespace zandrel::test {
-
-struct Box {
-    QString prompt;
-    MsgIcon icon;
-    QString title;
-};
-
-// Records every box; onShow (if set) runs while the box "waits", like the time a person takes
-// to read it (a test may advance the clock there).
-class RecordingBoxes : public MessageBoxes {
-public:
-    void show(const QString& prompt, MsgIcon icon, const QString& title) override {
-        boxes.push_back({prompt, icon, title});
-        if (onShow) onShow(boxes.back());
-    }
-    QStringList prompts() const {
-        QStringList out;
-        for (const auto& b : boxes) out << b.prompt;
-        return out;
-    }
-    std::vector<Box> boxes;
-    std::function<void(const Box&)> onShow;
-};
 
 class RecordingMail : public platform::MailClient {
 public:
