@@ -16,6 +16,8 @@ packages=(
     xvfb
     xauth
     clang-format
+    openbox
+    x11-utils
 )
 
 install_missing_packages() {

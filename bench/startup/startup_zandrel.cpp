@@ -1,26 +1,21 @@
-// Starts the program as main() does and exits the moment the start window is on screen.
+// Starts the program as main() does and ends it once the start window has been painted.
+#include "first_paint.h"
 #include "windows/program.h"
 
 #include <QApplication>
-#include <QEvent>
-
-#include <unistd.h>
-
-namespace {
-struct ExitWhenShown : QObject {
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Show && o->objectName() == QLatin1String("frmSplash")) ::_exit(0);
-        return false;
-    }
-};
-}  // namespace
 
 int main(int argc, char** argv) {
+    zandrel::bench::mark("main");
     zandrel::Program::prepare();
     QApplication app(argc, argv);
-    ExitWhenShown exitWhenShown;
-    app.installEventFilter(&exitWhenShown);
+    zandrel::bench::mark("application");
+    zandrel::bench::FirstPaintProbe probe(QStringLiteral("frmSplash"));
+    app.installEventFilter(&probe);
     zandrel::Program program;
+    zandrel::bench::mark("program");
     program.registry().start(QStringLiteral("frmSplash"));
-    return 1;  // the start window never came on screen
+    zandrel::bench::mark("shown");
+    if (program.registry().ended()) return 1;
+    app.exec();
+    return 1;  // the start window was never painted
 }

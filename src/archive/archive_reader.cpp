@@ -64,7 +64,7 @@ ArchiveReader::ArchiveReader(int fd, const QString& archivePath)
     if (::lseek(fd, 0, SEEK_SET) != 0)
         failErrno(errno, QStringLiteral("The archive \"%1\" cannot be read").arg(path_));
     archive_.reset(archive_read_new());
-    if (!archive_) fail(ENOMEM, QStringLiteral("Out of memory"));
+    if (!archive_) throw Error::outOfMemory(kSource);
     archive_read_support_format_rar(archive_.get());
     archive_read_support_format_rar5(archive_.get());
     if (archive_read_open_fd(archive_.get(), fd, kReadBlock) != ARCHIVE_OK) failArchive();

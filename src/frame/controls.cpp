@@ -1,5 +1,7 @@
 #include "controls.h"
 
+#include "resources/resources.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,7 +45,7 @@ void Label::mouseReleaseEvent(QMouseEvent* e) {
 
 Image::Image(QWidget* parent, const QString& resource, bool stretch) : Label(parent) {
     setWordWrap(false);
-    setPixmap(QPixmap(resource));
+    setPixmap(QPixmap::fromImage(zandrel::picture(resource)));
     setScaledContents(stretch);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }

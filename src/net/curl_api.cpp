@@ -11,7 +11,7 @@ namespace {
 CurlApi load() {
     void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
-        throw Error(429,
+        throw Error(ErrorNumber::ComponentNotCreated,
                     QStringLiteral("The HTTP library cannot be loaded: ") +
                         QString::fromLocal8Bit(::dlerror()),
                     QStringLiteral("Inet"));
@@ -19,7 +19,8 @@ CurlApi load() {
     auto need = [lib](const char* name) {
         void* f = ::dlsym(lib, name);
         if (!f) {
-            throw Error(453, QStringLiteral("The HTTP library lacks ") + QLatin1String(name),
+            throw Error(ErrorNumber::EntryPointNotFound,
+                        QStringLiteral("The HTTP library lacks ") + QLatin1String(name),
                         QStringLiteral("Inet"));
         }
         return f;

@@ -62,7 +62,8 @@ bool readOnly(const QByteArray& path, const struct stat& st) {
 // anything that could lead out of the folder all the same.
 void checkName(const QString& name) {
     if (!FileList::canActOn(name)) {
-        throw Error(52, QStringLiteral("Bad file name or number: ") + name, kSource);
+        throw Error(ErrorNumber::BadFileName, QStringLiteral("Bad file name or number: ") + name,
+                    kSource);
     }
 }
 

@@ -50,7 +50,7 @@ void FrmPPFApply::load() {
     const QString target = reg().form<FrmSvrInfo>().targetMap();
     if (!server::isPlainMapFileName(target)) {
         throw Error(
-            kErrorBadFileName,
+            ErrorNumber::BadFileName,
             QStringLiteral("Bad file name: the target map \"%1\" is not a file of the maps folder")
                 .arg(printable(target)),
             QString::fromLatin1(kKind));

@@ -14,9 +14,6 @@ class FrmPPFApply : public ProgressWindow {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmPPFApply";
-    // Raised when the server's target map is not a plain file name of the map folder.
-    static constexpr std::int32_t kErrorBadFileName = 52;
-
     explicit FrmPPFApply(Registry& registry);
     void load() override;
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPixmap>
 
 #include <unistd.h>
 
@@ -15,13 +16,14 @@ void Program::prepare() {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The OpenGL context the web view shares is made when the first page is shown
+    // (web_view.cpp), not here: the start window does not wait for the GL driver.
 }
 
 Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationFolder()}) {
     QApplication::setQuitOnLastWindowClosed(false);  // the registry decides when the program ends
     initResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(picture(QStringLiteral(":/icon.png")))));
     registerWindows(registry_);
     QObject::connect(&registry_, &Registry::programEnded, [this] {
         boxes_.closeAll();

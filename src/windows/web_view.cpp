@@ -4,8 +4,15 @@
 
 #include <QCoreApplication>
 #include <QLibrary>
+#include <QOpenGLContext>
 #include <QPalette>
 #include <QVBoxLayout>
+
+// Qt's setter of the context that every OpenGL context of the program shares (exported by
+// QtGui, not declared in its public headers).
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+QT_END_NAMESPACE
 
 namespace zandrel {
 
@@ -13,10 +20,29 @@ namespace {
 
 const QString kSource = QStringLiteral("WebView.Navigate2");
 
+// Chromium draws through an OpenGL context shared with Qt's. Qt makes that context in the
+// QApplication's constructor when Qt::AA_ShareOpenGLContexts is set beforehand, and on X that
+// loads the GL driver (some 100 ms and 60 MiB with Mesa) while the start window waits; so the
+// context is made here instead, before the web engine is loaded, which looks for it then.
+// Without one (no GL at all) the engine draws in software.
+void shareGlContexts() {
+    if (QOpenGLContext::globalShareContext()) return;
+    // Owned by the application: it goes after the web engine's own shutdown (a post routine).
+    auto* context = new QOpenGLContext(QCoreApplication::instance());
+    if (context->create()) {
+        qt_gl_set_global_share_context(context);
+        QObject::connect(context, &QObject::destroyed,
+                         [] { qt_gl_set_global_share_context(nullptr); });
+    } else {
+        delete context;
+    }
+}
+
 // The web engine module, from the program's own folder only.
 CreateEngineView loadEngineModule() {
     static CreateEngineView create = nullptr;
     if (create) return create;
+    shareGlContexts();
     QLibrary module(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
                     QLatin1String(kEngineModuleName));
     create = reinterpret_cast<CreateEngineView>(module.resolve(kCreateEngineViewSymbol));

@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,16 +27,7 @@
 namespace zandrel {
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QTest::qSleep(10);
-    }
-    return true;
-}
+using test::waitFor;
 
 QByteArray mapBytes(const char* name, int version) {
     QByteArray bytes = "MAP " + QByteArray(name) + " v" + QByteArray::number(version) + "\n";

@@ -10,6 +10,17 @@
 
 namespace zandrel::test {
 
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 FrameFixture::FrameFixture() {
     initResources();
     QDir(dir.path()).mkpath(QStringLiteral("maps"));

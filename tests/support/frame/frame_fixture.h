@@ -20,6 +20,9 @@
 
 namespace zandrel::test {
 
+// Runs the event loop until the condition holds or ms milliseconds have passed; says which.
+bool waitFor(const std::function<bool()>& done, int ms = 10000);
+
 class RecordingMail : public platform::MailClient {
 public:
     void compose(const QUrl& mailto) override { links.push_back(mailto); }
