@@ -2,13 +2,18 @@
 // A static web server for the demo's game servers: serves the files under the document root on
 // 127.0.0.1 only, nothing outside it (cpp-httplib refuses paths that climb out with ".."), and
 // logs one line per request. With --tls it speaks https with the given certificate and key
-// (PEM files); each --redirect answers PATH with a 302 to URL instead of a file. Stops on SIGINT
+// (PEM files); each --redirect answers PATH with a 302 to URL instead of a file. Files carry
+// Last-Modified and an ETag, and a request that names the current ones is answered 304, as a
+// well-kept web host does, so a second "Download and Apply" transfers no body. Stops on SIGINT
 // or SIGTERM.
 #include <httplib.h>
+
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -47,6 +52,24 @@ bool parse(int argc, char** argv, Options& o) {
     o.port = std::atoi(positional[1].c_str());
     if (positional.size() == 3) o.name = positional[2];
     return true;
+}
+
+// A file of the document root as its validators describe it; empty for anything else.
+struct Validators {
+    std::string lastModified;
+    std::string etag;
+};
+
+Validators validatorsOf(const std::string& root, const std::string& path) {
+    if (path.empty() || path[0] != '/' || path.find("..") != std::string::npos) return {};
+    struct stat st {};
+    if (::stat((root + path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    char date[64];
+    std::tm tm{};
+    ::gmtime_r(&st.st_mtime, &tm);
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return {date, "\"" + std::to_string(st.st_size) + "-" + std::to_string(st.st_mtim.tv_sec) +
+                      "-" + std::to_string(st.st_mtim.tv_nsec) + "\""};
 }
 
 }  // namespace
@@ -90,12 +113,33 @@ int main(int argc, char** argv) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
-    // Redirects are answered before the files are looked at.
+    // Redirects are answered before the files are looked at; then a conditional request for a
+    // file that has not changed gets 304 and no body.
     server->set_pre_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
         const auto it = o.redirects.find(req.path);
-        if (it == o.redirects.end()) return httplib::Server::HandlerResponse::Unhandled;
-        res.set_redirect(it->second, 302);
+        if (it != o.redirects.end()) {
+            res.set_redirect(it->second, 302);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const Validators v = validatorsOf(o.root, req.path);
+        if (v.etag.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        const bool unchanged =
+            req.has_header("If-None-Match")
+                ? req.get_header_value("If-None-Match") == v.etag
+                : req.has_header("If-Modified-Since") &&
+                      req.get_header_value("If-Modified-Since") == v.lastModified;
+        if (!unchanged) return httplib::Server::HandlerResponse::Unhandled;
+        res.status = 304;
+        res.set_header("ETag", v.etag);
+        res.set_header("Last-Modified", v.lastModified);
         return httplib::Server::HandlerResponse::Handled;
+    });
+    server->set_post_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
+        if (res.status != 200) return;
+        const Validators v = validatorsOf(o.root, req.path);
+        if (v.etag.empty()) return;
+        res.set_header("ETag", v.etag);
+        res.set_header("Last-Modified", v.lastModified);
     });
     if (!server->set_mount_point("/", o.root)) {
         std::fprintf(stderr, "%s: cannot serve %s\n", o.name.c_str(), o.root.c_str());
