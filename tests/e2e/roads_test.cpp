@@ -5,6 +5,7 @@
 #include "frame/frame_fixture.h"
 #include "frame/registry.h"
 #include "http/test_http_server.h"
+#include "map_bytes.h"
 #include "rar/rarwriter.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_splash.h"
@@ -29,29 +30,8 @@ namespace {
 const QString kFetchFailed =
     QStringLiteral("An error has occured in the file transfer or write.  Please try again later.");
 
-// A map file's bytes: a header naming the map and its version, then filler that differs per map.
-QByteArray mapBytes(const char* name, int version, int size = 48 * 1024) {
-    QByteArray bytes(size, '\0');
-    quint32 x = qHash(QByteArray(name)) | 1u;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = char(x & 0xff);
-    }
-    const QByteArray header = "MAP " + QByteArray(name) + " v" + QByteArray::number(version) + "\n";
-    bytes.replace(0, header.size(), header);
-    return bytes;
-}
-
-// Version 2 of a map as an edit leaves it: a few stretches changed, one byte appended.
-QByteArray edited(QByteArray bytes) {
-    bytes.replace(0, 12, "MAP edited!\n");
-    bytes.replace(5000, 16, "new spawn points");
-    bytes.replace(30000, 7, "weapons");
-    bytes.append('\x7f');
-    return bytes;
-}
+using test::editedMap;
+using test::mapBytes;
 
 std::string str(const QByteArray& b) {
     return std::string(b.constData(), size_t(b.size()));
@@ -219,7 +199,7 @@ TEST_F(Roads, RarServerUnpacksItsMapsAndStartsTheGame) {
     Server server;
     server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
                    QStringLiteral("Canyon server"));
-    const QByteArray canyon2 = edited(mapBytes("canyon", 1));
+    const QByteArray canyon2 = editedMap(mapBytes("canyon", 1));
     const QByteArray glacier = mapBytes("glacier", 1, 70000);
     server.put(QStringLiteral("zandrel.rar"),
                qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(canyon2)},
@@ -251,7 +231,7 @@ TEST_F(Roads, RarServerUnpacksItsMapsAndStartsTheGame) {
 
 TEST_F(Roads, PpfServerPatchesTheTargetMapThroughThePatchTool) {
     const QByteArray ridge = mapBytes("ridge", 1);
-    const QByteArray ridge2 = edited(ridge);
+    const QByteArray ridge2 = editedMap(ridge);
     const QByteArray patch = makePatch(ridge, ridge2);
     ASSERT_FALSE(patch.isEmpty());
     Server server;
@@ -283,7 +263,7 @@ TEST_F(Roads, PpfServerPatchesTheTargetMapThroughThePatchTool) {
 TEST_F(Roads, APatchForAnotherMapIsReportedAndTheGameStillStarts) {
     // The server's patch was made for a ridge.map other than the player's.
     const QByteArray theirs = mapBytes("ridge, another edition", 1);
-    const QByteArray patch = makePatch(theirs, edited(theirs));
+    const QByteArray patch = makePatch(theirs, editedMap(theirs));
     ASSERT_FALSE(patch.isEmpty());
     Server server;
     server.publish(QStringLiteral("127.0.0.1:2306"), QStringLiteral("ridge.map"), "1",
@@ -345,7 +325,7 @@ TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
 
 TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
     const QByteArray ridge = mapBytes("ridge", 1);
-    const QByteArray ridge2 = edited(ridge);
+    const QByteArray ridge2 = editedMap(ridge);
 
     // First run: back up ridge.map, then "Finished".
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "map_bytes.h"
 #include "rar/rarwriter.h"
 #include "test_http_server.h"
 
@@ -17,10 +18,6 @@
 
 namespace zandrel::test {
 
-// A map file's bytes: a header naming the map and its version, then filler that differs per map.
-QByteArray mapBytes(const char* name, int version, int size = 64 * 1024);
-// Version 2 of a map as an edit leaves it: a few stretches changed, one byte appended.
-QByteArray editedMap(QByteArray bytes);
 // A PPF3.0 patch made by the patch library from two versions of a map.
 QByteArray makePatch(const QByteArray& original, const QByteArray& modified,
                      const char* description);
