@@ -149,10 +149,16 @@ Fd openRegular(const std::string& path, struct stat& st) {
     return fd;
 }
 
-void writeAll(int fd, const void* data, std::size_t n, const std::string& path) {
+namespace {
+
+// Hands n bytes to one write call after another until all are written, retrying EINTR; a call
+// that writes nothing is an I/O error rather than a loop forever.
+template <class WriteSome>
+void writeLoop(const void* data, std::size_t n, const std::string& path, WriteSome writeSome) {
     const char* p = static_cast<const char*>(data);
+    std::uint64_t done = 0;
     while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
+        const ssize_t r = writeSome(p, n, done);
         if (r < 0) {
             if (errno == EINTR) continue;
             fail(errno, "cannot write", path);
@@ -160,23 +166,23 @@ void writeAll(int fd, const void* data, std::size_t n, const std::string& path) 
         if (r == 0) fail(EIO, "cannot write", path);
         p += r;
         n -= std::size_t(r);
+        done += std::uint64_t(r);
     }
+}
+
+}  // namespace
+
+void writeAll(int fd, const void* data, std::size_t n, const std::string& path) {
+    writeLoop(data, n, path, [fd](const char* p, std::size_t left, std::uint64_t) {
+        return ::write(fd, p, left);
+    });
 }
 
 void writeAllAt(int fd, const void* data, std::size_t n, std::uint64_t offset,
                 const std::string& path) {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t r = ::pwrite(fd, p, n, off_t(offset));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            fail(errno, "cannot write", path);
-        }
-        if (r == 0) fail(EIO, "cannot write", path);
-        p += r;
-        n -= std::size_t(r);
-        offset += std::uint64_t(r);
-    }
+    writeLoop(data, n, path, [fd, offset](const char* p, std::size_t left, std::uint64_t done) {
+        return ::pwrite(fd, p, left, off_t(offset + done));
+    });
 }
 
 std::size_t readAt(int fd, void* data, std::size_t n, std::uint64_t offset,

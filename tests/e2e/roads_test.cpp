@@ -110,9 +110,7 @@ protected:
 
     // A new run of the program in the same game folder.
     void startProgram() {
-        registry.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, appFolder()});
+        newRegistry();
         registerWindows(reg());
         reg().start(QStringLiteral("frmSplash"));
         ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));

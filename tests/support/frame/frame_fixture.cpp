@@ -33,6 +33,12 @@ FrameFixture::~FrameFixture() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+void FrameFixture::newRegistry() {
+    registry.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, dir.path()});
+}
+
 void FrameFixture::writeFile(const QString& relative, const QByteArray& bytes) const {
     QFile f(path(relative));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write test file");

@@ -36,6 +36,8 @@ public:
     ~FrameFixture();
 
     Registry& reg() { return *registry; }
+    // A fresh registry over the same application folder, as a new run of the program finds it.
+    void newRegistry();
     QString appFolder() const { return dir.path(); }
     QString path(const QString& relative) const { return dir.path() + QLatin1Char('/') + relative; }
     void writeFile(const QString& relative, const QByteArray& bytes) const;
