@@ -1,9 +1,8 @@
 #include "archive/archive_reader.h"
 
+#include "archive/libarchive_api.h"
 #include "base/error.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <locale.h>
 #include <unistd.h>
 
@@ -56,18 +55,19 @@ private:
 };
 
 void ArchiveReader::Free::operator()(::archive* a) const {
-    archive_read_free(a);
+    libarchive().read_free(a);
 }
 
 ArchiveReader::ArchiveReader(int fd, const QString& archivePath)
     : path_(archivePath), locale_(std::make_unique<Utf8Locale>()) {
     if (::lseek(fd, 0, SEEK_SET) != 0)
         failErrno(errno, QStringLiteral("The archive \"%1\" cannot be read").arg(path_));
-    archive_.reset(archive_read_new());
+    const LibarchiveApi& la = libarchive();
+    archive_.reset(la.read_new());
     if (!archive_) throw Error::outOfMemory(kSource);
-    archive_read_support_format_rar(archive_.get());
-    archive_read_support_format_rar5(archive_.get());
-    if (archive_read_open_fd(archive_.get(), fd, kReadBlock) != ARCHIVE_OK) failArchive();
+    la.read_support_format_rar(archive_.get());
+    la.read_support_format_rar5(archive_.get());
+    if (la.read_open_fd(archive_.get(), fd, kReadBlock) != ARCHIVE_OK) failArchive();
 }
 
 ArchiveReader::~ArchiveReader() {
@@ -75,30 +75,31 @@ ArchiveReader::~ArchiveReader() {
 }
 
 bool ArchiveReader::next(EntryHeader& header) {
+    const LibarchiveApi& la = libarchive();
     archive_entry* entry = nullptr;
-    const int rc = archive_read_next_header(archive_.get(), &entry);
+    const int rc = la.read_next_header(archive_.get(), &entry);
     if (rc == ARCHIVE_EOF) return false;
     if (rc != ARCHIVE_OK) failArchive();
-    const char* name = archive_entry_pathname(entry);
+    const char* name = la.entry_pathname(entry);
     if (!name) fail(kErrorArchive, QStringLiteral("An archive entry has no readable name."));
     header = EntryHeader{};
     header.name = name;
-    header.encrypted = archive_entry_is_encrypted(entry);
-    if (archive_entry_hardlink(entry))
+    header.encrypted = la.entry_is_encrypted(entry);
+    if (la.entry_hardlink(entry))
         header.kind = EntryHeader::Hardlink;
-    else if (archive_entry_symlink(entry) || archive_entry_filetype(entry) == AE_IFLNK)
+    else if (la.entry_symlink(entry) || la.entry_filetype(entry) == AE_IFLNK)
         header.kind = EntryHeader::Symlink;
-    else if (archive_entry_filetype(entry) == AE_IFREG)
+    else if (la.entry_filetype(entry) == AE_IFREG)
         header.kind = EntryHeader::File;
-    else if (archive_entry_filetype(entry) == AE_IFDIR)
+    else if (la.entry_filetype(entry) == AE_IFDIR)
         header.kind = EntryHeader::Folder;
-    if (archive_entry_size_is_set(entry)) header.size = archive_entry_size(entry);
+    if (la.entry_size_is_set(entry)) header.size = la.entry_size(entry);
     return true;
 }
 
 bool ArchiveReader::readBlock(const void*& data, std::size_t& size, std::int64_t& offset) {
     la_int64_t at = 0;
-    const int rc = archive_read_data_block(archive_.get(), &data, &size, &at);
+    const int rc = libarchive().read_data_block(archive_.get(), &data, &size, &at);
     if (rc == ARCHIVE_EOF) return false;
     if (rc != ARCHIVE_OK) failArchive();
     offset = at;
@@ -106,7 +107,7 @@ bool ArchiveReader::readBlock(const void*& data, std::size_t& size, std::int64_t
 }
 
 void ArchiveReader::failArchive() {
-    const char* reason = archive_error_string(archive_.get());
+    const char* reason = libarchive().error_string(archive_.get());
     fail(kErrorArchive,
          QStringLiteral("The archive \"%1\" cannot be read: %2")
              .arg(path_, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));

@@ -71,6 +71,33 @@ void launch(const LaunchPlan& plan);
 // output is discarded, its standard error kept). Raises Error when it cannot be started.
 void startObserved(QProcess& process, const LaunchPlan& plan);
 
+// A shared library loaded when it is first needed rather than with the program, so that the
+// start window does not wait for it. The library stays loaded until the program ends.
+// `what` names it in error descriptions ("The HTTP library"), `source` is the raising routine.
+class LoadedLibrary {
+public:
+    // Raises Error (ComponentNotCreated) when the library cannot be loaded.
+    LoadedLibrary(const char* fileName, QString what, QString source);
+
+    // The library's function `name` as a pointer of type F; raises Error (EntryPointNotFound)
+    // when the library lacks it.
+    template <class F>
+    F function(const char* name) const {
+        return reinterpret_cast<F>(symbol(name));
+    }
+
+private:
+    void* symbol(const char* name) const;
+
+    void* handle_;
+    QString what_;
+    QString source_;
+};
+
+// This system's file names of the libraries loaded on first use.
+inline constexpr char kCurlLibrary[] = "libcurl.so.4";
+inline constexpr char kArchiveLibrary[] = "libarchive.so.13";
+
 // The desktop's mail program, given a "mailto:" link. Tests put a recorder in its place.
 class MailClient {
 public:

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <dlfcn.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -29,6 +30,28 @@ bool startsWithMZ(const QString& path) {
 }
 
 }  // namespace
+
+LoadedLibrary::LoadedLibrary(const char* fileName, QString what, QString source)
+    : handle_(::dlopen(fileName, RTLD_NOW | RTLD_LOCAL)),
+      what_(std::move(what)),
+      source_(std::move(source)) {
+    if (!handle_) {
+        throw Error(ErrorNumber::ComponentNotCreated,
+                    what_ + QStringLiteral(" cannot be loaded: ") +
+                        QString::fromLocal8Bit(::dlerror()),
+                    source_);
+    }
+}
+
+void* LoadedLibrary::symbol(const char* name) const {
+    void* f = ::dlsym(handle_, name);
+    if (!f) {
+        throw Error(ErrorNumber::EntryPointNotFound, what_ + QStringLiteral(" lacks ") +
+                                                         QLatin1String(name),
+                    source_);
+    }
+    return f;
+}
 
 QString applicationFolder() {
     QString dir = QCoreApplication::applicationDirPath();

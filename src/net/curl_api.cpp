@@ -1,32 +1,18 @@
 #include "net/curl_api.h"
 
-#include "base/error.h"
-
-#include <dlfcn.h>
+#include "base/platform.h"
 
 namespace zandrel {
 
 namespace {
 
 CurlApi load() {
-    void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        throw Error(ErrorNumber::ComponentNotCreated,
-                    QStringLiteral("The HTTP library cannot be loaded: ") +
-                        QString::fromLocal8Bit(::dlerror()),
-                    QStringLiteral("Inet"));
-    }
-    auto need = [lib](const char* name) {
-        void* f = ::dlsym(lib, name);
-        if (!f) {
-            throw Error(ErrorNumber::EntryPointNotFound,
-                        QStringLiteral("The HTTP library lacks ") + QLatin1String(name),
-                        QStringLiteral("Inet"));
-        }
-        return f;
-    };
+    // Made once: a failed load throws and is tried again next time.
+    static const platform::LoadedLibrary lib(platform::kCurlLibrary,
+                                             QStringLiteral("The HTTP library"),
+                                             QStringLiteral("Inet"));
     CurlApi api;
-#define ZANDREL_CURL(member, name) api.member = reinterpret_cast<decltype(api.member)>(need(name))
+#define ZANDREL_CURL(member, name) api.member = lib.function<decltype(api.member)>(name)
     ZANDREL_CURL(global_init, "curl_global_init");
     ZANDREL_CURL(easy_init, "curl_easy_init");
     ZANDREL_CURL(easy_setopt, "curl_easy_setopt");

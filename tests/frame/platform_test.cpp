@@ -58,6 +58,37 @@ TEST(DriveC, IsTheWinePrefixDriveC) {
     if (!old.isEmpty()) qputenv("WINEPREFIX", old);
 }
 
+// Libraries loaded on first use: a present one gives its functions; a missing library and a
+// missing function are the errors the program reports for a component it cannot make.
+TEST(LoadedLibrary, GivesFunctionsAndReportsWhatIsMissing) {
+    const platform::LoadedLibrary libc("libc.so.6", QStringLiteral("The C library"),
+                                       QStringLiteral("Test"));
+    const auto length = libc.function<std::size_t (*)(const char*)>("strlen");
+    EXPECT_EQ(length("zandrel"), 7u);
+
+    try {
+        libc.function<void (*)()>("zandrel_no_such_function");
+        ADD_FAILURE() << "a missing function was found";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.is(ErrorNumber::EntryPointNotFound));
+        EXPECT_EQ(e.description(), QStringLiteral("The C library lacks zandrel_no_such_function"));
+        EXPECT_EQ(e.source(), QStringLiteral("Test"));
+    }
+
+    try {
+        platform::LoadedLibrary missing("libzandrel-no-such-library.so.1",
+                                        QStringLiteral("The archive library"),
+                                        QStringLiteral("UnRar"));
+        ADD_FAILURE() << "a missing library was loaded";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.is(ErrorNumber::ComponentNotCreated));
+        EXPECT_TRUE(e.description().startsWith(
+            QStringLiteral("The archive library cannot be loaded: libzandrel-no-such-library")))
+            << e.description().toStdString();
+        EXPECT_EQ(e.source(), QStringLiteral("UnRar"));
+    }
+}
+
 TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
     const QString app = QStringLiteral("/games/my halo");
     struct Case {

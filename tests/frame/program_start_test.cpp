@@ -1,0 +1,41 @@
+// What the program has loaded once its start window is on screen: the libraries it loads on
+// first use (the transfer and archive libraries, the web engine) are not among them, and each
+// is loaded when it is first used.
+#include "archive/libarchive_api.h"
+#include "frame/frame_fixture.h"
+#include "net/curl_api.h"
+#include "windows/program.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace zandrel {
+namespace {
+
+// The file names of the shared objects mapped into this process.
+QString mappedFiles() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) ? QString::fromUtf8(maps.readAll()) : QString();
+}
+
+TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
+    Program program;
+    program.registry().start(QStringLiteral("frmSplash"));
+    ASSERT_TRUE(test::waitFor(
+        [&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
+
+    const QString loaded = mappedFiles();
+    ASSERT_TRUE(loaded.contains(QStringLiteral("libQt6Widgets.so"))) << "maps not readable";
+    for (const char* library : {"libcurl.so", "libarchive.so", "libQt6WebEngine", "webengine"}) {
+        EXPECT_FALSE(loaded.contains(QLatin1String(library))) << library << " at start";
+    }
+
+    archive::libarchive();
+    EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libarchive.so")));
+    curlApi();
+    EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libcurl.so")));
+}
+
+}  // namespace
+}  // namespace zandrel
