@@ -8,9 +8,8 @@ namespace {
 
 LibarchiveApi load() {
     // Made once: a failed load throws and is tried again next time.
-    static const platform::LoadedLibrary lib(platform::kArchiveLibrary,
-                                             QStringLiteral("The archive library"),
-                                             QStringLiteral("UnRar"));
+    static const platform::LoadedLibrary lib(
+        platform::kArchiveLibrary, QStringLiteral("The archive library"), QStringLiteral("UnRar"));
     LibarchiveApi api;
 #define ZANDREL_ARCHIVE(member) api.member = lib.function<decltype(api.member)>("archive_" #member)
     ZANDREL_ARCHIVE(read_new);

@@ -36,19 +36,18 @@ LoadedLibrary::LoadedLibrary(const char* fileName, QString what, QString source)
       what_(std::move(what)),
       source_(std::move(source)) {
     if (!handle_) {
-        throw Error(ErrorNumber::ComponentNotCreated,
-                    what_ + QStringLiteral(" cannot be loaded: ") +
-                        QString::fromLocal8Bit(::dlerror()),
-                    source_);
+        throw Error(
+            ErrorNumber::ComponentNotCreated,
+            what_ + QStringLiteral(" cannot be loaded: ") + QString::fromLocal8Bit(::dlerror()),
+            source_);
     }
 }
 
 void* LoadedLibrary::symbol(const char* name) const {
     void* f = ::dlsym(handle_, name);
     if (!f) {
-        throw Error(ErrorNumber::EntryPointNotFound, what_ + QStringLiteral(" lacks ") +
-                                                         QLatin1String(name),
-                    source_);
+        throw Error(ErrorNumber::EntryPointNotFound,
+                    what_ + QStringLiteral(" lacks ") + QLatin1String(name), source_);
     }
     return f;
 }

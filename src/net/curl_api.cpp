@@ -8,9 +8,8 @@ namespace {
 
 CurlApi load() {
     // Made once: a failed load throws and is tried again next time.
-    static const platform::LoadedLibrary lib(platform::kCurlLibrary,
-                                             QStringLiteral("The HTTP library"),
-                                             QStringLiteral("Inet"));
+    static const platform::LoadedLibrary lib(
+        platform::kCurlLibrary, QStringLiteral("The HTTP library"), QStringLiteral("Inet"));
     CurlApi api;
 #define ZANDREL_CURL(member, name) api.member = lib.function<decltype(api.member)>(name)
     ZANDREL_CURL(global_init, "curl_global_init");

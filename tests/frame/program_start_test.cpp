@@ -22,8 +22,8 @@ QString mappedFiles() {
 TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
     Program program;
     program.registry().start(QStringLiteral("frmSplash"));
-    ASSERT_TRUE(test::waitFor(
-        [&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
+    ASSERT_TRUE(
+        test::waitFor([&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
 
     const QString loaded = mappedFiles();
     ASSERT_TRUE(loaded.contains(QStringLiteral("libQt6Widgets.so"))) << "maps not readable";
