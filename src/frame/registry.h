@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 class Form;
 class TimerControl;
@@ -134,4 +134,4 @@ private:
     bool ended_ = false;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

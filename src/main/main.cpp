@@ -5,9 +5,9 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    zandrel::Program::prepare();
+    zandrel::windows::Program::prepare();
     QApplication app(argc, argv);
-    zandrel::Program program;
+    zandrel::windows::Program program;
     program.registry().start(QStringLiteral("frmSplash"));
     if (program.registry().ended()) return 0;
     return app.exec();

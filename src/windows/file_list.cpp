@@ -17,7 +17,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -176,4 +178,4 @@ void FileList::keyPressEvent(QKeyEvent* e) {
     if (selected && (currentRow() != before || !hadSelection)) emit clicked();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // A list of the file names in one folder that match a wildcard pattern, as the backup window
 // shows them. Only plain files are listed: no folders, no hidden (dot) files, no symbolic links
@@ -62,4 +62,4 @@ private:
     QString pattern_ = QStringLiteral("*.*");
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -2,7 +2,9 @@
 
 #include <QShortcut>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -93,4 +95,4 @@ void FrmAbout::Command2_Click() {
     reg().unload(QString::fromLatin1(kKind));
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

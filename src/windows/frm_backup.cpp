@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -242,4 +244,4 @@ void FrmBackup::cmdClose_Click() {
     reg().end();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

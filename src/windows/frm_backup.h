@@ -3,36 +3,36 @@
 #include "frame/form.h"
 #include "windows/file_list.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The map backup window: the backup folder's maps on the left, the map folder's on the right,
 // each side with its selection label and its actions.
-class FrmBackup : public Form {
+class FrmBackup : public frame::Form {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmBackup";
     static inline const QString kNoFile = QStringLiteral("<<< No File Selected >>>");
 
-    explicit FrmBackup(Registry& registry);
+    explicit FrmBackup(frame::Registry& registry);
 
     void load() override;
 
-    Button* cmdClose;
-    Button* cmdCurrentDelete;
+    frame::Button* cmdClose;
+    frame::Button* cmdCurrentDelete;
     QGroupBox* fraCurrent;
-    Label* lblCurrentFile;
-    Button* cmdBackup;
-    Button* cmdBackupDelete;
+    frame::Label* lblCurrentFile;
+    frame::Button* cmdBackup;
+    frame::Button* cmdBackupDelete;
     QGroupBox* fraBackup;
-    Label* lblBackupFile;
-    Button* cmdRestore;
+    frame::Label* lblBackupFile;
+    frame::Button* cmdRestore;
     FileList* CurrentFile;
     FileList* BackupFile;
-    Line* Sererator;
-    Label* Label3;
-    Label* Label2;
-    Label* Label1;
-    Image* Image1;
+    frame::Line* Sererator;
+    frame::Label* Label3;
+    frame::Label* Label2;
+    frame::Label* Label1;
+    frame::Image* Image1;
 
     // Folder paths with a trailing separator; a file's path is the folder plus its bare name.
     QString mapFolder() const;
@@ -60,4 +60,4 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
 // Deletes exactly folder + name, which must be a regular file that is not read-only.
 void deleteMapFile(const QString& folder, const QString& name);
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

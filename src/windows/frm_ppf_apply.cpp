@@ -5,7 +5,9 @@
 #include "server/settings.h"
 #include "windows/frm_svr_info.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -112,4 +114,4 @@ QString FrmPPFApply::whyNotApplied() {
            (line.isEmpty() ? QStringLiteral(".") : QStringLiteral(":\r\n") + line);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

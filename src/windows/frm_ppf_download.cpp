@@ -6,7 +6,9 @@
 
 #include <QDir>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -47,4 +49,4 @@ void FrmPPFDownload::load() {
     reg().hide(QString::fromLatin1(kKind));
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

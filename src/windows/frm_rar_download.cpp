@@ -4,7 +4,9 @@
 #include "net/server_url.h"
 #include "windows/frm_splash.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -41,4 +43,4 @@ void FrmRarDownload::load() {
     stayInFrontOf(reg().reference(QStringLiteral("frmRarUnpack")));
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

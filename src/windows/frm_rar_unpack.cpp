@@ -3,7 +3,9 @@
 #include "base/platform.h"
 #include "windows/frm_rar_download.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -82,4 +84,4 @@ void FrmRarUnpack::UnRar_ExtractProgress(std::int16_t percent) {
     }
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -1,6 +1,8 @@
 #include "frm_splash.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -61,4 +63,4 @@ void FrmSplash::cmdConnect_Click() {
     reg().hide(QString::fromLatin1(kKind));
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

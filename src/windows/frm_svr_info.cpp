@@ -11,7 +11,9 @@
 
 #include <new>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -179,4 +181,4 @@ void FrmSvrInfo::cmdCancel_Click() {
     reg().end();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

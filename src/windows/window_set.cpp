@@ -11,7 +11,9 @@
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 template <class F>
 static void defineWindow(Registry& registry) {
@@ -31,4 +33,4 @@ void registerWindows(Registry& registry) {
     defineWindow<FrmSvrInfo>(registry);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -1,10 +1,12 @@
 #pragma once
 
-namespace zandrel {
-
+namespace zandrel::frame {
 class Registry;
+}
+
+namespace zandrel::windows {
 
 // Tells the registry how to build each of the program's windows.
-void registerWindows(Registry& registry);
+void registerWindows(frame::Registry& registry);
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

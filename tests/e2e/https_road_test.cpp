@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 using test::waitFor;
@@ -165,4 +165,4 @@ TEST_F(HttpsRoad, SecondDownloadOfAnUnchangedUpdateTransfersNoBody) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

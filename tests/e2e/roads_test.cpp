@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 const QString kFetchFailed =
@@ -367,4 +367,4 @@ TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 // The file names of the shared objects mapped into this process.
@@ -20,7 +20,7 @@ QString mappedFiles() {
 }
 
 TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
-    Program program;
+    windows::Program program;
     program.registry().start(QStringLiteral("frmSplash"));
     ASSERT_TRUE(
         test::waitFor([&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
@@ -38,4 +38,4 @@ TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -16,7 +16,7 @@
 
 #include <ostream>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 using test::FrameFixture;
@@ -518,4 +518,4 @@ TEST_F(RegistryTest, CentreOfScreenPlacesTheFirstDisplayOnly) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 // Stands in for the next window: records that it was loaded.
@@ -126,4 +128,4 @@ TEST_F(SplashTest, BackupAndAboutOpenBesideItAndExitEnds) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -25,7 +25,7 @@
 #include <cstring>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 xcb_connection_t* x11() {
@@ -151,18 +151,17 @@ TEST_P(WindowKindTest, IsInTheTaskBarAsDesigned) {
     EXPECT_EQ(skipsTaskBar(w), !c.inTaskBar);
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, WindowKindTest,
-                         ::testing::Values(kind<FrmSplash>(false), kind<FrmAbout>(false),
-                                           kind<FrmSvrInfo>(false), kind<FrmRarDownload>(false),
-                                           kind<FrmRarUnpack>(false), kind<FrmPPFDownload>(false),
-                                           kind<FrmPPFApply>(false), kind<FrmFinish>(false),
-                                           kind<FrmBackup>(true)),
-                         [](const ::testing::TestParamInfo<KindCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Windows, WindowKindTest,
+    ::testing::Values(kind<windows::FrmSplash>(false), kind<windows::FrmAbout>(false),
+                      kind<windows::FrmSvrInfo>(false), kind<windows::FrmRarDownload>(false),
+                      kind<windows::FrmRarUnpack>(false), kind<windows::FrmPPFDownload>(false),
+                      kind<windows::FrmPPFApply>(false), kind<windows::FrmFinish>(false),
+                      kind<windows::FrmBackup>(true)),
+    [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -11,7 +11,9 @@
 
 #include <ostream>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 const QString kKind = QString::fromLatin1(FrmAbout::kKind);
@@ -204,4 +206,4 @@ TEST_F(AboutTest, TheCloseBoxUnloadsLikeOk) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

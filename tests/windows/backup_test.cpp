@@ -22,7 +22,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 const QString kNoFile = QStringLiteral("<<< No File Selected >>>");
@@ -563,4 +565,4 @@ TEST_F(BackupTest, ShowingAgainKeepsTheSelectionsAndTheCloseBoxUnloads) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

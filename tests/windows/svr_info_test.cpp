@@ -20,7 +20,9 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 const QString kFetchFailed =
@@ -479,4 +481,4 @@ TEST_F(SvrInfoTest, CancelEndsTheProgram) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

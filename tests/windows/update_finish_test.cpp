@@ -14,7 +14,9 @@
 
 #include "update_stand_ins.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::SvrInfoStandIn;
@@ -235,4 +237,4 @@ TEST(UpdateLook, TheDownloadWindowsProgressFillsTheStripBetweenFlagAndLabel) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

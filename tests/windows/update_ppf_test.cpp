@@ -19,7 +19,9 @@
 
 #include "update_stand_ins.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::ShowJournal;
@@ -404,4 +406,4 @@ TEST(UpdatePpf, TheDownloadWindowIsOnScreenBeforeThePatchIsRequested) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -29,7 +29,9 @@
 #include <memory>
 #include <optional>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::ShowJournal;
@@ -423,4 +425,4 @@ TEST(UpdateProgress, WithNoKnownTotalTheBarsBlockMovesBackAndForth) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -47,7 +47,7 @@ void wait(int ms) {
 }  // namespace
 
 // Time stands still for a picture: no timer of the window shown ever ticks.
-class StillClock : public zandrel::Clock {
+class StillClock : public zandrel::frame::Clock {
     struct Still : Timer {
         void start(int) override {}
         void stop() override {}
@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     PrintedBoxes boxes;
     PrintedMail mail;
     StillClock clock;
-    zandrel::Registry registry({&boxes, &mail, &clock, args[1]});
-    zandrel::registerWindows(registry);
+    zandrel::frame::Registry registry({&boxes, &mail, &clock, args[1]});
+    zandrel::windows::registerWindows(registry);
     const QString kind = args[2];
 
     QStringList clicks;
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the window %s did not stay loaded\n", qPrintable(kind));
         return 1;
     }
-    zandrel::Form& form = registry.reference(kind);
+    zandrel::frame::Form& form = registry.reference(kind);
     for (const QString& name : clicks) {
         if (auto* control = form.findChild<QWidget*>(name))
             QTest::mouseClick(control, Qt::LeftButton);
