@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     app.installEventFilter(&probe);
     zandrel::windows::Program program;
     zandrel::bench::mark("program");
-    program.registry().start(QStringLiteral("frmSplash"));
+    program.start();
     zandrel::bench::mark("shown");
     if (program.registry().ended()) return 1;
     app.exec();

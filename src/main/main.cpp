@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
     zandrel::windows::Program::prepare();
     QApplication app(argc, argv);
     zandrel::windows::Program program;
-    program.registry().start(QStringLiteral("frmSplash"));
+    program.start();
     if (program.registry().ended()) return 0;
     return app.exec();
 }

@@ -92,7 +92,7 @@ void FrmAbout::Image1_Click() {
 }
 
 void FrmAbout::Command2_Click() {
-    reg().unload(QString::fromLatin1(kKind));
+    reg().unload<FrmAbout>();
 }
 
 }  // namespace zandrel::windows

@@ -2,6 +2,7 @@
 
 #include "base/platform.h"
 #include "net/server_url.h"
+#include "windows/frm_ppf_apply.h"
 #include "windows/frm_splash.h"
 
 #include <QDir>
@@ -44,9 +45,9 @@ void FrmPPFDownload::load() {
     const QString driveC = platform::driveCFolder();
     QDir().mkpath(driveC);
     download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), driveC);
-    reg().show(QStringLiteral("frmPPFApply"));
+    reg().show<FrmPPFApply>();
     // Still loading: hidden now, it does not come up again when its load is done.
-    reg().hide(QString::fromLatin1(kKind));
+    reg().hide<FrmPPFDownload>();
 }
 
 }  // namespace zandrel::windows

@@ -33,4 +33,8 @@ Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationF
     });
 }
 
+void Program::start() {
+    registry_.start<FrmSplash>();
+}
+
 }  // namespace zandrel::windows

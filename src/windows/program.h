@@ -17,6 +17,8 @@ public:
 
     Program();
     frame::Registry& registry() { return registry_; }
+    // Shows the start window.
+    void start();
 
 private:
     frame::QtMessageBoxes boxes_;

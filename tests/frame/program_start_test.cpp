@@ -4,6 +4,7 @@
 #include "archive/libarchive_api.h"
 #include "frame/frame_fixture.h"
 #include "net/curl_api.h"
+#include "windows/frm_splash.h"
 #include "windows/program.h"
 
 #include <QFile>
@@ -21,9 +22,8 @@ QString mappedFiles() {
 
 TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
     windows::Program program;
-    program.registry().start(QStringLiteral("frmSplash"));
-    ASSERT_TRUE(
-        test::waitFor([&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
+    program.start();
+    ASSERT_TRUE(test::waitFor([&] { return program.registry().isVisible<windows::FrmSplash>(); }));
 
     const QString loaded = mappedFiles();
     ASSERT_TRUE(loaded.contains(QStringLiteral("libQt6Widgets.so"))) << "maps not readable";

@@ -44,8 +44,7 @@ struct ShowSpy : QObject {
 class BackupTest : public ::testing::Test, public test::FrameFixture {
 protected:
     BackupTest() {
-        reg().define(QString::fromLatin1(FrmBackup::kKind),
-                     [](Registry& r) { return std::make_unique<FrmBackup>(r); });
+        reg().define<FrmBackup>();
         qApp->installEventFilter(&spy);
     }
     ~BackupTest() override {
@@ -60,7 +59,7 @@ protected:
     }
 
     FrmBackup& open() {
-        reg().start(QString::fromLatin1(FrmBackup::kKind));
+        reg().start<FrmBackup>();
         return reg().form<FrmBackup>();
     }
 
@@ -87,7 +86,7 @@ TEST_F(BackupTest, OpensWithBothFoldersListedAndTheFocusOnTheBackupList) {
     writeFile(QStringLiteral("backup/beavercreek.map"), "b1");
     FrmBackup& w = open();
 
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmBackup")));
+    EXPECT_TRUE(reg().isVisible<FrmBackup>());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Map Backups"));
     EXPECT_EQ(w.size(), QSize(400, 462));
     EXPECT_EQ(w.focusWidget(), w.BackupFile);
@@ -138,12 +137,11 @@ TEST_F(BackupTest, MissingFolderEndsTheProgramBeforeTheWindowIsShown) {
     for (const char* missing : {"backup", "maps"}) {
         SCOPED_TRACE(missing);
         test::FrameFixture f;
-        f.reg().define(QString::fromLatin1(FrmBackup::kKind),
-                       [](Registry& r) { return std::make_unique<FrmBackup>(r); });
+        f.reg().define<FrmBackup>();
         ASSERT_TRUE(QDir(f.path(QString::fromLatin1(missing))).removeRecursively());
         spy.shown.clear();
 
-        f.reg().start(QString::fromLatin1(FrmBackup::kKind));
+        f.reg().start<FrmBackup>();
 
         EXPECT_TRUE(f.reg().ended());
         ASSERT_EQ(f.boxes.boxes.size(), 1u);
@@ -218,13 +216,12 @@ TEST_F(BackupTest, CopiesReplaceTheOtherSidesFileWithoutAPrompt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test::FrameFixture f;
-        f.reg().define(QString::fromLatin1(FrmBackup::kKind),
-                       [](Registry& r) { return std::make_unique<FrmBackup>(r); });
+        f.reg().define<FrmBackup>();
         const QString from = QString::fromLatin1(c.from) + QStringLiteral("/x.map");
         const QString to = QString::fromLatin1(c.to) + QStringLiteral("/x.map");
         f.writeFile(from, big);
         f.writeFile(to, "old content");
-        f.reg().start(QString::fromLatin1(FrmBackup::kKind));
+        f.reg().start<FrmBackup>();
         FrmBackup& w = f.reg().form<FrmBackup>();
 
         click(c.backup ? w.CurrentFile : w.BackupFile, QStringLiteral("x.map"));
@@ -347,12 +344,11 @@ TEST_F(BackupTest, AFailedOperationEndsTheProgramAndLeavesTheFilesAsTheyWere) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test::FrameFixture f;
-        f.reg().define(QString::fromLatin1(FrmBackup::kKind),
-                       [](Registry& r) { return std::make_unique<FrmBackup>(r); });
+        f.reg().define<FrmBackup>();
         f.writeFile(QStringLiteral("maps/x.map"), "map content");
         f.writeFile(QStringLiteral("backup/x.map"), "backup content");
         f.writeFile(QStringLiteral("maps/other.map"), "other");
-        f.reg().start(QString::fromLatin1(FrmBackup::kKind));
+        f.reg().start<FrmBackup>();
         FrmBackup& w = f.reg().form<FrmBackup>();
         click(c.selectMap ? w.CurrentFile : w.BackupFile, QStringLiteral("x.map"));
         c.after(f);
@@ -439,11 +435,10 @@ TEST_F(BackupTest, AMapThatChangesWhileCopiedFailsAndKeepsTheOldBackup) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::FrameFixture f;
-        f.reg().define(QString::fromLatin1(FrmBackup::kKind),
-                       [](Registry& r) { return std::make_unique<FrmBackup>(r); });
+        f.reg().define<FrmBackup>();
         f.writeFile(QStringLiteral("maps/x.map"), QByteArray(kSize, 'm'));
         f.writeFile(QStringLiteral("backup/x.map"), "old backup");
-        f.reg().start(QString::fromLatin1(FrmBackup::kKind));
+        f.reg().start<FrmBackup>();
         FrmBackup& w = f.reg().form<FrmBackup>();
 
         std::atomic<bool> stop{false};
@@ -553,13 +548,13 @@ TEST_F(BackupTest, ShowingAgainKeepsTheSelectionsAndTheCloseBoxUnloads) {
     writeFile(QStringLiteral("maps/a.map"), "a");
     FrmBackup& w = open();
     click(w.CurrentFile, QStringLiteral("a.map"));
-    reg().dispatch([this] { reg().show(QString::fromLatin1(FrmBackup::kKind)); });
+    reg().dispatch([this] { reg().show<FrmBackup>(); });
     EXPECT_EQ(&reg().form<FrmBackup>(), &w);
     EXPECT_EQ(w.lblCurrentFile->text(), QStringLiteral("a.map"));
 
     // The only window closes: it is unloaded and the program ends.
     w.close();
-    EXPECT_FALSE(reg().isLoaded(QString::fromLatin1(FrmBackup::kKind)));
+    EXPECT_FALSE(reg().isLoaded<FrmBackup>());
     EXPECT_TRUE(reg().ended());
     EXPECT_TRUE(boxes.boxes.empty());  // no restart notice
 }
