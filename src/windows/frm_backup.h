@@ -48,16 +48,4 @@ private:
     void cmdClose_Click();
 };
 
-// The file operations behind the window's buttons. `name` is a bare file name; anything that
-// could reach outside the folder (a separator, "." or "..") is refused. Both raise
-// zandrel::Error on failure, with the operating system's number and text where it has one.
-
-// Copies fromFolder + name over toFolder + name. The copy is written to a temporary file in the
-// destination folder and renamed over the destination only once complete, so a failed copy
-// leaves the destination as it was. A read-only destination is refused, as Windows refuses it.
-void copyMapFile(const QString& fromFolder, const QString& toFolder, const QString& name);
-
-// Deletes exactly folder + name, which must be a regular file that is not read-only.
-void deleteMapFile(const QString& folder, const QString& name);
-
 }  // namespace zandrel::windows
