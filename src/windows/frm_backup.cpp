@@ -102,56 +102,53 @@ void FrmBackup::BackupFile_Click() {
     lblBackupFile->setText(BackupFile->fileName());
 }
 
-void FrmBackup::cmdBackup_Click() {
-    const QString name = lblCurrentFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to backup first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    maps::copyMapFile(mapFolder(), backupFolder(), name);
+std::optional<QString> FrmBackup::selectedOrTell(const Label* selection, const QString& message) {
+    const QString name = selection->text();
+    if (name != kNoFile) return name;
+    reg().msgBox(message, MsgIcon::None, QStringLiteral("Info:"));
+    return std::nullopt;
+}
+
+void FrmBackup::refreshLists() {
     CurrentFile->refresh();
     BackupFile->refresh();
+}
+
+void FrmBackup::cmdBackup_Click() {
+    const auto name =
+        selectedOrTell(lblCurrentFile, QStringLiteral("You must select a file to backup first!"));
+    if (!name) return;
+    maps::copyMapFile(mapFolder(), backupFolder(), *name);
+    refreshLists();
     lblCurrentFile->setText(kNoFile);
 }
 
 void FrmBackup::cmdRestore_Click() {
-    const QString name = lblBackupFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to restore first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    maps::copyMapFile(backupFolder(), mapFolder(), name);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    const auto name =
+        selectedOrTell(lblBackupFile, QStringLiteral("You must select a file to restore first!"));
+    if (!name) return;
+    maps::copyMapFile(backupFolder(), mapFolder(), *name);
+    refreshLists();
     lblBackupFile->setText(kNoFile);
 }
 
+// A delete resets its label before the lists are read again; a copy does so after.
 void FrmBackup::cmdCurrentDelete_Click() {
-    const QString name = lblCurrentFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    maps::deleteMapFile(mapFolder(), name);
+    const auto name =
+        selectedOrTell(lblCurrentFile, QStringLiteral("You must select a file to delete first!"));
+    if (!name) return;
+    maps::deleteMapFile(mapFolder(), *name);
     lblCurrentFile->setText(kNoFile);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    refreshLists();
 }
 
 void FrmBackup::cmdBackupDelete_Click() {
-    const QString name = lblBackupFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    maps::deleteMapFile(backupFolder(), name);
+    const auto name =
+        selectedOrTell(lblBackupFile, QStringLiteral("You must select a file to delete first!"));
+    if (!name) return;
+    maps::deleteMapFile(backupFolder(), *name);
     lblBackupFile->setText(kNoFile);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    refreshLists();
 }
 
 void FrmBackup::cmdClose_Click() {

@@ -3,6 +3,8 @@
 #include "frame/form.h"
 #include "windows/file_list.h"
 
+#include <optional>
+
 namespace zandrel::windows {
 
 // The map backup window: the backup folder's maps on the left, the map folder's on the right,
@@ -46,6 +48,11 @@ private:
     void cmdCurrentDelete_Click();
     void cmdBackupDelete_Click();
     void cmdClose_Click();
+
+    // The name a side's selection label holds; none after telling the player, in the action's
+    // own message, to select a file first.
+    std::optional<QString> selectedOrTell(const frame::Label* selection, const QString& message);
+    void refreshLists();
 };
 
 }  // namespace zandrel::windows
