@@ -6,14 +6,14 @@
 
 int main(int argc, char** argv) {
     zandrel::bench::mark("main");
-    zandrel::Program::prepare();
+    zandrel::windows::Program::prepare();
     QApplication app(argc, argv);
     zandrel::bench::mark("application");
     zandrel::bench::FirstPaintProbe probe(QStringLiteral("frmSplash"));
     app.installEventFilter(&probe);
-    zandrel::Program program;
+    zandrel::windows::Program program;
     zandrel::bench::mark("program");
-    program.registry().start(QStringLiteral("frmSplash"));
+    program.start();
     zandrel::bench::mark("shown");
     if (program.registry().ended()) return 1;
     app.exec();

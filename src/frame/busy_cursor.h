@@ -4,7 +4,7 @@
 
 #include <QGuiApplication>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 // The wait cursor while a routine holds the GUI thread (a file fetch); restored however the
 // routine ends, or earlier by release().
@@ -39,4 +39,4 @@ private:
     BusyCursor& busy_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 namespace {
 
@@ -24,4 +24,4 @@ std::unique_ptr<Clock::Timer> RealClock::makeTimer(std::function<void()> onDue) 
     return std::make_unique<QtTimer>(std::move(onDue));
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

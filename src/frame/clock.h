@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 // Where timer controls get their ticks from. The program uses RealClock (Qt timers); tests use
 // a manual clock and advance it, so no test sleeps through real seconds.
@@ -28,4 +28,4 @@ public:
     std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) override;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 QFont designFont(const QString& face, double points, bool bold) {
     Q_UNUSED(face);  // both designed faces are sans serif faces of Arial's metrics
@@ -114,4 +114,4 @@ void Line::paintEvent(QPaintEvent*) {
     p.drawLine(from_, to_);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

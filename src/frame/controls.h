@@ -12,7 +12,7 @@
 
 // The control kinds the windows are designed with, and the one conversion from the design's
 // units (twips, points) to pixels.
-namespace zandrel {
+namespace zandrel::frame {
 
 // 15 twips to a pixel at 96 dots per inch.
 inline int twipsToPixels(double twips) {
@@ -115,4 +115,4 @@ private:
     QColor colour_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

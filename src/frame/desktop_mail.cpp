@@ -2,11 +2,11 @@
 
 #include <QDesktopServices>
 
-namespace zandrel::platform {
+namespace zandrel::frame {
 
 // The desktop's handler for mailto: links (xdg-open on Linux).
 void DesktopMailClient::compose(const QUrl& mailto) {
     QDesktopServices::openUrl(mailto);
 }
 
-}  // namespace zandrel::platform
+}  // namespace zandrel::frame

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <map>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 namespace {
 
@@ -249,4 +249,4 @@ void Form::closeEvent(QCloseEvent* event) {
     registry_.closeRequested(*this, accept);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

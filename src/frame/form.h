@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 class Form;
 
@@ -144,4 +144,4 @@ private:
     bool centrePending_ = false;  // placed at the centre before its frame was known
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

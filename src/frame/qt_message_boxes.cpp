@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 void QtMessageBoxes::show(const QString& prompt, MsgIcon icon, const QString& title) {
     QMessageBox box;
@@ -26,4 +26,4 @@ void QtMessageBoxes::closeAll() {
     if (open_) open_->done(QMessageBox::Ok);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -7,7 +7,7 @@
 
 class QMessageBox;
 
-namespace zandrel {
+namespace zandrel::frame {
 
 // The program's message boxes: QMessageBox, modal to the whole program. closeAll() ends a box
 // that is open when the program ends.
@@ -21,4 +21,4 @@ private:
     QPointer<QMessageBox> open_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 namespace {
 
@@ -259,4 +259,4 @@ void Registry::start(const QString& firstKind) {
     dispatch([this, firstKind] { show(firstKind); });
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

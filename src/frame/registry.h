@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 class Form;
 class TimerControl;
@@ -44,24 +44,54 @@ public:
     explicit Registry(Services services);
     ~Registry() override;
 
-    void define(const QString& kind, Factory factory);
+    // A window kind is its class F, and F::kKind names its slot: a window the program does not
+    // have cannot be named. A factory may make a subclass of F (a test's stand-in).
+    template <class F>
+    void define(std::function<std::unique_ptr<F>(Registry&)> factory) {
+        define(kindOf<F>(), [factory](Registry& r) -> std::unique_ptr<Form> { return factory(r); });
+    }
+    template <class F>
+    void define() {
+        define<F>([](Registry& r) { return std::make_unique<F>(r); });
+    }
 
-    // Any use of a window by name: loads it (create, load handler) without displaying it when
-    // its slot is empty.
-    Form& reference(const QString& kind);
-    // The same, typed: the window class's own accessors then read it.
+    // Any use of a window: loads it (create, load handler) without displaying it when its slot
+    // is empty; the window class's own accessors then read it.
     template <class F>
     F& form() {
-        auto* f = dynamic_cast<F*>(&reference(QString::fromLatin1(F::kKind)));
-        if (!f) throw wrongKind(QString::fromLatin1(F::kKind));
+        auto* f = dynamic_cast<F*>(&reference(kindOf<F>()));
+        if (!f) throw wrongKind(kindOf<F>());
         return *f;
     }
 
-    void show(const QString& kind);
-    void hide(const QString& kind);
+    template <class F>
+    void show() {
+        show(kindOf<F>());
+    }
+    template <class F>
+    void hide() {
+        hide(kindOf<F>());
+    }
     // Unloads the window; once the routine that asked is done, the program ends if no window is
     // left on screen.
-    void unload(const QString& kind);
+    template <class F>
+    void unload() {
+        unload(kindOf<F>());
+    }
+    template <class F>
+    bool isLoaded() const {
+        return isLoaded(kindOf<F>());
+    }
+    template <class F>
+    bool isVisible() const {
+        return isVisible(kindOf<F>());
+    }
+    // Shows the start window; the program's entry point.
+    template <class F>
+    void start() {
+        start(kindOf<F>());
+    }
+
     [[noreturn]] void end();
 
     // A modal box; the routine waits. Timer ticks are delivered while it waits. When the
@@ -82,11 +112,6 @@ public:
     // front, focus): for a window that must be seen before its own load handler is done.
     void display(Form& form);
 
-    // Shows the start window; the program's entry point.
-    void start(const QString& firstKind);
-
-    bool isLoaded(const QString& kind) const;
-    bool isVisible(const QString& kind) const;
     bool ended() const { return ended_; }
     QString appFolder() const { return services_.appFolder; }
     platform::MailClient& mail() { return *services_.mail; }
@@ -112,6 +137,19 @@ private:
         Registry& r_;
     };
 
+    template <class F>
+    static QString kindOf() {
+        return QString::fromLatin1(F::kKind);
+    }
+    void define(const QString& kind, Factory factory);
+    Form& reference(const QString& kind);
+    void show(const QString& kind);
+    void hide(const QString& kind);
+    void unload(const QString& kind);
+    bool isLoaded(const QString& kind) const;
+    bool isVisible(const QString& kind) const;
+    void start(const QString& firstKind);
+
     static Error wrongKind(const QString& kind);
     Form* slot(const QString& kind) const;
     Form& load(const QString& kind);
@@ -134,4 +172,4 @@ private:
     bool ended_ = false;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

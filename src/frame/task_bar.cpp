@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::frame {
 
 namespace {
 
@@ -79,4 +79,4 @@ void keepOutOfTaskBar(QWidget& window) {
     xcb_flush(c);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -2,7 +2,7 @@
 
 class QWidget;
 
-namespace zandrel {
+namespace zandrel::frame {
 
 // Keeps a top-level window out of the desktop's task bar without changing how it behaves
 // (a tool window or a window with an owner would also stay out, but stacks and activates
@@ -18,4 +18,4 @@ namespace zandrel {
 // nothing and the window shows in the task bar like any other.
 void keepOutOfTaskBar(QWidget& window);
 
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -5,10 +5,10 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    zandrel::Program::prepare();
+    zandrel::windows::Program::prepare();
     QApplication app(argc, argv);
-    zandrel::Program program;
-    program.registry().start(QStringLiteral("frmSplash"));
+    zandrel::windows::Program program;
+    program.start();
     if (program.registry().ended()) return 0;
     return app.exec();
 }

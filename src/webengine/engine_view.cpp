@@ -32,7 +32,7 @@ private:
     std::function<void(const QUrl&)>& onMailLink_;
 };
 
-class View : public QWebEngineView, public zandrel::EngineView {
+class View : public QWebEngineView, public zandrel::webengine::EngineView {
 public:
     explicit View(QWidget* parent) : QWebEngineView(parent) {
         setPage(new Page(this, onMailLink_));
@@ -60,6 +60,7 @@ private:
 
 }  // namespace
 
-extern "C" Q_DECL_EXPORT zandrel::EngineView* zandrelCreateWebEngineView(QWidget* parent) {
+extern "C" Q_DECL_EXPORT zandrel::webengine::EngineView* zandrelCreateWebEngineView(
+    QWidget* parent) {
     return new View(parent);
 }

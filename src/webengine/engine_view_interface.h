@@ -11,7 +11,7 @@
 
 class QWidget;
 
-namespace zandrel {
+namespace zandrel::webengine {
 
 class EngineView {
 public:
@@ -35,4 +35,4 @@ inline constexpr const char* kCreateEngineViewSymbol = "zandrelCreateWebEngineVi
 // The module's file name, beside the program.
 inline constexpr const char* kEngineModuleName = "zandrel_webengine";
 
-}  // namespace zandrel
+}  // namespace zandrel::webengine

@@ -4,13 +4,11 @@
 #include <QString>
 #include <QStringList>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // A list of the file names in one folder that match a wildcard pattern, as the backup window
-// shows them. Only plain files are listed: no folders, no hidden (dot) files, no symbolic links
-// and no special files (fifos, sockets, devices), so every entry names a regular file that sits
-// directly in the folder. Only names the window can act on are listed (see canActOn); our own
-// temporary files never are. Names are shown without the folder, sorted without regard to case.
+// shows them: the names maps::listFiles gives (plain files only, each one a regular file directly
+// in the folder that the window can act on), without the folder, sorted without regard to case.
 //
 // Selecting an entry with the mouse or the keyboard raises clicked(); fileName() is the
 // selected entry's name.
@@ -19,9 +17,8 @@ class FileList : public QListWidget {
 public:
     explicit FileList(QWidget* parent);
 
-    // Points the list at a folder and reads it. A folder that cannot be read (missing, not a
-    // folder, no permission) raises zandrel::Error with the operating system's number and text,
-    // and the list keeps its previous folder and entries.
+    // Points the list at a folder and reads it. A folder that cannot be read raises
+    // zandrel::Error (maps::listFiles), and the list keeps its previous folder and entries.
     void setPath(const QString& folder);
     QString path() const { return path_; }
 
@@ -39,15 +36,6 @@ public:
     // Every listed name, in list order.
     QStringList names() const;
 
-    // The folder's listable names (see the class comment) that match the pattern; raises
-    // zandrel::Error when the folder cannot be read.
-    static QStringList read(const QString& folder, const QString& pattern);
-
-    // Whether a bare name can be copied and deleted by the window: not empty, not "." or "..",
-    // no "/", no "\" (a separator to the game under Wine, and to the paths the window builds)
-    // and no NUL.
-    static bool canActOn(const QString& name);
-
 signals:
     void clicked();
 
@@ -62,4 +50,4 @@ private:
     QString pattern_ = QStringLiteral("*.*");
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -2,7 +2,9 @@
 
 #include <QShortcut>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -90,7 +92,7 @@ void FrmAbout::Image1_Click() {
 }
 
 void FrmAbout::Command2_Click() {
-    reg().unload(QString::fromLatin1(kKind));
+    reg().unload<FrmAbout>();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

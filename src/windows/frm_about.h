@@ -3,12 +3,12 @@
 #include "frame/form.h"
 #include "windows/web_view.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The About window: name, version and credits, the maintainer's e-mail address on a button,
 // and the community's banner, which reveals the community's web site in a web view to the right
 // of the designed area by widening the window.
-class FrmAbout : public Form {
+class FrmAbout : public frame::Form {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmAbout";
@@ -16,7 +16,7 @@ public:
     static constexpr int kNarrowTwips = 3480;
     static constexpr int kWideTwips = 10125;
 
-    explicit FrmAbout(Registry& registry);
+    explicit FrmAbout(frame::Registry& registry);
 
     // Settings fixed when the program is built.
     static QString maintainerEmail();
@@ -24,16 +24,16 @@ public:
     static QString communityName();
     static QString creditLine();
 
-    Button* Command1;
-    Button* Command2;
+    frame::Button* Command1;
+    frame::Button* Command2;
     WebView* browser;
-    Label* Label4;
-    Label* Label5;
-    Image* Image1;
-    Label* Label6;
-    Label* Label1;
-    Label* Label2;
-    Label* Label3;
+    frame::Label* Label4;
+    frame::Label* Label5;
+    frame::Image* Image1;
+    frame::Label* Label6;
+    frame::Label* Label1;
+    frame::Label* Label2;
+    frame::Label* Label3;
 
 private:
     void Command1_Click();
@@ -41,4 +41,4 @@ private:
     void Command2_Click();
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

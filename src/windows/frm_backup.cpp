@@ -1,23 +1,12 @@
 #include "frm_backup.h"
 
-#include "base/error.h"
-#include "base/files.h"
-#include "base/platform.h"
+#include "maps/map_folder.h"
 
-#include <QFile>
+namespace zandrel::windows {
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace zandrel {
+using namespace frame;
 
 namespace {
-
-const QString kSource = QStringLiteral("frmBackup");
 
 Design backupDesign() {
     Design d;
@@ -40,78 +29,7 @@ void styleFrame(QGroupBox* frame) {
     frame->setAutoFillBackground(true);
 }
 
-Error osError(int err, const QString& path) {
-    return Error(err, QString::fromLocal8Bit(std::strerror(err)) + QStringLiteral(": ") + path,
-                 kSource);
-}
-
-// Only regular files are copied or deleted: never a folder, a link or a device.
-Error notRegular(const struct stat& st, const QString& path) {
-    if (S_ISDIR(st.st_mode)) return osError(EISDIR, path);
-    return Error(EINVAL, QStringLiteral("Not a regular file: ") + path, kSource);
-}
-
-// Windows refuses to overwrite or delete a read-only file; Linux would let the folder decide.
-// A file without any write permission counts as read-only even for a user (root) whom the
-// permission bits do not stop.
-bool readOnly(const QByteArray& path, const struct stat& st) {
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.constData(), W_OK) != 0;
-}
-
-// The name comes from a file list, so it is one the window can act on already; refuse
-// anything that could lead out of the folder all the same.
-void checkName(const QString& name) {
-    if (!FileList::canActOn(name)) {
-        throw Error(ErrorNumber::BadFileName, QStringLiteral("Bad file name or number: ") + name,
-                    kSource);
-    }
-}
-
-Error fileError(const files::FileError& e) {
-    return Error(e.code(), QString::fromLocal8Bit(e.what()), kSource);
-}
-
 }  // namespace
-
-void copyMapFile(const QString& fromFolder, const QString& toFolder, const QString& name) {
-    checkName(name);
-    const QString from = fromFolder + name;
-    const QString to = toFolder + name;
-    const QByteArray src = QFile::encodeName(from);
-    const QByteArray dst = QFile::encodeName(to);
-
-    struct stat st;
-    if (lstat(src.constData(), &st) != 0) throw osError(errno, from);
-    if (!S_ISREG(st.st_mode)) throw notRegular(st, from);
-    struct stat old;
-    if (lstat(dst.constData(), &old) == 0) {
-        if (!S_ISREG(old.st_mode)) throw notRegular(old, to);
-        if (readOnly(dst, old)) throw osError(EACCES, to);
-    } else if (errno != ENOENT) {
-        throw osError(errno, to);
-    }
-    // The copy replaces the player's only other copy of the map: it is synced, it keeps holes,
-    // and a map that changes while it is copied (the game writing it) fails the copy and keeps
-    // the old one. The file layer opens the source again without following links.
-    try {
-        files::copyFile(src.toStdString(), dst.toStdString(), files::Sync::Yes);
-    } catch (const files::FileError& e) {
-        throw fileError(e);
-    }
-}
-
-void deleteMapFile(const QString& folder, const QString& name) {
-    checkName(name);
-    const QString path = folder + name;
-    const QByteArray raw = QFile::encodeName(path);
-    struct stat st;
-    if (lstat(raw.constData(), &st) != 0) throw osError(errno, path);
-    if (!S_ISREG(st.st_mode)) throw notRegular(st, path);
-    if (readOnly(raw, st)) throw osError(EACCES, path);
-    if (::unlink(raw.constData()) != 0) throw osError(errno, path);
-    // The folder was written: leftovers of a killed copy go too.
-    files::sweep(QFile::encodeName(folder).toStdString());
-}
 
 FrmBackup::FrmBackup(Registry& registry) : Form(registry, kKind, backupDesign()) {
     // Controls front to back.
@@ -161,19 +79,19 @@ FrmBackup::FrmBackup(Registry& registry) : Form(registry, kKind, backupDesign())
 }
 
 QString FrmBackup::mapFolder() const {
-    return reg().appFolder() + platform::kSep + QStringLiteral("maps") + platform::kSep;
+    return maps::mapFolder(reg().appFolder());
 }
 
 QString FrmBackup::backupFolder() const {
-    return reg().appFolder() + platform::kSep + QStringLiteral("backup") + platform::kSep;
+    return maps::backupFolder(reg().appFolder());
 }
 
 // Neither folder is created here: a missing one ends the load with an error.
 void FrmBackup::load() {
     BackupFile->setPath(backupFolder());
-    BackupFile->setPattern(QStringLiteral("*.map"));
+    BackupFile->setPattern(maps::kMapPattern);
     CurrentFile->setPath(mapFolder());
-    CurrentFile->setPattern(QStringLiteral("*.map"));
+    CurrentFile->setPattern(maps::kMapPattern);
 }
 
 void FrmBackup::CurrentFile_Click() {
@@ -184,56 +102,53 @@ void FrmBackup::BackupFile_Click() {
     lblBackupFile->setText(BackupFile->fileName());
 }
 
-void FrmBackup::cmdBackup_Click() {
-    const QString name = lblCurrentFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to backup first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    copyMapFile(mapFolder(), backupFolder(), name);
+std::optional<QString> FrmBackup::selectedOrTell(const Label* selection, const QString& message) {
+    const QString name = selection->text();
+    if (name != kNoFile) return name;
+    reg().msgBox(message, MsgIcon::None, QStringLiteral("Info:"));
+    return std::nullopt;
+}
+
+void FrmBackup::refreshLists() {
     CurrentFile->refresh();
     BackupFile->refresh();
+}
+
+void FrmBackup::cmdBackup_Click() {
+    const auto name =
+        selectedOrTell(lblCurrentFile, QStringLiteral("You must select a file to backup first!"));
+    if (!name) return;
+    maps::copyMapFile(mapFolder(), backupFolder(), *name);
+    refreshLists();
     lblCurrentFile->setText(kNoFile);
 }
 
 void FrmBackup::cmdRestore_Click() {
-    const QString name = lblBackupFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to restore first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    copyMapFile(backupFolder(), mapFolder(), name);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    const auto name =
+        selectedOrTell(lblBackupFile, QStringLiteral("You must select a file to restore first!"));
+    if (!name) return;
+    maps::copyMapFile(backupFolder(), mapFolder(), *name);
+    refreshLists();
     lblBackupFile->setText(kNoFile);
 }
 
+// A delete resets its label before the lists are read again; a copy does so after.
 void FrmBackup::cmdCurrentDelete_Click() {
-    const QString name = lblCurrentFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    deleteMapFile(mapFolder(), name);
+    const auto name =
+        selectedOrTell(lblCurrentFile, QStringLiteral("You must select a file to delete first!"));
+    if (!name) return;
+    maps::deleteMapFile(mapFolder(), *name);
     lblCurrentFile->setText(kNoFile);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    refreshLists();
 }
 
 void FrmBackup::cmdBackupDelete_Click() {
-    const QString name = lblBackupFile->text();
-    if (name == kNoFile) {
-        reg().msgBox(QStringLiteral("You must select a file to delete first!"), MsgIcon::None,
-                     QStringLiteral("Info:"));
-        return;
-    }
-    deleteMapFile(backupFolder(), name);
+    const auto name =
+        selectedOrTell(lblBackupFile, QStringLiteral("You must select a file to delete first!"));
+    if (!name) return;
+    maps::deleteMapFile(backupFolder(), *name);
     lblBackupFile->setText(kNoFile);
-    CurrentFile->refresh();
-    BackupFile->refresh();
+    refreshLists();
 }
 
 void FrmBackup::cmdClose_Click() {
@@ -242,4 +157,4 @@ void FrmBackup::cmdClose_Click() {
     reg().end();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -3,36 +3,38 @@
 #include "frame/form.h"
 #include "windows/file_list.h"
 
-namespace zandrel {
+#include <optional>
+
+namespace zandrel::windows {
 
 // The map backup window: the backup folder's maps on the left, the map folder's on the right,
 // each side with its selection label and its actions.
-class FrmBackup : public Form {
+class FrmBackup : public frame::Form {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmBackup";
     static inline const QString kNoFile = QStringLiteral("<<< No File Selected >>>");
 
-    explicit FrmBackup(Registry& registry);
+    explicit FrmBackup(frame::Registry& registry);
 
     void load() override;
 
-    Button* cmdClose;
-    Button* cmdCurrentDelete;
+    frame::Button* cmdClose;
+    frame::Button* cmdCurrentDelete;
     QGroupBox* fraCurrent;
-    Label* lblCurrentFile;
-    Button* cmdBackup;
-    Button* cmdBackupDelete;
+    frame::Label* lblCurrentFile;
+    frame::Button* cmdBackup;
+    frame::Button* cmdBackupDelete;
     QGroupBox* fraBackup;
-    Label* lblBackupFile;
-    Button* cmdRestore;
+    frame::Label* lblBackupFile;
+    frame::Button* cmdRestore;
     FileList* CurrentFile;
     FileList* BackupFile;
-    Line* Sererator;
-    Label* Label3;
-    Label* Label2;
-    Label* Label1;
-    Image* Image1;
+    frame::Line* Sererator;
+    frame::Label* Label3;
+    frame::Label* Label2;
+    frame::Label* Label1;
+    frame::Image* Image1;
 
     // Folder paths with a trailing separator; a file's path is the folder plus its bare name.
     QString mapFolder() const;
@@ -46,18 +48,11 @@ private:
     void cmdCurrentDelete_Click();
     void cmdBackupDelete_Click();
     void cmdClose_Click();
+
+    // The name a side's selection label holds; none after telling the player, in the action's
+    // own message, to select a file first.
+    std::optional<QString> selectedOrTell(const frame::Label* selection, const QString& message);
+    void refreshLists();
 };
 
-// The file operations behind the window's buttons. `name` is a bare file name; anything that
-// could reach outside the folder (a separator, "." or "..") is refused. Both raise
-// zandrel::Error on failure, with the operating system's number and text where it has one.
-
-// Copies fromFolder + name over toFolder + name. The copy is written to a temporary file in the
-// destination folder and renamed over the destination only once complete, so a failed copy
-// leaves the destination as it was. A read-only destination is refused, as Windows refuses it.
-void copyMapFile(const QString& fromFolder, const QString& toFolder, const QString& name);
-
-// Deletes exactly folder + name, which must be a regular file that is not read-only.
-void deleteMapFile(const QString& folder, const QString& name);
-
-}  // namespace zandrel
+}  // namespace zandrel::windows

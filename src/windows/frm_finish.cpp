@@ -3,7 +3,9 @@
 #include "base/platform.h"
 #include "windows/frm_svr_info.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -35,4 +37,4 @@ void FrmFinish::Timer1_Timer() {
     reg().end();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

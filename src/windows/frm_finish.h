@@ -2,7 +2,7 @@
 
 #include "windows/progress_window.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The game launch window: 1.5 seconds after it was loaded it starts the game connected to the
 // game server whose address is the title of frmSvrInfo, and ends the program.
@@ -12,12 +12,12 @@ public:
     static constexpr const char* kKind = "frmFinish";
     static constexpr int kLaunchDelayMs = 1500;
 
-    explicit FrmFinish(Registry& registry);
+    explicit FrmFinish(frame::Registry& registry);
 
-    TimerControl* Timer1;
+    frame::TimerControl* Timer1;
 
 private:
     void Timer1_Timer();
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -3,9 +3,12 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "server/settings.h"
+#include "windows/frm_finish.h"
 #include "windows/frm_svr_info.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -76,8 +79,8 @@ void FrmPPFApply::tmrCheck_Timer() {
                          .arg(printable(target_), why),
                      MsgIcon::Critical);
     }
-    reg().show(QStringLiteral("frmFinish"));
-    reg().hide(QString::fromLatin1(kKind));
+    reg().show<FrmFinish>();
+    reg().hide<FrmPPFApply>();
 }
 
 bool FrmPPFApply::toolEnded() {
@@ -112,4 +115,4 @@ QString FrmPPFApply::whyNotApplied() {
            (line.isEmpty() ? QStringLiteral(".") : QStringLiteral(":\r\n") + line);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

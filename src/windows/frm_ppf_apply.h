@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QProcess>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The PPF apply window: its load handler starts the patch tool on the target map as a child;
 // its timer fills the bar in a fixed time and, once the tool has ended too, brings up the game
@@ -14,13 +14,14 @@ class FrmPPFApply : public ProgressWindow {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmPPFApply";
-    explicit FrmPPFApply(Registry& registry);
+    explicit FrmPPFApply(frame::Registry& registry);
     void load() override;
 
-    TimerControl* tmrCheck;
-    Label* Label1;  // never seen; its caption is the quote character of the patch command line
-    Shape* shpProg;
-    Shape* shpProgBack;
+    frame::TimerControl* tmrCheck;
+    frame::Label*
+        Label1;  // never seen; its caption is the quote character of the patch command line
+    frame::Shape* shpProg;
+    frame::Shape* shpProgBack;
 
 private:
     void tmrCheck_Timer();
@@ -37,4 +38,4 @@ private:
     QString target_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

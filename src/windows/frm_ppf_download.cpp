@@ -1,12 +1,13 @@
 #include "frm_ppf_download.h"
 
-#include "base/platform.h"
+#include "maps/map_folder.h"
 #include "net/server_url.h"
+#include "windows/frm_ppf_apply.h"
 #include "windows/frm_splash.h"
 
-#include <QDir>
+namespace zandrel::windows {
 
-namespace zandrel {
+using namespace frame;
 
 namespace {
 
@@ -37,14 +38,10 @@ void FrmPPFDownload::load() {
     // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
     displayNow();
     const QString address = reg().form<FrmSplash>().address();
-    // Drive C: is the Wine prefix's drive_c, which does not exist before Wine first ran; the
-    // patch belongs there all the same, and Wine takes over a prefix folder that exists.
-    const QString driveC = platform::driveCFolder();
-    QDir().mkpath(driveC);
-    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), driveC);
-    reg().show(QStringLiteral("frmPPFApply"));
+    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), maps::patchFolder());
+    reg().show<FrmPPFApply>();
     // Still loading: hidden now, it does not come up again when its load is done.
-    reg().hide(QString::fromLatin1(kKind));
+    reg().hide<FrmPPFDownload>();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -3,7 +3,7 @@
 #include "net/inet.h"
 #include "windows/progress_window.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The PPF download window: its load handler displays it, fetches the server's patch to the root
 // of drive C:, shows the apply window and hides the download window again.
@@ -12,10 +12,10 @@ class FrmPPFDownload : public ProgressWindow {
 public:
     static constexpr const char* kKind = "frmPPFDownload";
 
-    explicit FrmPPFDownload(Registry& registry);
+    explicit FrmPPFDownload(frame::Registry& registry);
     void load() override;
 
     Inet Inet1;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -2,9 +2,12 @@
 
 #include "base/platform.h"
 #include "net/server_url.h"
+#include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -37,8 +40,8 @@ void FrmRarDownload::load() {
     const QString address = reg().form<FrmSplash>().address();
     download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
     // Displayed now, behind this window, which stays in front while the archive is unpacked.
-    reg().show(QStringLiteral("frmRarUnpack"));
-    stayInFrontOf(reg().reference(QStringLiteral("frmRarUnpack")));
+    reg().show<FrmRarUnpack>();
+    stayInFrontOf(reg().form<FrmRarUnpack>());
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -3,7 +3,7 @@
 #include "net/inet.h"
 #include "windows/progress_window.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The RAR download window: its load handler displays it, fetches the server's archive into the
 // application folder and shows the unpack window. It stays on screen, in front of the unpack
@@ -13,10 +13,10 @@ class FrmRarDownload : public ProgressWindow {
 public:
     static constexpr const char* kKind = "frmRarDownload";
 
-    explicit FrmRarDownload(Registry& registry);
+    explicit FrmRarDownload(frame::Registry& registry);
     void load() override;
 
     Inet Inet1;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -1,9 +1,12 @@
 #include "frm_rar_unpack.h"
 
 #include "base/platform.h"
+#include "windows/frm_finish.h"
 #include "windows/frm_rar_download.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -61,8 +64,7 @@ void FrmRarUnpack::tmrStart_Timer() {
 
 ProgressWindow* FrmRarUnpack::downloadWindow() {
     // Only a loaded one: naming it would otherwise load it, and its load fetches.
-    const QString kind = QString::fromLatin1(FrmRarDownload::kKind);
-    return reg().isLoaded(kind) ? &reg().form<FrmRarDownload>() : nullptr;
+    return reg().isLoaded<FrmRarDownload>() ? &reg().form<FrmRarDownload>() : nullptr;
 }
 
 void FrmRarUnpack::UnRar_ExtractBytes(std::int64_t written, std::int64_t total) {
@@ -77,9 +79,9 @@ void FrmRarUnpack::UnRar_ExtractBytes(std::int64_t written, std::int64_t total) 
 void FrmRarUnpack::UnRar_ExtractProgress(std::int16_t percent) {
     shpBar->setWidthTwips(static_cast<float>(percent * (kBarFullTwips / 100.0)));
     if (percent > 90) {
-        reg().show(QStringLiteral("frmFinish"));
-        reg().hide(QString::fromLatin1(kKind));
+        reg().show<FrmFinish>();
+        reg().hide<FrmRarUnpack>();
     }
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The RAR unpack window: its timer hands the fetched archive to the unpacking component with
 // the map folder as destination; the component's progress moves the bar and, above 90 percent,
@@ -17,13 +17,13 @@ public:
     static constexpr const char* kKind = "frmRarUnpack";
     static constexpr int kBarFullTwips = 3225;  // the width of shpProgressBack
 
-    explicit FrmRarUnpack(Registry& registry);
+    explicit FrmRarUnpack(frame::Registry& registry);
 
     zandrel::UnRar UnRar;
-    Shape* shpBar;
-    Label* lbltime;
-    Shape* shpProgressBack;
-    TimerControl* tmrStart;
+    frame::Shape* shpBar;
+    frame::Label* lbltime;
+    frame::Shape* shpProgressBack;
+    frame::TimerControl* tmrStart;
 
 private:
     void tmrStart_Timer();
@@ -36,4 +36,4 @@ private:
     std::int64_t lastTotal_ = 0;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

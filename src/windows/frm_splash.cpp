@@ -1,6 +1,12 @@
 #include "frm_splash.h"
 
-namespace zandrel {
+#include "windows/frm_about.h"
+#include "windows/frm_backup.h"
+#include "windows/frm_svr_info.h"
+
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -44,10 +50,8 @@ FrmSplash::FrmSplash(Registry& registry) : Form(registry, kKind, splashDesign())
     connect(Text1, &TextBox::clicked, this, handler([this] { clearPrompt(); }));
     connect(Text1, &TextBox::mouseMoved, this, handler([this] { clearPrompt(); }));
     connect(cmdConnect, &Label::clicked, this, handler([this] { cmdConnect_Click(); }));
-    connect(cmdBackup, &Button::clicked, this,
-            handler([this] { reg().show(QStringLiteral("frmBackup")); }));
-    connect(cmdAbout, &Button::clicked, this,
-            handler([this] { reg().show(QStringLiteral("frmAbout")); }));
+    connect(cmdBackup, &Button::clicked, this, handler([this] { reg().show<FrmBackup>(); }));
+    connect(cmdAbout, &Button::clicked, this, handler([this] { reg().show<FrmAbout>(); }));
     connect(cmdExit, &Button::clicked, this, handler([this] { reg().end(); }));
 }
 
@@ -57,8 +61,8 @@ void FrmSplash::clearPrompt() {
 }
 
 void FrmSplash::cmdConnect_Click() {
-    reg().show(QStringLiteral("frmSvrInfo"));
-    reg().hide(QString::fromLatin1(kKind));
+    reg().show<FrmSvrInfo>();
+    reg().hide<FrmSplash>();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

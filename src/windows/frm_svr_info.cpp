@@ -7,11 +7,16 @@
 #include "net/server_url.h"
 #include "server/settings.h"
 #include "server/settings_reader.h"
+#include "windows/frm_backup.h"
+#include "windows/frm_ppf_download.h"
+#include "windows/frm_rar_download.h"
 #include "windows/frm_splash.h"
 
 #include <new>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -163,17 +168,21 @@ void FrmSvrInfo::cmdEmail_Click() {
 }
 
 void FrmSvrInfo::cmdDownload_Click() {
-    reg().show(IsPpfUpdate ? QStringLiteral("frmPPFDownload") : QStringLiteral("frmRarDownload"));
-    reg().hide(QString::fromLatin1(kKind));
+    if (IsPpfUpdate) {
+        reg().show<FrmPPFDownload>();
+    } else {
+        reg().show<FrmRarDownload>();
+    }
+    reg().hide<FrmSvrInfo>();
 }
 
 void FrmSvrInfo::cmdBackups_Click() {
-    reg().show(QStringLiteral("frmBackup"));
-    reg().hide(QString::fromLatin1(kKind));
+    reg().show<FrmBackup>();
+    reg().hide<FrmSvrInfo>();
 }
 
 void FrmSvrInfo::cmdCancel_Click() {
     reg().end();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -4,18 +4,18 @@
 #include "net/inet.h"
 #include "windows/web_view.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The server information window: fetches the server's connect.ini, shows its information
 // page, map, update format and administrator, and leads on to the update or the backups.
 // Stays loaded after it is hidden: its title holds the game server address and txtMap the
 // target map, which later windows read.
-class FrmSvrInfo : public Form {
+class FrmSvrInfo : public frame::Form {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmSvrInfo";
 
-    explicit FrmSvrInfo(Registry& registry);
+    explicit FrmSvrInfo(frame::Registry& registry);
 
     void load() override;
 
@@ -28,15 +28,15 @@ public:
     static QString failurePrompt(std::int32_t number, const QString& description);
 
     // Controls front to back.
-    Button* cmdEmail;
-    TextBox* txtMap;
-    Button* cmdCancel;
-    Button* cmdBackups;
+    frame::Button* cmdEmail;
+    frame::TextBox* txtMap;
+    frame::Button* cmdCancel;
+    frame::Button* cmdBackups;
     WebView* browser;
     Inet Inet1;
-    Button* cmdDownload;
-    Label* lblFormat;
-    Label* lblWait;
+    frame::Button* cmdDownload;
+    frame::Label* lblFormat;
+    frame::Label* lblWait;
 
     // Window-level variables.
     QString InfoPageUrl;
@@ -56,4 +56,4 @@ private:
     void cmdCancel_Click();
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

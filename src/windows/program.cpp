@@ -9,7 +9,9 @@
 
 #include <unistd.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 void Program::prepare() {
     // Chromium (the web view) refuses to run as root with its sandbox on.
@@ -31,4 +33,8 @@ Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationF
     });
 }
 
-}  // namespace zandrel
+void Program::start() {
+    registry_.start<FrmSplash>();
+}
+
+}  // namespace zandrel::windows

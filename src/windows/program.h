@@ -5,7 +5,7 @@
 #include "frame/qt_message_boxes.h"
 #include "frame/registry.h"
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The program as it runs: Qt message boxes, the desktop's mail program, the real clock and a
 // registry over the executable's folder that knows every window. When the registry ends the
@@ -16,13 +16,15 @@ public:
     static void prepare();
 
     Program();
-    Registry& registry() { return registry_; }
+    frame::Registry& registry() { return registry_; }
+    // Shows the start window.
+    void start();
 
 private:
-    QtMessageBoxes boxes_;
-    platform::DesktopMailClient mail_;
-    RealClock clock_;
-    Registry registry_;
+    frame::QtMessageBoxes boxes_;
+    frame::DesktopMailClient mail_;
+    frame::RealClock clock_;
+    frame::Registry registry_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 
 namespace {
 
@@ -177,4 +179,4 @@ void ProgressWindow::download(Inet& inet, const QString& url, const QString& fol
     }
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <deque>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The five windows of the update and launch path share one look: a fixed dialog frame in the
 // face colour, the logo at its natural size as the backmost control and a white, bold,
@@ -17,7 +17,7 @@ struct ProgressLook {
     QString title = QStringLiteral("Form1");
     int clientWidth = 0;
     int clientHeight = 0;
-    FirstPosition position = FirstPosition::CentreScreen;
+    frame::FirstPosition position = frame::FirstPosition::CentreScreen;
     int logoLeft = 0;
     int logoTop = 0;
     QString status;  // the caption of lblPleaseWait
@@ -49,18 +49,18 @@ private:
 // the rate when known (negative: not yet). 1 MB is 1,000,000 bytes.
 QString transferFigures(std::int64_t received, std::int64_t total, double bytesPerSecond);
 
-class ProgressWindow : public Form {
+class ProgressWindow : public frame::Form {
     Q_OBJECT
 public:
-    ProgressWindow(Registry& registry, const char* kind, const ProgressLook& look);
+    ProgressWindow(frame::Registry& registry, const char* kind, const ProgressLook& look);
 
     // The shared controls. The logo control bears the name frmRarDownload on every window.
-    Label* lblPleaseWait = nullptr;
-    Image* frmRarDownload = nullptr;
+    frame::Label* lblPleaseWait = nullptr;
+    frame::Image* frmRarDownload = nullptr;
 
     // The download windows' progress: a bar and one small line of figures over the logo.
     TransferBar* shpTransfer = nullptr;
-    Label* lblTransfer = nullptr;
+    frame::Label* lblTransfer = nullptr;
 
     // The extraction's progress on the bar and line ("Unpacking 45 %"), for the download window
     // that stays in front of the unpack window.
@@ -106,4 +106,4 @@ private:
     std::deque<Sample> samples_;  // the last seconds of the transfer, for its rate
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -14,7 +14,7 @@ QT_BEGIN_NAMESPACE
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 QT_END_NAMESPACE
 
-namespace zandrel {
+namespace zandrel::windows {
 
 namespace {
 
@@ -39,13 +39,14 @@ void shareGlContexts() {
 }
 
 // The web engine module, from the program's own folder only.
-CreateEngineView loadEngineModule() {
-    static CreateEngineView create = nullptr;
+webengine::CreateEngineView loadEngineModule() {
+    static webengine::CreateEngineView create = nullptr;
     if (create) return create;
     shareGlContexts();
     QLibrary module(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                    QLatin1String(kEngineModuleName));
-    create = reinterpret_cast<CreateEngineView>(module.resolve(kCreateEngineViewSymbol));
+                    QLatin1String(webengine::kEngineModuleName));
+    create = reinterpret_cast<webengine::CreateEngineView>(
+        module.resolve(webengine::kCreateEngineViewSymbol));
     if (create) return create;
     throw Error(ErrorNumber::ComponentNotLoaded,
                 QStringLiteral("The web view component cannot be loaded: ") + module.errorString(),
@@ -64,7 +65,7 @@ WebView::WebView(QWidget* parent, platform::MailClient& mail) : QWidget(parent),
     layout->setContentsMargins(0, 0, 0, 0);
 }
 
-EngineView& WebView::engine() {
+webengine::EngineView& WebView::engine() {
     if (engine_) return *engine_;
     engine_ = loadEngineModule()(this);
     layout()->addWidget(engine_->widget());
@@ -102,9 +103,9 @@ void WebView::Navigate2(const QString& address) {
         return;
     }
     const QUrl url = pageAddress(address);
-    EngineView& view = engine();
+    webengine::EngineView& view = engine();
     requested_ = url;
     view.open(url);  // loads after this returns
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace zandrel {
+namespace zandrel::windows {
 
 // The web view a window holds, with the one operation the windows use. The page itself is a
 // Qt WebEngine view from the module zandrel_webengine, loaded on the first page shown (see
@@ -54,11 +54,12 @@ signals:
     void loadFinished(bool ok);
 
 private:
-    EngineView& engine();  // loads the module and creates the page on first use; throws Error
+    webengine::EngineView&
+    engine();  // loads the module and creates the page on first use; throws Error
 
     platform::MailClient& mail_;
     QUrl requested_;
-    EngineView* engine_ = nullptr;  // a child widget of this view
+    webengine::EngineView* engine_ = nullptr;  // a child widget of this view
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::windows

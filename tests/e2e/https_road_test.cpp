@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 using test::waitFor;
@@ -81,7 +81,7 @@ protected:
     void startProgram() {
         newRegistry();
         registerWindows(reg());
-        reg().start(QStringLiteral("frmSplash"));
+        reg().start<FrmSplash>();
     }
 
     // Types the address, Connect, waits for the page, "Download and Apply", unpacks, launches.
@@ -91,7 +91,7 @@ protected:
         QTest::mouseMove(splash.Text1, QPoint(12, 12));
         QTest::keyClicks(splash.Text1, address);
         QTest::mouseClick(splash.cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
-        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")))
+        ASSERT_TRUE(reg().isVisible<FrmSvrInfo>())
             << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
         auto& info = reg().form<FrmSvrInfo>();
         EXPECT_EQ(info.windowTitle(), QStringLiteral("10.1.2.3:2302"));
@@ -101,7 +101,7 @@ protected:
         QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
         clock.advance(1024);  // "Unpacking..."
         clock.advance(1024);  // unpacks, shows frmFinish
-        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmFinish")))
+        ASSERT_TRUE(reg().isVisible<FrmFinish>())
             << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
         clock.advance(1500);
         EXPECT_TRUE(reg().ended());
@@ -165,4 +165,4 @@ TEST_F(HttpsRoad, SecondDownloadOfAnUnchangedUpdateTransfersNoBody) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 const QString kFetchFailed =
@@ -112,8 +112,8 @@ protected:
     void startProgram() {
         newRegistry();
         registerWindows(reg());
-        reg().start(QStringLiteral("frmSplash"));
-        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
+        reg().start<FrmSplash>();
+        ASSERT_TRUE(reg().isVisible<FrmSplash>());
     }
 
     // Types the address over the prompt and clicks Connect.
@@ -131,10 +131,10 @@ protected:
     // Connect, the information window, "Download and Apply".
     void connectAndApply(Server& server, const QString& haloIP, const QString& pageTitle) {
         connectTo(server.http.address());
-        ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")))
+        ASSERT_TRUE(reg().isVisible<FrmSvrInfo>())
             << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
         auto& info = reg().form<FrmSvrInfo>();
-        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
+        EXPECT_FALSE(reg().isVisible<FrmSplash>());
         EXPECT_EQ(info.windowTitle(), haloIP);
         // The page and its picture arrive in the real web view.
         EXPECT_TRUE(waitFor([&] { return info.browser->title() == pageTitle; }, 60000))
@@ -142,7 +142,7 @@ protected:
         EXPECT_TRUE(waitFor(
             [&] { return server.http.requestedPaths().contains(QStringLiteral("/picture.svg")); }));
         QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
-        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+        EXPECT_FALSE(reg().isVisible<FrmSvrInfo>());
     }
 
     // Opens the backup window from the start window and clicks one name in one of its lists.
@@ -176,7 +176,7 @@ protected:
     bool tickUntilLaunchWindow() {
         clock.advance(54 * 50);
         return waitFor([&] {
-            if (reg().isVisible(QStringLiteral("frmFinish"))) return true;
+            if (reg().isVisible<FrmFinish>()) return true;
             clock.advance(50);
             return false;
         });
@@ -204,10 +204,10 @@ TEST_F(Roads, RarServerUnpacksItsMapsAndStartsTheGame) {
                                                            {"glacier.map", str(glacier)}})));
 
     connectAndApply(server, QStringLiteral("127.0.0.1:2302"), QStringLiteral("Canyon server"));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmRarDownload")));
+    EXPECT_TRUE(reg().isVisible<FrmRarDownload>());
     clock.advance(1024);  // "Unpacking..."
     clock.advance(1024);  // unpacks, shows frmFinish
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmFinish")));
+    EXPECT_TRUE(reg().isVisible<FrmFinish>());
     EXPECT_FALSE(reg().ended());
     clock.advance(1500);
 
@@ -239,8 +239,8 @@ TEST_F(Roads, PpfServerPatchesTheTargetMapThroughThePatchTool) {
 
     connectAndApply(server, QStringLiteral("127.0.0.1:2304"), QStringLiteral("Ridge server"));
     EXPECT_EQ(readAll(driveC(QStringLiteral("zandrel.ppf"))), patch);
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmPPFApply")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmPPFDownload")));
+    EXPECT_TRUE(reg().isVisible<FrmPPFApply>());
+    EXPECT_FALSE(reg().isVisible<FrmPPFDownload>());
     // The tool runs on its own; the bar takes 54 ticks of 50 ms whatever it does.
     EXPECT_TRUE(tickUntilLaunchWindow());
     EXPECT_EQ(readFile(QStringLiteral("maps/ridge.map")), ridge2) << "the map was not patched";
@@ -328,7 +328,7 @@ TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
     // First run: back up ridge.map, then "Finished".
     {
         FrmBackup& backups = openBackups();
-        EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
+        EXPECT_TRUE(reg().isVisible<FrmSplash>());
         select(backups.CurrentFile, QStringLiteral("ridge.map"));
         QTest::mouseClick(backups.cmdBackup, Qt::LeftButton);
         EXPECT_EQ(backups.BackupFile->names(), QStringList{QStringLiteral("ridge.map")});
@@ -367,4 +367,4 @@ TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -4,13 +4,14 @@
 #include "archive/libarchive_api.h"
 #include "frame/frame_fixture.h"
 #include "net/curl_api.h"
+#include "windows/frm_splash.h"
 #include "windows/program.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 // The file names of the shared objects mapped into this process.
@@ -20,10 +21,9 @@ QString mappedFiles() {
 }
 
 TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
-    Program program;
-    program.registry().start(QStringLiteral("frmSplash"));
-    ASSERT_TRUE(
-        test::waitFor([&] { return program.registry().isVisible(QStringLiteral("frmSplash")); }));
+    windows::Program program;
+    program.start();
+    ASSERT_TRUE(test::waitFor([&] { return program.registry().isVisible<windows::FrmSplash>(); }));
 
     const QString loaded = mappedFiles();
     ASSERT_TRUE(loaded.contains(QStringLiteral("libQt6Widgets.so"))) << "maps not readable";
@@ -38,4 +38,4 @@ TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -10,13 +10,15 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 using test::FrameFixture;
@@ -61,17 +63,52 @@ private:
     std::function<void(TestForm&)> onLoad_;
 };
 
+// A window name as a template argument, so that each test window is a class of its own.
+template <std::size_t N>
+struct KindName {
+    char value[N];
+    constexpr KindName(const char (&name)[N]) { std::copy_n(name, N, value); }
+};
+
+template <KindName Name>
+class Window : public TestForm {
+public:
+    static constexpr const char* kKind = Name.value;
+    Window(Registry& r, std::function<void(TestForm&)> onLoad)
+        : TestForm(r, kKind, std::move(onLoad)) {}
+};
+
+using FrmA = Window<"frmA">;
+using FrmB = Window<"frmB">;
+using FrmBusy = Window<"frmBusy">;
+using FrmC = Window<"frmC">;
+using FrmCentred = Window<"frmCentred">;
+using FrmEnding = Window<"frmEnding">;
+using FrmHidden = Window<"frmHidden">;
+using FrmInner = Window<"frmInner">;
+using FrmKeep = Window<"frmKeep">;
+using FrmOne = Window<"frmOne">;
+using FrmOther = Window<"frmOther">;
+using FrmOuter = Window<"frmOuter">;
+using FrmRead = Window<"frmRead">;
+using FrmSelfHiding = Window<"frmSelfHiding">;
+using FrmT = Window<"frmT">;
+using FrmTimer = Window<"frmTimer">;
+using FrmTwo = Window<"frmTwo">;
+using FrmVisible = Window<"frmVisible">;
+
 class RegistryTest : public ::testing::Test, public FrameFixture {
 protected:
     RegistryTest() { qApp->installEventFilter(&journal); }
     ~RegistryTest() override { qApp->removeEventFilter(&journal); }
 
     // Defines a window kind; setUp runs on each new instance before its load handler.
-    void define(const char* kind, std::function<void(TestForm&)> onLoad = {},
+    template <class W>
+    void define(std::function<void(TestForm&)> onLoad = {},
                 std::function<void(TestForm&)> setUp = {}) {
-        reg().define(QString::fromLatin1(kind), [this, kind, onLoad, setUp](Registry& r) {
-            auto f = std::make_unique<TestForm>(r, kind, [this, kind, onLoad](TestForm& self) {
-                journal.events << QStringLiteral("load ") + QString::fromLatin1(kind);
+        reg().define<W>([this, onLoad, setUp](Registry& r) {
+            auto f = std::make_unique<W>(r, [this, onLoad](TestForm& self) {
+                journal.events << QStringLiteral("load ") + QString::fromLatin1(W::kKind);
                 if (onLoad) onLoad(self);
             });
             if (setUp) setUp(*f);
@@ -80,8 +117,9 @@ protected:
     }
 
 public:
-    TestForm& form(const char* kind) {
-        return static_cast<TestForm&>(reg().reference(QString::fromLatin1(kind)));
+    template <class W>
+    TestForm& form() {
+        return reg().form<W>();
     }
     void run(const std::function<void()>& h) { reg().dispatch(h); }
 
@@ -89,85 +127,83 @@ public:
 };
 
 TEST_F(RegistryTest, LoadHandlerRunsBeforeDisplayAndNestedShowsComeFirst) {
-    define("frmInner");
-    define("frmOuter", [this](TestForm&) { reg().show(QStringLiteral("frmInner")); });
+    define<FrmInner>();
+    define<FrmOuter>([this](TestForm&) { reg().show<FrmInner>(); });
     run([this] {
-        reg().show(QStringLiteral("frmOuter"));
+        reg().show<FrmOuter>();
         journal.events << QStringLiteral("show returned");
     });
     EXPECT_EQ(journal.events, (QStringList{"load frmOuter", "load frmInner", "shown frmInner",
                                            "shown frmOuter", "show returned"}));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmOuter")));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmInner")));
+    EXPECT_TRUE(reg().isVisible<FrmOuter>());
+    EXPECT_TRUE(reg().isVisible<FrmInner>());
 }
 
 TEST_F(RegistryTest, WindowHiddenByItsOwnLoadHandlerIsNeverDisplayedAndStaysLoaded) {
-    define("frmSelfHiding", [this](TestForm& self) {
+    define<FrmSelfHiding>([this](TestForm& self) {
         // Naming its own window reaches the instance being loaded, not a second one.
-        EXPECT_EQ(&reg().reference(QStringLiteral("frmSelfHiding")), &self);
-        reg()
-            .reference(QStringLiteral("frmSelfHiding"))
-            .setWindowTitle(QStringLiteral("set in load"));
-        reg().hide(QStringLiteral("frmSelfHiding"));
+        EXPECT_EQ(&reg().form<FrmSelfHiding>(), &self);
+        reg().form<FrmSelfHiding>().setWindowTitle(QStringLiteral("set in load"));
+        reg().hide<FrmSelfHiding>();
     });
-    run([this] { reg().show(QStringLiteral("frmSelfHiding")); });
-    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmSelfHiding")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSelfHiding")));
+    run([this] { reg().show<FrmSelfHiding>(); });
+    EXPECT_TRUE(reg().isLoaded<FrmSelfHiding>());
+    EXPECT_FALSE(reg().isVisible<FrmSelfHiding>());
     EXPECT_FALSE(journal.events.contains(QStringLiteral("shown frmSelfHiding")));
-    EXPECT_EQ(form("frmSelfHiding").loads, 1);
-    EXPECT_EQ(form("frmSelfHiding").windowTitle(), QStringLiteral("set in load"));
+    EXPECT_EQ(form<FrmSelfHiding>().loads, 1);
+    EXPECT_EQ(form<FrmSelfHiding>().windowTitle(), QStringLiteral("set in load"));
     // A later show displays it without loading it again.
-    run([this] { reg().show(QStringLiteral("frmSelfHiding")); });
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSelfHiding")));
-    EXPECT_EQ(form("frmSelfHiding").loads, 1);
+    run([this] { reg().show<FrmSelfHiding>(); });
+    EXPECT_TRUE(reg().isVisible<FrmSelfHiding>());
+    EXPECT_EQ(form<FrmSelfHiding>().loads, 1);
 }
 
 TEST_F(RegistryTest, ShowKeepsValuesHideKeepsThemUnloadRebuildsFromDesign) {
-    define("frmA");
-    run([this] { reg().show(QStringLiteral("frmA")); });
-    form("frmA").box->setText(QStringLiteral("typed"));
-    run([this] { reg().show(QStringLiteral("frmA")); });  // visible: only to the front
-    EXPECT_EQ(form("frmA").loads, 1);
-    run([this] { reg().hide(QStringLiteral("frmA")); });
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmA")));
-    run([this] { reg().show(QStringLiteral("frmA")); });
-    EXPECT_EQ(form("frmA").box->text(), QStringLiteral("typed"));
-    EXPECT_EQ(form("frmA").loads, 1);
+    define<FrmA>();
+    run([this] { reg().show<FrmA>(); });
+    form<FrmA>().box->setText(QStringLiteral("typed"));
+    run([this] { reg().show<FrmA>(); });  // visible: only to the front
+    EXPECT_EQ(form<FrmA>().loads, 1);
+    run([this] { reg().hide<FrmA>(); });
+    EXPECT_FALSE(reg().isVisible<FrmA>());
+    run([this] { reg().show<FrmA>(); });
+    EXPECT_EQ(form<FrmA>().box->text(), QStringLiteral("typed"));
+    EXPECT_EQ(form<FrmA>().loads, 1);
 
-    define("frmKeep");  // keeps the program running once frmA is unloaded
-    run([this] { reg().show(QStringLiteral("frmKeep")); });
-    run([this] { reg().unload(QStringLiteral("frmA")); });
-    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmA")));
-    run([this] { reg().show(QStringLiteral("frmA")); });
-    EXPECT_EQ(form("frmA").box->text(), QStringLiteral("design value"));
-    EXPECT_EQ(form("frmA").loads, 1);  // a fresh instance, loaded once
+    define<FrmKeep>();  // keeps the program running once frmA is unloaded
+    run([this] { reg().show<FrmKeep>(); });
+    run([this] { reg().unload<FrmA>(); });
+    EXPECT_FALSE(reg().isLoaded<FrmA>());
+    run([this] { reg().show<FrmA>(); });
+    EXPECT_EQ(form<FrmA>().box->text(), QStringLiteral("design value"));
+    EXPECT_EQ(form<FrmA>().loads, 1);  // a fresh instance, loaded once
     EXPECT_EQ(journal.events.count(QStringLiteral("load frmA")), 2);
 }
 
 TEST_F(RegistryTest, ReferenceLoadsWithoutDisplaying) {
-    define("frmRead");
-    run([this] { EXPECT_EQ(form("frmRead").box->text(), QStringLiteral("design value")); });
-    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmRead")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmRead")));
+    define<FrmRead>();
+    run([this] { EXPECT_EQ(form<FrmRead>().box->text(), QStringLiteral("design value")); });
+    EXPECT_TRUE(reg().isLoaded<FrmRead>());
+    EXPECT_FALSE(reg().isVisible<FrmRead>());
 }
 
 TEST_F(RegistryTest, EndInsideALoadHandlerStopsEverything) {
     bool afterEnd = false, afterShow = false;
-    define("frmVisible");
-    define("frmEnding", [&](TestForm&) {
+    define<FrmVisible>();
+    define<FrmEnding>([&](TestForm&) {
         reg().end();
         afterEnd = true;
     });
-    run([this] { reg().show(QStringLiteral("frmVisible")); });
+    run([this] { reg().show<FrmVisible>(); });
     run([&] {
-        reg().show(QStringLiteral("frmEnding"));
+        reg().show<FrmEnding>();
         afterShow = true;
     });
     EXPECT_TRUE(reg().ended());
     EXPECT_FALSE(afterEnd);
     EXPECT_FALSE(afterShow);
     EXPECT_FALSE(journal.events.contains(QStringLiteral("shown frmEnding")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmVisible")));  // every window disappears
+    EXPECT_FALSE(reg().isVisible<FrmVisible>());  // every window disappears
     // Nothing runs any more.
     bool ran = false;
     run([&] { ran = true; });
@@ -176,8 +212,8 @@ TEST_F(RegistryTest, EndInsideALoadHandlerStopsEverything) {
 
 TEST_F(RegistryTest, UntrappedErrorIsReportedOnceThenNothingRuns) {
     int ticks = 0;
-    define("frmBusy", {}, [&](TestForm& f) { f.timer("tmrCount", 100, [&] { ++ticks; }); });
-    run([this] { reg().show(QStringLiteral("frmBusy")); });
+    define<FrmBusy>({}, [&](TestForm& f) { f.timer("tmrCount", 100, [&] { ++ticks; }); });
+    run([this] { reg().show<FrmBusy>(); });
     clock.advance(100);
     ASSERT_EQ(ticks, 1);
     // While the report is on screen, time passes: no tick runs.
@@ -210,8 +246,8 @@ TEST_F(RegistryTest, MessageBoxWithoutTitleCarriesTheApplicationTitle) {
 
 TEST_F(RegistryTest, TickThatEndsTheProgramWhileAnotherRoutineWaitsInABox) {
     bool continued = false;
-    define("frmTimer", {}, [&](TestForm& f) { f.timer("tmrEnd", 500, [this] { reg().end(); }); });
-    run([this] { reg().show(QStringLiteral("frmTimer")); });
+    define<FrmTimer>({}, [&](TestForm& f) { f.timer("tmrEnd", 500, [this] { reg().end(); }); });
+    run([this] { reg().show<FrmTimer>(); });
     boxes.onShow = [this](const test::Box&) {
         clock.advance(500);
     };  // the tick comes during the wait
@@ -238,13 +274,13 @@ class TimerTest : public RegistryTest, public ::testing::WithParamInterface<Time
 
 TEST_P(TimerTest, TicksAsItsIntervalAndStateSay) {
     const TimerCase& c = GetParam();
-    define("frmOther");  // unloading frmT leaves a window on screen
+    define<FrmOther>();  // unloading frmT leaves a window on screen
     int ticks = 0;
     TimerControl* tm = nullptr;
-    define("frmT", {}, [&](TestForm& f) { tm = f.timer("tmrT", c.interval, [&] { ++ticks; }); });
+    define<FrmT>({}, [&](TestForm& f) { tm = f.timer("tmrT", c.interval, [&] { ++ticks; }); });
     run([this] {
-        reg().show(QStringLiteral("frmOther"));
-        reg().show(QStringLiteral("frmT"));
+        reg().show<FrmOther>();
+        reg().show<FrmT>();
     });
     ASSERT_NE(tm, nullptr);
     if (c.act) c.act(*this, *tm);
@@ -254,30 +290,26 @@ TEST_P(TimerTest, TicksAsItsIntervalAndStateSay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TimerTest,
-    ::testing::Values(TimerCase{"Interval0NeverTicks", 0, {}, 5000, 0},
-                      TimerCase{"TicksOncePerInterval", 100, {}, 350, 3},
-                      TimerCase{"KeepsTickingWhileHidden", 100,
-                                [](RegistryTest& t, TimerControl&) {
-                                    t.run([&] { t.reg().hide(QStringLiteral("frmT")); });
-                                },
-                                300, 3},
-                      TimerCase{"ClearingEnabledStopsIt", 100,
-                                [](RegistryTest&, TimerControl& tm) { tm.setEnabled(false); }, 300,
-                                0},
-                      TimerCase{"UnloadStopsIt", 100,
-                                [](RegistryTest& t, TimerControl&) {
-                                    t.run([&] { t.reg().unload(QStringLiteral("frmT")); });
-                                },
-                                300, 0},
-                      TimerCase{"ALateTickIsDeliveredOnce", 100,
-                                [](RegistryTest& t, TimerControl&) { t.clock.pass(1000); }, 0, 1}),
+    ::testing::Values(
+        TimerCase{"Interval0NeverTicks", 0, {}, 5000, 0},
+        TimerCase{"TicksOncePerInterval", 100, {}, 350, 3},
+        TimerCase{"KeepsTickingWhileHidden", 100,
+                  [](RegistryTest& t, TimerControl&) { t.run([&] { t.reg().hide<FrmT>(); }); }, 300,
+                  3},
+        TimerCase{"ClearingEnabledStopsIt", 100,
+                  [](RegistryTest&, TimerControl& tm) { tm.setEnabled(false); }, 300, 0},
+        TimerCase{"UnloadStopsIt", 100,
+                  [](RegistryTest& t, TimerControl&) { t.run([&] { t.reg().unload<FrmT>(); }); },
+                  300, 0},
+        TimerCase{"ALateTickIsDeliveredOnce", 100,
+                  [](RegistryTest& t, TimerControl&) { t.clock.pass(1000); }, 0, 1}),
     [](const ::testing::TestParamInfo<TimerCase>& info) { return std::string(info.param.name); });
 
 // A timer leaves the registry through its form, so it has to be destroyed while the form is
 // still a Form; QWidget's destructor deletes the remaining children only once the form is gone.
 TEST_F(RegistryTest, TimersGoWhileTheirFormIsStillAForm) {
     std::vector<bool> formAlive;
-    define("frmT", {}, [&](TestForm& f) {
+    define<FrmT>({}, [&](TestForm& f) {
         for (const char* name : {"tmrA", "tmrB"}) {
             TimerControl* tm = f.timer(name, 100, [] {});
             QObject::connect(tm, &QObject::destroyed, [&formAlive, form = &f] {
@@ -285,21 +317,21 @@ TEST_F(RegistryTest, TimersGoWhileTheirFormIsStillAForm) {
             });
         }
     });
-    run([this] { reg().show(QStringLiteral("frmT")); });
+    run([this] { reg().show<FrmT>(); });
     registry.reset();
     EXPECT_EQ(formAlive, (std::vector<bool>{true, true}));
 }
 
 TEST_F(RegistryTest, TickDuringABusyHandlerComesAfterItAndHandlersAreNeverReentered) {
     QStringList order;
-    define("frmT", {}, [&](TestForm& f) {
+    define<FrmT>({}, [&](TestForm& f) {
         f.timer("tmrT", 100, [&] {
             order << QStringLiteral("tick");
             if (order.count(QStringLiteral("tick")) == 1) clock.advance(250);  // due again inside
             order << QStringLiteral("tick end");
         });
     });
-    run([this] { reg().show(QStringLiteral("frmT")); });
+    run([this] { reg().show<FrmT>(); });
     run([&] {
         order << QStringLiteral("busy");
         clock.advance(300);  // three ticks fall due while this handler runs
@@ -326,22 +358,26 @@ void PrintTo(const LastWindowCase& c, std::ostream* os) {
 class LastWindowTest : public RegistryTest, public ::testing::WithParamInterface<LastWindowCase> {
 protected:
     LastWindowTest() {
-        define("frmHidden");
-        define("frmA");
-        define("frmB");
-        define("frmC");
+        define<FrmHidden>();
+        define<FrmA>();
+        define<FrmB>();
+        define<FrmC>();
         run([this] {
-            reg().show(QStringLiteral("frmHidden"));
-            reg().hide(QStringLiteral("frmHidden"));
-            reg().show(QStringLiteral("frmA"));
-            reg().show(QStringLiteral("frmB"));
+            reg().show<FrmHidden>();
+            reg().hide<FrmHidden>();
+            reg().show<FrmA>();
+            reg().show<FrmB>();
         });
     }
 
 public:
-    void closeBox(const char* kind) { form(kind).close(); }
-    void unloadIn(const char* kind) {
-        run([this, kind] { reg().unload(QString::fromLatin1(kind)); });
+    template <class W>
+    void closeBox() {
+        form<W>().close();
+    }
+    template <class W>
+    void unloadIn() {
+        run([this] { reg().unload<W>(); });
     }
 };
 
@@ -351,62 +387,62 @@ TEST_P(LastWindowTest, EndsTheProgramOnlyWhenNoWindowIsLeftOnScreen) {
     EXPECT_EQ(reg().ended(), c.ended);
     EXPECT_EQ(boxes.prompts(), c.boxes);
     if (c.ended) {
-        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmA")));
-        EXPECT_FALSE(reg().isVisible(QStringLiteral("frmB")));
+        EXPECT_FALSE(reg().isVisible<FrmA>());
+        EXPECT_FALSE(reg().isVisible<FrmB>());
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LastWindowTest,
     ::testing::Values(LastWindowCase{"CloseBoxOnOneOfTwo",
-                                     [](LastWindowTest& t) { t.closeBox("frmA"); },
+                                     [](LastWindowTest& t) { t.closeBox<FrmA>(); },
                                      false,
                                      {}},
                       LastWindowCase{"CloseBoxOnBoth",
                                      [](LastWindowTest& t) {
-                                         t.closeBox("frmA");
-                                         t.closeBox("frmB");
+                                         t.closeBox<FrmA>();
+                                         t.closeBox<FrmB>();
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"CloseBoxThenAHandlerUnloadsTheOther",
                                      [](LastWindowTest& t) {
-                                         t.closeBox("frmA");
-                                         t.unloadIn("frmB");  // an "OK" that unloads its own window
+                                         t.closeBox<FrmA>();
+                                         t.unloadIn<FrmB>();  // an "OK" that unloads its own window
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"HandlersUnloadBoth",
                                      [](LastWindowTest& t) {
-                                         t.unloadIn("frmA");
-                                         t.unloadIn("frmB");
+                                         t.unloadIn<FrmA>();
+                                         t.unloadIn<FrmB>();
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"OneHandlerUnloadsBoth",
                                      [](LastWindowTest& t) {
                                          t.run([&t] {
-                                             t.reg().unload(QStringLiteral("frmA"));
-                                             t.reg().unload(QStringLiteral("frmB"));
+                                             t.reg().unload<FrmA>();
+                                             t.reg().unload<FrmB>();
                                          });
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"HandlerUnloadsTheLastThenShowsAnother",
                                      [](LastWindowTest& t) {
-                                         t.unloadIn("frmA");
+                                         t.unloadIn<FrmA>();
                                          t.run([&t] {
-                                             t.reg().unload(QStringLiteral("frmB"));
-                                             t.reg().show(QStringLiteral("frmC"));
+                                             t.reg().unload<FrmB>();
+                                             t.reg().show<FrmC>();
                                          });
                                      },
                                      false,
                                      {}},
                       LastWindowCase{"HandlerUnloadsTheLastAndFinishesItsBox",
                                      [](LastWindowTest& t) {
-                                         t.unloadIn("frmA");
+                                         t.unloadIn<FrmA>();
                                          t.run([&t] {
-                                             t.reg().unload(QStringLiteral("frmB"));
+                                             t.reg().unload<FrmB>();
                                              t.reg().msgBox(QStringLiteral("still running"));
                                          });
                                      },
@@ -414,28 +450,27 @@ INSTANTIATE_TEST_SUITE_P(
                                      {"still running"}},
                       LastWindowCase{"TimerTickUnloadsTheLast",
                                      [](LastWindowTest& t) {
-                                         t.closeBox("frmA");
+                                         t.closeBox<FrmA>();
                                          // The hidden window's timer unloads the last visible one.
-                                         t.form("frmHidden").timer("tmrGo", 100, [&t] {
-                                             t.reg().unload(QStringLiteral("frmB"));
-                                         });
-                                         t.form("frmHidden").armTimers();
+                                         t.form<FrmHidden>().timer(
+                                             "tmrGo", 100, [&t] { t.reg().unload<FrmB>(); });
+                                         t.form<FrmHidden>().armTimers();
                                          t.clock.advance(100);
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"UnloadFromOutsideAnyHandler",
                                      [](LastWindowTest& t) {
-                                         t.reg().unload(QStringLiteral("frmA"));
-                                         t.reg().unload(QStringLiteral("frmB"));
+                                         t.reg().unload<FrmA>();
+                                         t.reg().unload<FrmB>();
                                      },
                                      true,
                                      {}},
                       LastWindowCase{"HidingIsNoUnload",
                                      [](LastWindowTest& t) {
                                          t.run([&t] {
-                                             t.reg().hide(QStringLiteral("frmA"));
-                                             t.reg().hide(QStringLiteral("frmB"));
+                                             t.reg().hide<FrmA>();
+                                             t.reg().hide<FrmB>();
                                          });
                                      },
                                      false,
@@ -445,27 +480,27 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(RegistryTest, ClosingTheLastVisibleWindowEndsTheProgram) {
-    define("frmHidden");
-    define("frmOne");
-    define("frmTwo");
+    define<FrmHidden>();
+    define<FrmOne>();
+    define<FrmTwo>();
     run([this] {
-        reg().show(QStringLiteral("frmHidden"));
-        reg().hide(QStringLiteral("frmHidden"));
-        reg().show(QStringLiteral("frmOne"));
-        reg().show(QStringLiteral("frmTwo"));
+        reg().show<FrmHidden>();
+        reg().hide<FrmHidden>();
+        reg().show<FrmOne>();
+        reg().show<FrmTwo>();
     });
-    form("frmTwo").close();
-    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmTwo")));
+    form<FrmTwo>().close();
+    EXPECT_FALSE(reg().isLoaded<FrmTwo>());
     EXPECT_FALSE(reg().ended());
-    form("frmOne").close();
+    form<FrmOne>().close();
     EXPECT_TRUE(reg().ended());
 }
 
 TEST_F(RegistryTest, CloseBoxIsRefusedWhileAHandlerHoldsTheThread) {
-    define("frmOne");
-    run([this] { reg().show(QStringLiteral("frmOne")); });
-    run([this] { form("frmOne").close(); });
-    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmOne")));
+    define<FrmOne>();
+    run([this] { reg().show<FrmOne>(); });
+    run([this] { form<FrmOne>().close(); });
+    EXPECT_TRUE(reg().isLoaded<FrmOne>());
     EXPECT_FALSE(reg().ended());
 }
 
@@ -506,16 +541,16 @@ INSTANTIATE_TEST_SUITE_P(
 // On the offscreen platform there is no frame: the first display centres the client area, and
 // a later display leaves the window where it is.
 TEST_F(RegistryTest, CentreOfScreenPlacesTheFirstDisplayOnly) {
-    define("frmCentred");
-    run([this] { reg().show(QStringLiteral("frmCentred")); });
-    TestForm& f = form("frmCentred");
+    define<FrmCentred>();
+    run([this] { reg().show<FrmCentred>(); });
+    TestForm& f = form<FrmCentred>();
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(f.pos(), centredFrameTopLeft(area, f.size(), f.windowHandle()->frameMargins()));
-    run([this] { reg().hide(QStringLiteral("frmCentred")); });
+    run([this] { reg().hide<FrmCentred>(); });
     f.move(10, 20);
-    run([this] { reg().show(QStringLiteral("frmCentred")); });
+    run([this] { reg().show<FrmCentred>(); });
     EXPECT_EQ(f.pos(), QPoint(10, 20));
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame

@@ -25,7 +25,7 @@
 #include <cstring>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::frame {
 namespace {
 
 xcb_connection_t* x11() {
@@ -62,9 +62,11 @@ bool skipsTaskBar(QWidget& w) {
 #define REQUIRE_X11() \
     if (!x11()) GTEST_SKIP() << "no X server: run under xvfb-run (scripts/test.sh does)"
 
+template <bool InTaskBar>
 class TestWindow : public Form {
 public:
-    TestWindow(Registry& r, const char* kind, bool inTaskBar) : Form(r, kind, design(inTaskBar)) {}
+    static constexpr const char* kKind = InTaskBar ? "frmIn" : "frmOut";
+    explicit TestWindow(Registry& r) : Form(r, kKind, design(InTaskBar)) {}
     static Design design(bool inTaskBar) {
         Design d;
         d.title = QStringLiteral("task bar");
@@ -75,27 +77,26 @@ public:
     }
 };
 
+using FrmIn = TestWindow<true>;
+using FrmOut = TestWindow<false>;
+
 class TaskBarTest : public ::testing::Test, public test::FrameFixture {
 protected:
     TaskBarTest() {
-        for (const auto& [kind, inTaskBar] : {std::pair{"frmOut", false}, {"frmIn", true}}) {
-            reg().define(QString::fromLatin1(kind), [kind, inTaskBar](Registry& r) {
-                return std::make_unique<TestWindow>(r, kind, inTaskBar);
-            });
-        }
+        reg().define<FrmIn>();
+        reg().define<FrmOut>();
     }
     void run(const std::function<void()>& h) { reg().dispatch(h); }
-    Form& window(const char* kind) { return reg().reference(QString::fromLatin1(kind)); }
 };
 
 TEST_F(TaskBarTest, OnlyWindowsDesignedOutOfTheTaskBarSkipIt) {
     REQUIRE_X11();
     run([this] {
-        reg().show(QStringLiteral("frmOut"));
-        reg().show(QStringLiteral("frmIn"));
+        reg().show<FrmOut>();
+        reg().show<FrmIn>();
     });
-    EXPECT_TRUE(skipsTaskBar(window("frmOut")));
-    EXPECT_FALSE(skipsTaskBar(window("frmIn")));
+    EXPECT_TRUE(skipsTaskBar(reg().form<FrmOut>()));
+    EXPECT_FALSE(skipsTaskBar(reg().form<FrmIn>()));
 }
 
 // A window manager drops _NET_WM_STATE when a window is withdrawn; showing it again sets it
@@ -103,16 +104,16 @@ TEST_F(TaskBarTest, OnlyWindowsDesignedOutOfTheTaskBarSkipIt) {
 TEST_F(TaskBarTest, AHiddenWindowShownAgainStillSkipsIt) {
     REQUIRE_X11();
     run([this] {
-        reg().show(QStringLiteral("frmIn"));
-        reg().show(QStringLiteral("frmOut"));
-        reg().hide(QStringLiteral("frmOut"));
+        reg().show<FrmIn>();
+        reg().show<FrmOut>();
+        reg().hide<FrmOut>();
     });
     xcb_connection_t* c = x11();
-    xcb_delete_property(c, static_cast<xcb_window_t>(window("frmOut").winId()),
+    xcb_delete_property(c, static_cast<xcb_window_t>(reg().form<FrmOut>().winId()),
                         atom(c, "_NET_WM_STATE"));
     xcb_flush(c);
-    run([this] { reg().show(QStringLiteral("frmOut")); });
-    EXPECT_TRUE(skipsTaskBar(window("frmOut")));
+    run([this] { reg().show<FrmOut>(); });
+    EXPECT_TRUE(skipsTaskBar(reg().form<FrmOut>()));
 }
 
 // Each of the program's windows, shown without its load handler: all but the backup window
@@ -126,7 +127,7 @@ public:
 
 struct KindCase {
     const char* name;
-    std::function<std::unique_ptr<Form>(Registry&)> make;
+    std::function<Form&(Registry&)> showWithoutLoad;
     bool inTaskBar;
 };
 void PrintTo(const KindCase& c, std::ostream* os) {
@@ -135,34 +136,37 @@ void PrintTo(const KindCase& c, std::ostream* os) {
 
 template <class F>
 KindCase kind(bool inTaskBar) {
-    return {F::kKind, [](Registry& r) { return std::make_unique<WithoutLoad<F>>(r); }, inTaskBar};
+    return {
+        F::kKind,
+        [](Registry& r) -> Form& {
+            r.define<F>([](Registry& owner) { return std::make_unique<WithoutLoad<F>>(owner); });
+            r.dispatch([&r] { r.show<F>(); });
+            return r.form<F>();
+        },
+        inTaskBar};
 }
 
 class WindowKindTest : public ::testing::TestWithParam<KindCase>, public test::FrameFixture {};
 
 TEST_P(WindowKindTest, IsInTheTaskBarAsDesigned) {
     const KindCase& c = GetParam();
-    const QString name = QString::fromLatin1(c.name);
-    reg().define(name, c.make);
-    reg().dispatch([&] { reg().show(name); });
-    Form& w = reg().reference(name);
+    Form& w = c.showWithoutLoad(reg());
     EXPECT_EQ(w.design().inTaskBar, c.inTaskBar);
     REQUIRE_X11();
     EXPECT_EQ(skipsTaskBar(w), !c.inTaskBar);
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, WindowKindTest,
-                         ::testing::Values(kind<FrmSplash>(false), kind<FrmAbout>(false),
-                                           kind<FrmSvrInfo>(false), kind<FrmRarDownload>(false),
-                                           kind<FrmRarUnpack>(false), kind<FrmPPFDownload>(false),
-                                           kind<FrmPPFApply>(false), kind<FrmFinish>(false),
-                                           kind<FrmBackup>(true)),
-                         [](const ::testing::TestParamInfo<KindCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Windows, WindowKindTest,
+    ::testing::Values(kind<windows::FrmSplash>(false), kind<windows::FrmAbout>(false),
+                      kind<windows::FrmSvrInfo>(false), kind<windows::FrmRarDownload>(false),
+                      kind<windows::FrmRarUnpack>(false), kind<windows::FrmPPFDownload>(false),
+                      kind<windows::FrmPPFApply>(false), kind<windows::FrmFinish>(false),
+                      kind<windows::FrmBackup>(true)),
+    [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::frame
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -21,6 +21,10 @@
 namespace zandrel {
 namespace {
 
+using frame::Registry;
+using windows::FrmSplash;
+using windows::FrmSvrInfo;
+
 const QString kKeys[] = {server::kKeyHtml, server::kKeyHaloIP, server::kKeyTarget, server::kKeyPpf,
                          server::kKeyAdminEmail};
 
@@ -52,14 +56,13 @@ Seen connectAsAPlayer(const QString& address) {
     test::FrameFixture f;
     f.makeStandIn(QStringLiteral("halo.exe"));
     FrmSvrInfo* svr = nullptr;
-    f.reg().define(QStringLiteral("frmSplash"),
-                   [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-    f.reg().define(QStringLiteral("frmSvrInfo"), [&svr](Registry& r) {
+    f.reg().define<FrmSplash>();
+    f.reg().define<FrmSvrInfo>([&svr](Registry& r) {
         auto form = std::make_unique<FrmSvrInfo>(r);
         svr = form.get();
         return form;
     });
-    f.reg().start(QStringLiteral("frmSplash"));
+    f.reg().start<FrmSplash>();
     FrmSplash& splash = f.reg().form<FrmSplash>();
     splash.Text1->setText(address);
     QTest::mouseClick(splash.cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
@@ -68,7 +71,7 @@ Seen connectAsAPlayer(const QString& address) {
     for (const test::Box& b : f.boxes.boxes)
         seen.boxes
             << QStringLiteral("\"%1\": %2").arg(b.title.isEmpty() ? kAppTitle : b.title, b.prompt);
-    seen.shown = f.reg().isVisible(QStringLiteral("frmSvrInfo"));
+    seen.shown = f.reg().isVisible<FrmSvrInfo>();
     if (seen.shown) {
         seen.values[server::kKeyHtml] = svr->InfoPageUrl;
         seen.values[server::kKeyHaloIP] = svr->windowTitle();

@@ -11,19 +11,19 @@
 
 #include <ostream>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
-const QString kKind = QString::fromLatin1(FrmAbout::kKind);
 const QString kEmail = FrmAbout::maintainerEmail();
 const QUrl kSite(FrmAbout::communityUrl());
 
 // Starts the program's start window; the About window opens from its "About Zandrel" button.
 void startSplash(test::FrameFixture& f) {
-    f.reg().define(QString::fromLatin1(FrmSplash::kKind),
-                   [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-    f.reg().define(kKind, [](Registry& r) { return std::make_unique<FrmAbout>(r); });
-    f.reg().start(QString::fromLatin1(FrmSplash::kKind));
+    f.reg().define<FrmSplash>();
+    f.reg().define<FrmAbout>();
+    f.reg().start<FrmSplash>();
 }
 
 FrmAbout& openAbout(test::FrameFixture& f) {
@@ -46,7 +46,7 @@ protected:
 
 TEST_F(AboutTest, OpensNarrowWithTheWebViewOutOfSightAndTheFocusOnOk) {
     FrmAbout& w = open();
-    EXPECT_TRUE(reg().isVisible(kKind));
+    EXPECT_TRUE(reg().isVisible<FrmAbout>());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("About Zandrel"));
     EXPECT_EQ(w.size(), QSize(224, 269));
     EXPECT_EQ(w.outerWidthTwips(), FrmAbout::kNarrowTwips);
@@ -125,9 +125,9 @@ TEST_F(AboutTest, OkUnloadsAndTheNextShowIsNarrowAndEmpty) {
     clickBanner(first);
     ASSERT_EQ(first.outerWidthTwips(), FrmAbout::kWideTwips);
     QTest::mouseClick(first.Command2, Qt::LeftButton);
-    EXPECT_FALSE(reg().isLoaded(kKind));
+    EXPECT_FALSE(reg().isLoaded<FrmAbout>());
     EXPECT_FALSE(reg().ended());
-    EXPECT_TRUE(reg().isVisible(QString::fromLatin1(FrmSplash::kKind)));
+    EXPECT_TRUE(reg().isVisible<FrmSplash>());
 
     FrmAbout& again = open();
     EXPECT_TRUE(again.isVisible());
@@ -168,7 +168,7 @@ TEST_P(AboutKeyTest, KeyboardPressesTheFocusedButtonAndEscPressesOk) {
 
     QTest::keyClick(target, c.key);
 
-    EXPECT_EQ(!reg().isLoaded(kKind), c.unloaded);
+    EXPECT_EQ(!reg().isLoaded<FrmAbout>(), c.unloaded);
     EXPECT_EQ(mail.links.size(), c.mails);
 }
 
@@ -186,10 +186,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AboutTest, OkOnTheLastWindowEndsTheProgram) {
     FrmAbout& w = open();
     reg().form<FrmSplash>().close();
-    EXPECT_FALSE(reg().isLoaded(QString::fromLatin1(FrmSplash::kKind)));
+    EXPECT_FALSE(reg().isLoaded<FrmSplash>());
     ASSERT_FALSE(reg().ended());  // About is still on screen
     QTest::mouseClick(w.Command2, Qt::LeftButton);
-    EXPECT_FALSE(reg().isLoaded(kKind));
+    EXPECT_FALSE(reg().isLoaded<FrmAbout>());
     EXPECT_TRUE(reg().ended());
 }
 
@@ -197,11 +197,11 @@ TEST_F(AboutTest, TheCloseBoxUnloadsLikeOk) {
     FrmAbout& w = open();
     clickBanner(w);
     w.close();
-    EXPECT_FALSE(reg().isLoaded(kKind));
+    EXPECT_FALSE(reg().isLoaded<FrmAbout>());
     FrmAbout& again = open();
     EXPECT_EQ(again.outerWidthTwips(), FrmAbout::kNarrowTwips);
     EXPECT_TRUE(again.browser->requestedUrl().isEmpty());
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -4,6 +4,9 @@
 #include "frame/form.h"
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
+#include "windows/frm_backup.h"
+#include "windows/frm_ppf_download.h"
+#include "windows/frm_rar_download.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 #include "windows/web_view.h"
@@ -20,7 +23,9 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 const QString kFetchFailed =
@@ -59,20 +64,14 @@ test::HttpReply htmlReply(const QByteArray& html) {
 
 // Stands in for the windows this one leads on to; notes whether frmSvrInfo was still on
 // screen while it loaded.
-class StandIn : public Form {
+template <class F>
+class StandIn : public F {
 public:
-    StandIn(Registry& r, const char* kind, QStringList& log)
-        : Form(r, kind, design(kind)), log_(log) {}
+    StandIn(Registry& r, QStringList& log) : F(r), log_(log) {}
     void load() override {
-        log_ << kind() + (reg().isVisible(QStringLiteral("frmSvrInfo"))
-                              ? QStringLiteral(" loaded beside frmSvrInfo")
-                              : QStringLiteral(" loaded alone"));
-    }
-    static Design design(const char* kind) {
-        Design d;
-        d.title = QString::fromLatin1(kind);
-        d.clientWidth = d.clientHeight = 1500;
-        return d;
+        log_ << this->kind() + (this->reg().template isVisible<FrmSvrInfo>()
+                                    ? QStringLiteral(" loaded beside frmSvrInfo")
+                                    : QStringLiteral(" loaded alone"));
     }
 
 private:
@@ -103,22 +102,24 @@ private:
 class Rig : public test::FrameFixture {
 public:
     Rig() {
-        reg().define(QStringLiteral("frmSplash"),
-                     [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-        reg().define(QStringLiteral("frmSvrInfo"), [this](Registry& r) {
+        reg().define<FrmSplash>();
+        reg().define<FrmSvrInfo>([this](Registry& r) {
             auto f = std::make_unique<FrmSvrInfo>(r);
             svr = f.get();
             svrLog = std::make_unique<VisibilityLog>(svr, r);
             return f;
         });
-        for (const char* kind : {"frmPPFDownload", "frmRarDownload", "frmBackup"}) {
-            reg().define(QString::fromLatin1(kind), [this, kind](Registry& r) {
-                return std::make_unique<StandIn>(r, kind, standIns);
-            });
-        }
-        reg().start(QStringLiteral("frmSplash"));
+        standIn<FrmPPFDownload>();
+        standIn<FrmRarDownload>();
+        standIn<FrmBackup>();
+        reg().start<FrmSplash>();
         splash = &reg().form<FrmSplash>();
         splashLog = std::make_unique<VisibilityLog>(splash, reg());
+    }
+
+    template <class F>
+    void standIn() {
+        reg().define<F>([this](Registry& r) { return std::make_unique<StandIn<F>>(r, standIns); });
     }
 
     void serve(const Settings& s) {
@@ -161,9 +162,9 @@ TEST_F(SvrInfoTest, FullConnectRoadShowsTheServersSettings) {
     EXPECT_EQ(http.requestedPaths().value(0), QStringLiteral("/servers/a/connect.ini"));
     EXPECT_EQ(readFile(QStringLiteral("connect.ini")), iniFile(s));
 
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
-    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmSplash")));
+    EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_FALSE(reg().isVisible<FrmSplash>());
+    EXPECT_TRUE(reg().isLoaded<FrmSplash>());
     EXPECT_EQ(svr->size(), QSize(792, 573));
     EXPECT_EQ(svr->focusWidget(), svr->cmdDownload);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);  // the busy cursor is gone
@@ -215,7 +216,7 @@ TEST_P(SvrInfoValues, UpdateFormatAndMissingKeys) {
     rig.serve(settings);
     rig.connect();
     ASSERT_NE(rig.svr, nullptr);
-    ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(rig.reg().isVisible<FrmSvrInfo>());
     ASSERT_EQ(rig.boxes.boxes.size(), static_cast<size_t>(c.readerBoxes));
     for (const auto& box : rig.boxes.boxes) {
         EXPECT_EQ(box.prompt, kMissingValue);
@@ -276,7 +277,7 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     EXPECT_FALSE(busyOverBox) << "the failure box is read with the ordinary cursor";
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_EQ(readFile(QStringLiteral("connect.ini")), iniFile(old));
-    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
     EXPECT_EQ(svr->windowTitle(), QStringLiteral("192.168.1.5:2302"));
     EXPECT_EQ(svr->txtMap->text(), QStringLiteral("dangercanyon.map"));
     EXPECT_EQ(svr->lblFormat->text(), QStringLiteral("Format of update is RAR"));
@@ -393,7 +394,7 @@ TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
                htmlReply("<html><head><title>Server page</title></head></html>"));
     serve(s);
     connect();
-    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
     // Nothing has run the event loop since the load, so the page cannot have finished yet.
     QSignalSpy finished(svr->browser, &WebView::loadFinished);
     ASSERT_TRUE(finished.wait(60000));
@@ -407,15 +408,25 @@ TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
     EXPECT_EQ(svr->browser->url(), page);
     EXPECT_EQ(svr->browser->requestedUrl(), QUrl(s.html));
     EXPECT_EQ(svr->browser->title(), QStringLiteral("Server page"));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+template <class F>
+bool visible(Registry& r) {
+    return r.isVisible<F>();
+}
+template <class F>
+bool loaded(Registry& r) {
+    return r.isLoaded<F>();
 }
 
 struct ButtonCase {
     const char* name;
     QString ppf;
     QString shown;
-    QString notShown;
+    bool (*shownIsVisible)(Registry&);
+    bool (*otherIsLoaded)(Registry&);
 };
 void PrintTo(const ButtonCase& c, std::ostream* os) {
     *os << c.name;
@@ -431,23 +442,25 @@ TEST_P(SvrInfoButtons, DownloadAndApplyShowsTheServersUpdatePathThenHides) {
     s.ppf = c.ppf;
     rig.serve(s);
     rig.connect();
-    ASSERT_TRUE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(rig.reg().isVisible<FrmSvrInfo>());
 
     QTest::mouseClick(rig.svr->cmdDownload, Qt::LeftButton);
 
     // Loaded while this window was still on screen; hidden only afterwards.
     EXPECT_EQ(rig.standIns, QStringList{c.shown + QStringLiteral(" loaded beside frmSvrInfo")});
-    EXPECT_TRUE(rig.reg().isVisible(c.shown));
-    EXPECT_FALSE(rig.reg().isLoaded(c.notShown));
-    EXPECT_FALSE(rig.reg().isVisible(QStringLiteral("frmSvrInfo")));
-    EXPECT_TRUE(rig.reg().isLoaded(QStringLiteral("frmSvrInfo")));  // read back later
+    EXPECT_TRUE(c.shownIsVisible(rig.reg()));
+    EXPECT_FALSE(c.otherIsLoaded(rig.reg()));
+    EXPECT_FALSE(rig.reg().isVisible<FrmSvrInfo>());
+    EXPECT_TRUE(rig.reg().isLoaded<FrmSvrInfo>());  // read back later
     EXPECT_EQ(rig.svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SvrInfoButtons,
-    ::testing::Values(ButtonCase{"PpfServer", "1", "frmPPFDownload", "frmRarDownload"},
-                      ButtonCase{"RarServer", "0", "frmRarDownload", "frmPPFDownload"}),
+    ::testing::Values(ButtonCase{"PpfServer", "1", "frmPPFDownload", visible<FrmPPFDownload>,
+                                 loaded<FrmRarDownload>},
+                      ButtonCase{"RarServer", "0", "frmRarDownload", visible<FrmRarDownload>,
+                                 loaded<FrmPPFDownload>}),
     [](const ::testing::TestParamInfo<ButtonCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SvrInfoTest, MapBackupsShowsTheBackupsThenHides) {
@@ -455,14 +468,14 @@ TEST_F(SvrInfoTest, MapBackupsShowsTheBackupsThenHides) {
     s.html = QStringLiteral("about:blank");
     serve(s);
     connect();
-    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
 
     QTest::mouseClick(svr->cmdBackups, Qt::LeftButton);
     EXPECT_EQ(standIns, QStringList{QStringLiteral("frmBackup loaded beside frmSvrInfo")});
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmBackup")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSvrInfo")));
-    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmRarDownload")));
-    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmPPFDownload")));
+    EXPECT_TRUE(reg().isVisible<FrmBackup>());
+    EXPECT_FALSE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_FALSE(reg().isLoaded<FrmRarDownload>());
+    EXPECT_FALSE(reg().isLoaded<FrmPPFDownload>());
 }
 
 TEST_F(SvrInfoTest, CancelEndsTheProgram) {
@@ -470,7 +483,7 @@ TEST_F(SvrInfoTest, CancelEndsTheProgram) {
     s.html = QStringLiteral("about:blank");
     serve(s);
     connect();
-    ASSERT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
     QTest::mouseClick(svr->cmdCancel, Qt::LeftButton);
     EXPECT_TRUE(reg().ended());
     EXPECT_FALSE(svr->isVisible());
@@ -479,4 +492,4 @@ TEST_F(SvrInfoTest, CancelEndsTheProgram) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

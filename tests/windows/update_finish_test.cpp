@@ -14,7 +14,9 @@
 
 #include "update_stand_ins.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::SvrInfoStandIn;
@@ -22,16 +24,14 @@ using test::SvrInfoStandIn;
 // frmFinish over a visible server window whose title is the game server address.
 struct FinishRun : test::FrameFixture {
     explicit FinishRun(const QString& address, bool withGame = true) {
-        reg().define(QStringLiteral("frmSvrInfo"),
-                     [](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
-        reg().define(QStringLiteral("frmFinish"),
-                     [](Registry& r) { return std::make_unique<FrmFinish>(r); });
-        reg().start(QStringLiteral("frmSvrInfo"));
-        reg().reference(QStringLiteral("frmSvrInfo")).setWindowTitle(address);
+        reg().define<FrmSvrInfo>([](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
+        reg().define<FrmFinish>();
+        reg().start<FrmSvrInfo>();
+        reg().form<FrmSvrInfo>().setWindowTitle(address);
         if (withGame) makeStandIn(QStringLiteral("halo.exe"));
     }
     void showFinish() {
-        reg().dispatch([this] { reg().show(QStringLiteral("frmFinish")); });
+        reg().dispatch([this] { reg().show<FrmFinish>(); });
     }
     bool gameStarted() const { return QFile::exists(path(QStringLiteral("halo.exe.args"))); }
     // The game's arguments; waits for the one launch and then a little longer, so that a
@@ -60,7 +60,7 @@ TEST(UpdateFinish, StartsTheGameOnce1500msAfterItsLoadWithTheTitleUnaltered) {
         SCOPED_TRACE(c.name);
         FinishRun run(c.title);
         run.showFinish();
-        EXPECT_TRUE(run.reg().isVisible(QStringLiteral("frmFinish")));
+        EXPECT_TRUE(run.reg().isVisible<FrmFinish>());
         run.clock.advance(1499);
         EXPECT_FALSE(run.reg().ended());
         EXPECT_FALSE(run.gameStarted());
@@ -87,11 +87,11 @@ TEST(UpdateFinish, ClosedBeforeItsTickItStartsNothing) {
     FinishRun run(QStringLiteral("10.0.0.7:2302"));
     run.showFinish();
     run.clock.advance(1000);
-    run.reg().reference(QStringLiteral("frmFinish")).close();
+    run.reg().form<FrmFinish>().close();
     run.clock.advance(5000);
-    EXPECT_FALSE(run.reg().isLoaded(QStringLiteral("frmFinish")));
+    EXPECT_FALSE(run.reg().isLoaded<FrmFinish>());
     EXPECT_FALSE(run.reg().ended());
-    EXPECT_TRUE(run.reg().isVisible(QStringLiteral("frmSvrInfo")));
+    EXPECT_TRUE(run.reg().isVisible<FrmSvrInfo>());
     QThread::msleep(150);
     EXPECT_FALSE(run.gameStarted());
 }
@@ -100,7 +100,7 @@ TEST(UpdateFinish, ATickDueWhileAHandlerRunsComesAfterIt) {
     FinishRun run(QStringLiteral("10.0.0.7:2302"));
     bool endedInside = true;
     run.reg().dispatch([&] {
-        run.reg().show(QStringLiteral("frmFinish"));
+        run.reg().show<FrmFinish>();
         run.clock.advance(4000);  // a long extraction holds the GUI thread
         endedInside = run.reg().ended();
     });
@@ -235,4 +235,4 @@ TEST(UpdateLook, TheDownloadWindowsProgressFillsTheStripBetweenFlagAndLabel) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -19,7 +19,9 @@
 
 #include "update_stand_ins.h"
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::ShowJournal;
@@ -50,27 +52,22 @@ public:
     static inline const QString kGameServer = QStringLiteral("10.0.0.9:2302");
 
     explicit PpfRun(const QString& target, bool withPatchTool = true) {
-        reg().define(QStringLiteral("frmSplash"),
-                     [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-        reg().define(QStringLiteral("frmSvrInfo"),
-                     [](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
-        reg().define(QStringLiteral("frmPPFDownload"),
-                     [](Registry& r) { return std::make_unique<FrmPPFDownload>(r); });
-        reg().define(QStringLiteral("frmPPFApply"),
-                     [](Registry& r) { return std::make_unique<FrmPPFApply>(r); });
-        reg().define(QStringLiteral("frmFinish"),
-                     [](Registry& r) { return std::make_unique<FrmFinish>(r); });
+        reg().define<FrmSplash>();
+        reg().define<FrmSvrInfo>([](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
+        reg().define<FrmPPFDownload>();
+        reg().define<FrmPPFApply>();
+        reg().define<FrmFinish>();
         makeStandIn(QStringLiteral("halo.exe"));
         if (withPatchTool) makeStandIn(QStringLiteral("ppf.exe"));
         server.route(QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(kPatch));
 
-        reg().start(QStringLiteral("frmSplash"));
+        reg().start<FrmSplash>();
         reg().form<FrmSplash>().Text1->setText(server.address());
         reg().dispatch([this] {
-            reg().show(QStringLiteral("frmSvrInfo"));
-            reg().hide(QStringLiteral("frmSplash"));
+            reg().show<FrmSvrInfo>();
+            reg().hide<FrmSplash>();
         });
-        auto& svr = static_cast<SvrInfoStandIn&>(reg().reference(QStringLiteral("frmSvrInfo")));
+        auto& svr = static_cast<SvrInfoStandIn&>(reg().form<FrmSvrInfo>());
         svr.setWindowTitle(kGameServer);
         svr.txtMap->setText(target);
     }
@@ -78,8 +75,8 @@ public:
     // "Download and Apply" on a PPF update.
     void downloadAndApply() {
         reg().dispatch([this] {
-            reg().show(QStringLiteral("frmPPFDownload"));
-            reg().hide(QStringLiteral("frmSvrInfo"));
+            reg().show<FrmPPFDownload>();
+            reg().hide<FrmSvrInfo>();
         });
     }
 
@@ -94,16 +91,22 @@ public:
     // Ticks on, a real moment apart, until the apply window has seen the tool's end and brought
     // up the launch window (or the time is up).
     bool tickUntilLaunchWindow() {
-        for (int i = 0; i < 400 && !visible("frmFinish"); ++i) {
+        for (int i = 0; i < 400 && !visible<FrmFinish>(); ++i) {
             QThread::msleep(10);
             clock.advance(50);
         }
-        return visible("frmFinish");
+        return visible<FrmFinish>();
     }
 
     FrmPPFApply& apply() { return reg().form<FrmPPFApply>(); }
-    bool visible(const char* kind) const { return registry->isVisible(QString::fromLatin1(kind)); }
-    bool loaded(const char* kind) const { return registry->isLoaded(QString::fromLatin1(kind)); }
+    template <class F>
+    bool visible() const {
+        return registry->isVisible<F>();
+    }
+    template <class F>
+    bool loaded() const {
+        return registry->isLoaded<F>();
+    }
     bool started(const char* exe) const {
         return QFile::exists(path(QString::fromLatin1(exe) + QStringLiteral(".args")));
     }
@@ -130,25 +133,25 @@ TEST(UpdatePpf, FetchesToDriveCStartsThePatchToolAndAfter54TicksTheLaunchWindow)
                            "c:\\zandrel.ppf", "--end--"}));
 
     // The download window was on screen for the fetch and hid itself at the end of its load.
-    EXPECT_TRUE(run.loaded("frmPPFDownload"));
-    EXPECT_FALSE(run.visible("frmPPFDownload"));
+    EXPECT_TRUE(run.loaded<FrmPPFDownload>());
+    EXPECT_FALSE(run.visible<FrmPPFDownload>());
     EXPECT_EQ(run.reg().form<FrmPPFDownload>().windowTitle(), QString());
     EXPECT_EQ(run.journal.shown,
               (QStringList{"frmSplash", "frmSvrInfo", "frmPPFDownload", "frmPPFApply"}));
-    EXPECT_FALSE(run.visible("frmSvrInfo"));
+    EXPECT_FALSE(run.visible<FrmSvrInfo>());
 
     // 53 ticks: 45 + 53 * 20 = 1105, not yet past 1120.
     run.clock.advance(53 * 50);
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1105.0f);
-    EXPECT_TRUE(run.visible("frmPPFApply"));
-    EXPECT_FALSE(run.loaded("frmFinish"));
+    EXPECT_TRUE(run.visible<FrmPPFApply>());
+    EXPECT_FALSE(run.loaded<FrmFinish>());
     // The 54th: 1125, the background's width. The launch window comes once the tool's end has
     // been seen too.
     run.clock.advance(50);
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);
     EXPECT_EQ(run.apply().shpProg->width(), run.apply().shpProgBack->width());
     ASSERT_TRUE(run.tickUntilLaunchWindow());
-    EXPECT_FALSE(run.visible("frmPPFApply"));
+    EXPECT_FALSE(run.visible<FrmPPFApply>());
     EXPECT_FALSE(run.apply().tmrCheck->enabled());
 
     run.clock.advance(1499);
@@ -196,9 +199,9 @@ TEST(UpdatePpf, ATargetThatIsNotAPlainFileNameIsNeverPatched) {
         EXPECT_EQ(run.boxes.boxes[0].icon, MsgIcon::Critical);
         EXPECT_EQ(run.boxes.boxes[0].title, QStringLiteral("Zandrel"));
         EXPECT_TRUE(run.reg().ended());
-        EXPECT_FALSE(run.visible("frmPPFApply"));
+        EXPECT_FALSE(run.visible<FrmPPFApply>());
         run.clock.advance(10000);
-        EXPECT_FALSE(run.loaded("frmFinish"));
+        EXPECT_FALSE(run.loaded<FrmFinish>());
         QThread::msleep(150);
         EXPECT_FALSE(run.started("ppf.exe"));
         EXPECT_FALSE(run.started("halo.exe"));
@@ -256,7 +259,7 @@ struct Outcome {
 Outcome applyToTarget(PpfRun& run) {
     Outcome out;
     run.boxes.onShow = [&](const test::Box&) {
-        out.launchWindowBeforeBox = run.loaded("frmFinish");
+        out.launchWindowBeforeBox = run.loaded<FrmFinish>();
     };
     run.downloadAndApply();
     run.clock.advance(54 * 50);
@@ -372,8 +375,8 @@ TEST(UpdatePpf, TheLaunchWindowWaitsForTheToolsEnd) {
         run.clock.advance(50);
     }
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);  // full, and no wider
-    EXPECT_TRUE(run.visible("frmPPFApply"));
-    EXPECT_FALSE(run.loaded("frmFinish"));
+    EXPECT_TRUE(run.visible<FrmPPFApply>());
+    EXPECT_FALSE(run.loaded<FrmFinish>());
 
     run.writeFile(QStringLiteral("ppf.exe.go"), "");
     ASSERT_TRUE(run.tickUntilLaunchWindow());
@@ -404,4 +407,4 @@ TEST(UpdatePpf, TheDownloadWindowIsOnScreenBeforeThePatchIsRequested) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -29,7 +29,9 @@
 #include <memory>
 #include <optional>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
 using test::ShowJournal;
@@ -64,40 +66,41 @@ public:
     static inline const QString kGameServer = QStringLiteral("10.1.2.3:2302");
 
     RarRun() {
-        reg().define(QStringLiteral("frmSplash"),
-                     [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-        reg().define(QStringLiteral("frmSvrInfo"),
-                     [](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
-        reg().define(QStringLiteral("frmRarDownload"),
-                     [](Registry& r) { return std::make_unique<FrmRarDownload>(r); });
-        reg().define(QStringLiteral("frmRarUnpack"),
-                     [](Registry& r) { return std::make_unique<FrmRarUnpack>(r); });
-        reg().define(QStringLiteral("frmFinish"),
-                     [](Registry& r) { return std::make_unique<FrmFinish>(r); });
+        reg().define<FrmSplash>();
+        reg().define<FrmSvrInfo>([](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
+        reg().define<FrmRarDownload>();
+        reg().define<FrmRarUnpack>();
+        reg().define<FrmFinish>();
         makeStandIn(QStringLiteral("halo.exe"));
         writeFile(QStringLiteral("maps/bloodgulch.map"), "old bloodgulch");
         writeFile(QStringLiteral("maps/keep.map"), "keep me");
 
-        reg().start(QStringLiteral("frmSplash"));
+        reg().start<FrmSplash>();
         reg().form<FrmSplash>().Text1->setText(server.address());
         reg().dispatch([this] {
-            reg().show(QStringLiteral("frmSvrInfo"));
-            reg().hide(QStringLiteral("frmSplash"));
+            reg().show<FrmSvrInfo>();
+            reg().hide<FrmSplash>();
         });
-        reg().reference(QStringLiteral("frmSvrInfo")).setWindowTitle(kGameServer);
+        reg().form<FrmSvrInfo>().setWindowTitle(kGameServer);
     }
 
     // "Download and Apply" on a RAR update.
     void downloadAndApply() {
         reg().dispatch([this] {
-            reg().show(QStringLiteral("frmRarDownload"));
-            reg().hide(QStringLiteral("frmSvrInfo"));
+            reg().show<FrmRarDownload>();
+            reg().hide<FrmSvrInfo>();
         });
     }
 
     FrmRarUnpack& unpack() { return reg().form<FrmRarUnpack>(); }
-    bool visible(const char* kind) const { return registry->isVisible(QString::fromLatin1(kind)); }
-    bool loaded(const char* kind) const { return registry->isLoaded(QString::fromLatin1(kind)); }
+    template <class F>
+    bool visible() const {
+        return registry->isVisible<F>();
+    }
+    template <class F>
+    bool loaded() const {
+        return registry->isLoaded<F>();
+    }
     bool gameStarted() const { return QFile::exists(path(QStringLiteral("halo.exe.args"))); }
     // Everything in the application folder but the fetched archive.
     std::map<QString, QByteArray> appFiles() const {
@@ -126,7 +129,7 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
               (QStringList{"frmSplash", "frmSvrInfo", "frmRarDownload", "frmRarUnpack"}));
     EXPECT_EQ(run.reg().form<FrmRarDownload>().windowTitle(),
               QStringLiteral("Downloading, please wait..."));
-    EXPECT_FALSE(run.visible("frmSvrInfo"));
+    EXPECT_FALSE(run.visible<FrmSvrInfo>());
     EXPECT_TRUE(run.boxes.boxes.empty());
 
     // The first tick only changes the caption.
@@ -136,7 +139,7 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
     run.clock.advance(1);
     EXPECT_EQ(run.unpack().lbltime->text(), QStringLiteral("Unpacking..."));
     EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("old bloodgulch"));
-    EXPECT_FALSE(run.loaded("frmFinish"));
+    EXPECT_FALSE(run.loaded<FrmFinish>());
 
     // The second one unpacks: all of it is in place when the launch window comes up.
     run.clock.advance(1024);
@@ -144,9 +147,9 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
     EXPECT_EQ(run.readFile(QStringLiteral("maps/beavercreek.map")), QByteArray("new creek"));
     EXPECT_EQ(run.readFile(QStringLiteral("maps/keep.map")), QByteArray("keep me"));
     EXPECT_EQ(run.unpack().shpBar->widthTwips(), 3225.0f);
-    EXPECT_TRUE(run.visible("frmFinish"));
-    EXPECT_FALSE(run.visible("frmRarUnpack"));
-    EXPECT_TRUE(run.visible("frmRarDownload"));  // never hidden
+    EXPECT_TRUE(run.visible<FrmFinish>());
+    EXPECT_FALSE(run.visible<FrmRarUnpack>());
+    EXPECT_TRUE(run.visible<FrmRarDownload>());  // never hidden
     EXPECT_EQ(run.journal.shown.count(QStringLiteral("frmFinish")), 1);
 
     // Later ticks do not unpack the archive again over what the player has since.
@@ -160,7 +163,7 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
     // frmFinish was loaded at 2048 ms.
     run.clock.advance(2048 + 1499 - run.clock.now());
     EXPECT_FALSE(run.reg().ended());
-    EXPECT_TRUE(run.visible("frmRarDownload"));
+    EXPECT_TRUE(run.visible<FrmRarDownload>());
     run.clock.advance(1);
     EXPECT_TRUE(run.reg().ended());
     EXPECT_EQ(run.standInArgs(QStringLiteral("halo.exe")),
@@ -172,7 +175,7 @@ TEST(UpdateRar, FetchesUnpacksIntoTheMapFolderAndStartsTheGameOnce) {
 
 TEST(UpdateRar, TheBarFollowsTheProgressAndAbove90TheLaunchWindowComes) {
     RarRun run;
-    run.reg().dispatch([&] { run.reg().show(QStringLiteral("frmRarUnpack")); });
+    run.reg().dispatch([&] { run.reg().show<FrmRarUnpack>(); });
     struct Case {
         std::int16_t percent;
         float width;  // twips
@@ -189,8 +192,8 @@ TEST(UpdateRar, TheBarFollowsTheProgressAndAbove90TheLaunchWindowComes) {
         run.reg().dispatch([&] { run.unpack().UnRar.ExtractProgress(c.percent); });
         EXPECT_EQ(run.unpack().shpBar->widthTwips(), c.width);
         EXPECT_EQ(run.unpack().shpBar->width(), c.pixels);
-        EXPECT_EQ(run.visible("frmFinish"), c.launchWindow);
-        EXPECT_EQ(run.visible("frmRarUnpack"), !c.launchWindow);
+        EXPECT_EQ(run.visible<FrmFinish>(), c.launchWindow);
+        EXPECT_EQ(run.visible<FrmRarUnpack>(), !c.launchWindow);
     }
     // 100 percent is exactly the background; 120 reaches past it.
     EXPECT_EQ(run.unpack().shpProgressBack->width(), 215);
@@ -243,7 +246,7 @@ TEST(UpdateRar, AHostileOrBrokenArchiveIsReportedAndNothingIsStarted) {
         EXPECT_TRUE(report.prompt.startsWith(QStringLiteral("Error ")))
             << report.prompt.toStdString();
         EXPECT_TRUE(run.reg().ended());
-        EXPECT_FALSE(run.loaded("frmFinish"));
+        EXPECT_FALSE(run.loaded<FrmFinish>());
         run.clock.advance(5000);
         QThread::msleep(150);
         EXPECT_FALSE(run.gameStarted());
@@ -292,7 +295,7 @@ TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
     QTimer sampler;
     sampler.setInterval(20);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (!run.loaded("frmRarDownload") || run.loaded("frmRarUnpack")) return;
+        if (!run.loaded<FrmRarDownload>() || run.loaded<FrmRarUnpack>()) return;
         auto& w = run.reg().form<FrmRarDownload>();
         if (!fetching.isValid()) {
             fetching.start();
@@ -423,4 +426,4 @@ TEST(UpdateProgress, WithNoKnownTotalTheBarsBlockMovesBackAndForth) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

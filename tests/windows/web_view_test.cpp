@@ -12,7 +12,7 @@
 
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 constexpr int kLoadTimeoutMs = 60000;
@@ -157,4 +157,4 @@ TEST_F(WebViewTest, MailLinkClickedInThePageGoesToTheMailProgram) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

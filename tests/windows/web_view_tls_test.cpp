@@ -14,7 +14,7 @@
 
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::windows {
 namespace {
 
 constexpr int kLoadTimeoutMs = 60000;
@@ -49,4 +49,4 @@ TEST(WebViewTls, RefusedCertificateShowsTheEngineErrorPage) {
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows

@@ -47,7 +47,7 @@ void wait(int ms) {
 }  // namespace
 
 // Time stands still for a picture: no timer of the window shown ever ticks.
-class StillClock : public zandrel::Clock {
+class StillClock : public zandrel::frame::Clock {
     struct Still : Timer {
         void start(int) override {}
         void stop() override {}
@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     PrintedBoxes boxes;
     PrintedMail mail;
     StillClock clock;
-    zandrel::Registry registry({&boxes, &mail, &clock, args[1]});
-    zandrel::registerWindows(registry);
+    zandrel::frame::Registry registry({&boxes, &mail, &clock, args[1]});
+    zandrel::windows::registerWindows(registry);
     const QString kind = args[2];
 
     QStringList clicks;
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
             const QString name = args[i + 1].section(QLatin1Char('='), 0, 0);
             const QString value = args[i + 1].section(QLatin1Char('='), 1);
             registry.dispatch([&] {
-                if (auto* box = registry.reference(QStringLiteral("frmSplash"))
-                                    .findChild<QLineEdit*>(name)) {
+                if (auto* box =
+                        registry.form<zandrel::windows::FrmSplash>().findChild<QLineEdit*>(name)) {
                     box->setText(value);
                 }
             });
@@ -98,18 +98,29 @@ int main(int argc, char** argv) {
         }
     }
 
-    registry.dispatch([&] { registry.show(kind); });
-    if (!registry.isLoaded(kind)) {
+    // The window the kind names: shown, then taken from its slot if it stayed loaded.
+    zandrel::frame::Form* form = nullptr;
+    bool known = false;
+    zandrel::windows::forEachWindowKind([&]<class F>() {
+        if (kind != QLatin1String(F::kKind)) return;
+        known = true;
+        registry.dispatch([&] { registry.show<F>(); });
+        if (registry.isLoaded<F>()) form = &registry.form<F>();
+    });
+    if (!known) {
+        std::fprintf(stderr, "the program has no window %s\n", qPrintable(kind));
+        return 2;
+    }
+    if (!form) {
         std::fprintf(stderr, "the window %s did not stay loaded\n", qPrintable(kind));
         return 1;
     }
-    zandrel::Form& form = registry.reference(kind);
     for (const QString& name : clicks) {
-        if (auto* control = form.findChild<QWidget*>(name))
+        if (auto* control = form->findChild<QWidget*>(name))
             QTest::mouseClick(control, Qt::LeftButton);
     }
     if (waitMs > 0) wait(waitMs);
-    if (!form.grab().save(args[3])) {
+    if (!form->grab().save(args[3])) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(args[3]));
         return 1;
     }

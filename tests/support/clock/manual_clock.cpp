@@ -6,7 +6,7 @@ namespace zandrel {
 
 namespace {
 
-class ManualTimer : public Clock::Timer {
+class ManualTimer : public frame::Clock::Timer {
 public:
     ManualTimer(std::shared_ptr<ManualClock::State> state, std::shared_ptr<ManualClock::Entry> e)
         : state_(std::move(state)), entry_(std::move(e)) {}
@@ -24,7 +24,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Clock::Timer> ManualClock::makeTimer(std::function<void()> onDue) {
+std::unique_ptr<frame::Clock::Timer> ManualClock::makeTimer(std::function<void()> onDue) {
     auto entry = std::make_shared<Entry>();
     entry->onDue = std::move(onDue);
     state_->entries.push_back(entry);

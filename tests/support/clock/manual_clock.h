@@ -11,7 +11,7 @@ namespace zandrel {
 // Time moves only when advance() is called; due timers fire in order of their due time. A
 // timer that fell due several times while time jumped fires once, then is due an interval
 // after that moment (ticks do not pile up).
-class ManualClock : public Clock {
+class ManualClock : public frame::Clock {
 public:
     ManualClock() : state_(std::make_shared<State>()) {}
     std::unique_ptr<Timer> makeTimer(std::function<void()> onDue) override;

@@ -25,7 +25,8 @@ FrameFixture::FrameFixture() {
     initResources();
     QDir(dir.path()).mkpath(QStringLiteral("maps"));
     QDir(dir.path()).mkpath(QStringLiteral("backup"));
-    registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, dir.path()});
+    registry =
+        std::make_unique<frame::Registry>(frame::Services{&boxes, &mail, &clock, dir.path()});
 }
 
 FrameFixture::~FrameFixture() {
@@ -36,7 +37,8 @@ FrameFixture::~FrameFixture() {
 void FrameFixture::newRegistry() {
     registry.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    registry = std::make_unique<Registry>(Services{&boxes, &mail, &clock, dir.path()});
+    registry =
+        std::make_unique<frame::Registry>(frame::Services{&boxes, &mail, &clock, dir.path()});
 }
 
 void FrameFixture::writeFile(const QString& relative, const QByteArray& bytes) const {

@@ -35,7 +35,7 @@ public:
     FrameFixture();
     ~FrameFixture();
 
-    Registry& reg() { return *registry; }
+    frame::Registry& reg() { return *registry; }
     // A fresh registry over the same application folder, as a new run of the program finds it.
     void newRegistry();
     QString appFolder() const { return dir.path(); }
@@ -53,7 +53,7 @@ public:
     RecordingBoxes boxes;
     RecordingMail mail;
     ManualClock clock;
-    std::unique_ptr<Registry> registry;
+    std::unique_ptr<frame::Registry> registry;
 };
 
 }  // namespace zandrel::test

@@ -15,9 +15,9 @@ namespace zandrel::test {
 
 // The server information window without its load: the test sets the game server address
 // (its title) and the target map (txtMap) that the later windows read back.
-class SvrInfoStandIn : public FrmSvrInfo {
+class SvrInfoStandIn : public windows::FrmSvrInfo {
 public:
-    explicit SvrInfoStandIn(Registry& r) : FrmSvrInfo(r) {}
+    explicit SvrInfoStandIn(frame::Registry& r) : windows::FrmSvrInfo(r) {}
     void load() override {}
 };
 

@@ -1,50 +1,53 @@
 // The start window, driven with real mouse and key events.
 #include "frame/form.h"
 #include "frame/frame_fixture.h"
+#include "windows/frm_about.h"
+#include "windows/frm_backup.h"
 #include "windows/frm_splash.h"
+#include "windows/frm_svr_info.h"
 
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-namespace zandrel {
+namespace zandrel::windows {
+
+using namespace frame;
 namespace {
 
-// Stands in for the next window: records that it was loaded.
-class NextWindow : public Form {
+// The next windows without their load handlers: the test counts how often one was loaded.
+int nextLoads = 0;
+
+template <class F>
+class NextWindow : public F {
 public:
-    static inline int loads = 0;
-    NextWindow(Registry& r, const char* kind) : Form(r, kind, design(kind)) {}
-    void load() override { ++loads; }
-    static Design design(const char* kind) {
-        Design d;
-        d.title = QString::fromLatin1(kind);
-        d.clientWidth = d.clientHeight = 1500;
-        return d;
-    }
+    using F::F;
+    void load() override { ++nextLoads; }
 };
 
 class SplashTest : public ::testing::Test, public test::FrameFixture {
 protected:
     SplashTest() {
-        reg().define(QStringLiteral("frmSplash"),
-                     [](Registry& r) { return std::make_unique<FrmSplash>(r); });
-        for (const char* kind : {"frmSvrInfo", "frmBackup", "frmAbout"}) {
-            reg().define(QString::fromLatin1(kind),
-                         [kind](Registry& r) { return std::make_unique<NextWindow>(r, kind); });
-        }
-        NextWindow::loads = 0;
-        reg().start(QStringLiteral("frmSplash"));
+        reg().define<FrmSplash>();
+        standIn<FrmSvrInfo>();
+        standIn<FrmBackup>();
+        standIn<FrmAbout>();
+        nextLoads = 0;
+        reg().start<FrmSplash>();
         splash = &reg().form<FrmSplash>();
+    }
+    template <class F>
+    void standIn() {
+        reg().define<F>([](Registry& r) { return std::make_unique<NextWindow<F>>(r); });
     }
     FrmSplash* splash;
 };
 
 TEST_F(SplashTest, StartsAloneWithTheFocusOnThePrompt) {
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
-    for (const char* kind : {"frmSvrInfo", "frmBackup", "frmAbout"}) {
-        EXPECT_FALSE(reg().isLoaded(QString::fromLatin1(kind))) << kind;
-    }
+    EXPECT_TRUE(reg().isVisible<FrmSplash>());
+    EXPECT_FALSE(reg().isLoaded<FrmSvrInfo>());
+    EXPECT_FALSE(reg().isLoaded<FrmBackup>());
+    EXPECT_FALSE(reg().isLoaded<FrmAbout>());
     EXPECT_EQ(splash->windowTitle(), QStringLiteral("Welcome to Zandrel 1.1Final"));
     EXPECT_EQ(splash->size(), QSize(590, 155));
     EXPECT_EQ(splash->focusWidget(), splash->Text1);
@@ -102,28 +105,28 @@ TEST_F(SplashTest, OnlyTheConnectLabelConnectsAndOnlyWithTheMouse) {
     const QPoint plateCorner = splash->imgConnect->mapTo(splash, QPoint(4, 4));
     ASSERT_FALSE(splash->cmdConnect->geometry().contains(plateCorner));
     QTest::mouseClick(splash->childAt(plateCorner), Qt::LeftButton, {}, QPoint(4, 4));
-    EXPECT_EQ(NextWindow::loads, 0);
-    EXPECT_FALSE(reg().isLoaded(QStringLiteral("frmSvrInfo")));
+    EXPECT_EQ(nextLoads, 0);
+    EXPECT_FALSE(reg().isLoaded<FrmSvrInfo>());
 
     QTest::mouseClick(splash->cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(NextWindow::loads, 1);
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSvrInfo")));
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
-    EXPECT_TRUE(reg().isLoaded(QStringLiteral("frmSplash")));  // hidden, its text still readable
+    EXPECT_EQ(nextLoads, 1);
+    EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_FALSE(reg().isVisible<FrmSplash>());
+    EXPECT_TRUE(reg().isLoaded<FrmSplash>());  // hidden, its text still readable
 }
 
 TEST_F(SplashTest, BackupAndAboutOpenBesideItAndExitEnds) {
     QTest::mouseClick(splash->cmdBackup, Qt::LeftButton);
     QTest::mouseClick(splash->cmdAbout, Qt::LeftButton);
     QTest::mouseClick(splash->cmdAbout, Qt::LeftButton);  // only to the front
-    EXPECT_EQ(NextWindow::loads, 2);
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmSplash")));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmBackup")));
-    EXPECT_TRUE(reg().isVisible(QStringLiteral("frmAbout")));
+    EXPECT_EQ(nextLoads, 2);
+    EXPECT_TRUE(reg().isVisible<FrmSplash>());
+    EXPECT_TRUE(reg().isVisible<FrmBackup>());
+    EXPECT_TRUE(reg().isVisible<FrmAbout>());
     QTest::mouseClick(splash->cmdExit, Qt::LeftButton);
     EXPECT_TRUE(reg().ended());
-    EXPECT_FALSE(reg().isVisible(QStringLiteral("frmSplash")));
+    EXPECT_FALSE(reg().isVisible<FrmSplash>());
 }
 
 }  // namespace
-}  // namespace zandrel
+}  // namespace zandrel::windows
