@@ -89,6 +89,8 @@ void Registry::show(const QString& kind) {
     Form* existing = slot(kind);
     Form& form = existing ? *existing : load(kind);
     if (ended_) throw ProgramEnded{};
+    // Unloaded by its own load handler: gone, and not displayed.
+    if (!existing && slot(kind) != &form) return;
     if (!existing && form.hiddenWhileLoading) {
         // Hidden by a load handler: stays loaded and is not displayed.
         form.hiddenWhileLoading = false;
@@ -130,6 +132,10 @@ void Registry::unload(const QString& kind) {
     // it may still show another one.
     unloadedSinceIdle_ = true;
     if (depth_ == 0) endIfNoWindowLeft();
+}
+
+void Registry::unload(const Form& form) {
+    if (slot(form.kind()) == &form) unload(form.kind());
 }
 
 void Registry::endIfNoWindowLeft() {

@@ -78,6 +78,8 @@ public:
     void unload() {
         unload(kindOf<F>());
     }
+    // The same for the window form is, e.g. from a handler the windows of several kinds share.
+    void unload(const Form& form);
     template <class F>
     bool isLoaded() const {
         return isLoaded(kindOf<F>());

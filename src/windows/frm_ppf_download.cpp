@@ -1,9 +1,8 @@
 #include "frm_ppf_download.h"
 
 #include "maps/map_folder.h"
-#include "net/server_url.h"
+#include "server/settings.h"
 #include "windows/frm_ppf_apply.h"
-#include "windows/frm_splash.h"
 
 namespace zandrel::windows {
 
@@ -26,19 +25,15 @@ ProgressLook ppfDownloadLook() {
 }  // namespace
 
 FrmPPFDownload::FrmPPFDownload(Registry& registry)
-    : ProgressWindow(registry, kKind, ppfDownloadLook()) {
-    // Controls front to back.
-    addPleaseWait();
-    addTransferProgress();
-    addLogo();
+    : DownloadWindow(registry, kKind, ppfDownloadLook(), server::kPpfUpdateFile, QString()) {
+    addControls();
 }
 
-void FrmPPFDownload::load() {
-    setWindowTitle(QString());
-    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
-    displayNow();
-    const QString address = reg().form<FrmSplash>().address();
-    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.ppf")), maps::patchFolder());
+QString FrmPPFDownload::folder() {
+    return maps::patchFolder();
+}
+
+void FrmPPFDownload::apply() {
     reg().show<FrmPPFApply>();
     // Still loading: hidden now, it does not come up again when its load is done.
     reg().hide<FrmPPFDownload>();

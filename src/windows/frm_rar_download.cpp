@@ -1,9 +1,7 @@
 #include "frm_rar_download.h"
 
-#include "base/platform.h"
-#include "net/server_url.h"
+#include "server/settings.h"
 #include "windows/frm_rar_unpack.h"
-#include "windows/frm_splash.h"
 
 namespace zandrel::windows {
 
@@ -26,19 +24,16 @@ ProgressLook rarDownloadLook() {
 }  // namespace
 
 FrmRarDownload::FrmRarDownload(Registry& registry)
-    : ProgressWindow(registry, kKind, rarDownloadLook()) {
-    // Controls front to back.
-    addPleaseWait();
-    addTransferProgress();
-    addLogo();
+    : DownloadWindow(registry, kKind, rarDownloadLook(), server::kRarUpdateFile,
+                     QStringLiteral("Downloading, please wait...")) {
+    addControls();
 }
 
-void FrmRarDownload::load() {
-    setWindowTitle(QStringLiteral("Downloading, please wait..."));
-    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
-    displayNow();
-    const QString address = reg().form<FrmSplash>().address();
-    download(Inet1, serverFileUrl(address, QStringLiteral("zandrel.rar")), reg().appFolder());
+QString FrmRarDownload::folder() {
+    return reg().appFolder();
+}
+
+void FrmRarDownload::apply() {
     // Displayed now, behind this window, which stays in front while the archive is unpacked.
     reg().show<FrmRarUnpack>();
     stayInFrontOf(reg().form<FrmRarUnpack>());

@@ -1,22 +1,22 @@
 #pragma once
 
-#include "net/inet.h"
-#include "windows/progress_window.h"
+#include "windows/download_window.h"
 
 namespace zandrel::windows {
 
 // The RAR download window: its load handler displays it, fetches the server's archive into the
 // application folder and shows the unpack window. It stays on screen, in front of the unpack
 // window, until the program ends, and shows the extraction's progress too.
-class FrmRarDownload : public ProgressWindow {
+class FrmRarDownload : public DownloadWindow {
     Q_OBJECT
 public:
     static constexpr const char* kKind = "frmRarDownload";
 
     explicit FrmRarDownload(frame::Registry& registry);
-    void load() override;
 
-    Inet Inet1;
+private:
+    QString folder() override;
+    void apply() override;
 };
 
 }  // namespace zandrel::windows

@@ -1,6 +1,8 @@
 #include "frm_rar_unpack.h"
 
 #include "base/platform.h"
+#include "maps/map_folder.h"
+#include "server/settings.h"
 #include "windows/frm_finish.h"
 #include "windows/frm_rar_download.h"
 
@@ -56,13 +58,12 @@ void FrmRarUnpack::tmrStart_Timer() {
     if (extractionStarted_) return;
     extractionStarted_ = true;
     const QString app = reg().appFolder();
-    UnRar.ExtractArchive(app + platform::kSep + QStringLiteral("zandrel.rar"),
-                         app + platform::kSep + QStringLiteral("maps") + platform::kSep);
+    UnRar.ExtractArchive(app + platform::kSep + server::kRarUpdateFile, maps::mapFolder(app));
     // The last figures, which the paint's throttle may have held back.
     if (auto* front = downloadWindow()) front->showUnpacking(lastWritten_, lastTotal_);
 }
 
-ProgressWindow* FrmRarUnpack::downloadWindow() {
+DownloadWindow* FrmRarUnpack::downloadWindow() {
     // Only a loaded one: naming it would otherwise load it, and its load fetches.
     return reg().isLoaded<FrmRarDownload>() ? &reg().form<FrmRarDownload>() : nullptr;
 }

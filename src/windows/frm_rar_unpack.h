@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/unrar.h"
+#include "windows/download_window.h"
 #include "windows/progress_window.h"
 
 #include <cstdint>
@@ -29,7 +30,7 @@ private:
     void tmrStart_Timer();
     void UnRar_ExtractProgress(std::int16_t percent);
     void UnRar_ExtractBytes(std::int64_t written, std::int64_t total);
-    ProgressWindow* downloadWindow();
+    DownloadWindow* downloadWindow();
 
     bool extractionStarted_ = false;
     std::int64_t lastWritten_ = 0;

@@ -167,13 +167,23 @@ void FrmSvrInfo::cmdEmail_Click() {
     browser->Navigate2(QStringLiteral("mailto: ") + AdminEmail);
 }
 
+// A download window whose fetch did not give the server's current update unloads itself; this
+// window, still on screen, then stays, so the player can try again, write to the administrator
+// or leave.
 void FrmSvrInfo::cmdDownload_Click() {
-    if (IsPpfUpdate) {
-        reg().show<FrmPPFDownload>();
+    const bool underWay =
+        IsPpfUpdate ? startUpdate<FrmPPFDownload>() : startUpdate<FrmRarDownload>();
+    if (underWay) {
+        reg().hide<FrmSvrInfo>();
     } else {
-        reg().show<FrmRarDownload>();
+        reg().show<FrmSvrInfo>();  // in front again, and active
     }
-    reg().hide<FrmSvrInfo>();
+}
+
+template <class F>
+bool FrmSvrInfo::startUpdate() {
+    reg().show<F>();
+    return reg().isLoaded<F>();
 }
 
 void FrmSvrInfo::cmdBackups_Click() {

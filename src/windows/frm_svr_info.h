@@ -52,6 +52,8 @@ private:
 
     void cmdEmail_Click();
     void cmdDownload_Click();
+    template <class F>
+    bool startUpdate();  // shows F; whether the update is under way
     void cmdBackups_Click();
     void cmdCancel_Click();
 };

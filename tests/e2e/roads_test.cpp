@@ -7,7 +7,12 @@
 #include "http/test_http_server.h"
 #include "map_bytes.h"
 #include "rar/rarwriter.h"
+#include "windows/download_window.h"
 #include "windows/frm_backup.h"
+#include "windows/frm_ppf_apply.h"
+#include "windows/frm_ppf_download.h"
+#include "windows/frm_rar_download.h"
+#include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 #include "windows/window_set.h"
@@ -23,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zandrel::windows {
 namespace {
@@ -130,6 +136,13 @@ protected:
 
     // Connect, the information window, "Download and Apply".
     void connectAndApply(Server& server, const QString& haloIP, const QString& pageTitle) {
+        connectToServer(server, haloIP, pageTitle);
+        QTest::mouseClick(reg().form<FrmSvrInfo>().cmdDownload, Qt::LeftButton);
+        EXPECT_FALSE(reg().isVisible<FrmSvrInfo>());
+    }
+
+    // Connect, and the information window with the server's page.
+    void connectToServer(Server& server, const QString& haloIP, const QString& pageTitle) {
         connectTo(server.http.address());
         ASSERT_TRUE(reg().isVisible<FrmSvrInfo>())
             << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
@@ -141,8 +154,20 @@ protected:
             << info.browser->title().toStdString();
         EXPECT_TRUE(waitFor(
             [&] { return server.http.requestedPaths().contains(QStringLiteral("/picture.svg")); }));
-        QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
-        EXPECT_FALSE(reg().isVisible<FrmSvrInfo>());
+    }
+
+    // The download windows give up on a silent server after stallMs rather than a minute.
+    void stallAfter(int stallMs) {
+        reg().define<FrmRarDownload>([stallMs](frame::Registry& r) {
+            auto w = std::make_unique<FrmRarDownload>(r);
+            w->Inet1.setStallTimeoutMs(stallMs);
+            return w;
+        });
+        reg().define<FrmPPFDownload>([stallMs](frame::Registry& r) {
+            auto w = std::make_unique<FrmPPFDownload>(r);
+            w->Inet1.setStallTimeoutMs(stallMs);
+            return w;
+        });
     }
 
     // Opens the backup window from the start window and clicks one name in one of its lists.
@@ -284,6 +309,88 @@ TEST_F(Roads, APatchForAnotherMapIsReportedAndTheGameStillStarts) {
                            QStringLiteral("--end--")}));
     EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
                                         QStringLiteral("ridge.map")}));
+}
+
+// A player takes server A's road, which leaves its update behind (zandrel.rar in the game
+// folder, or zandrel.ppf on drive C:), and restores the map A changed. Server B's update then
+// cannot be fetched: nothing is unpacked or patched, the player is told, and B's server window
+// stays on screen; the game is not started.
+TEST_F(Roads, AnotherServersUpdateLeftBehindIsNeverApplied) {
+    const QByteArray canyon = mapBytes("canyon", 1);
+    const QByteArray ridge = mapBytes("ridge", 1);
+    test::HttpReply silent = test::HttpReply::ok("late");
+    silent.delayMs = 10000;
+    struct Failure {
+        const char* name;
+        std::optional<test::HttpReply> reply;  // none: 404
+    };
+    const Failure failures[] = {
+        {"not found", std::nullopt},
+        {"server error", test::HttpReply::error(500, "broken")},
+        {"time-out", silent},
+    };
+    struct Road {
+        const char* ppf;
+        QString updateFile;
+        QString map;
+        QByteArray original;
+        QByteArray update;  // what server A serves
+    };
+    const Road roads[] = {
+        {"0", QStringLiteral("zandrel.rar"), QStringLiteral("canyon.map"), canyon,
+         qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(editedMap(canyon))}}))},
+        {"1", QStringLiteral("zandrel.ppf"), QStringLiteral("ridge.map"), ridge,
+         makePatch(ridge, editedMap(ridge))},
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.updateFile.toStdString());
+        ASSERT_FALSE(road.update.isEmpty());
+        Server a;
+        a.publish(QStringLiteral("127.0.0.1:2302"), road.map, road.ppf, QStringLiteral("Server A"));
+        a.put(road.updateFile, road.update);
+        startProgram();
+        connectAndApply(a, QStringLiteral("127.0.0.1:2302"), QStringLiteral("Server A"));
+        if (QString::fromLatin1(road.ppf) == QLatin1String("1")) {
+            ASSERT_TRUE(tickUntilLaunchWindow());
+        } else {
+            clock.advance(2048);
+        }
+        clock.advance(1500);
+        ASSERT_TRUE(reg().ended());
+        ASSERT_EQ(readFile(QStringLiteral("maps/") + road.map), editedMap(road.original));
+        ASSERT_EQ(standInArgs(QStringLiteral("halo.exe")).value(1),
+                  QStringLiteral("127.0.0.1:2302"));  // A's game has started
+
+        for (const Failure& failure : failures) {
+            SCOPED_TRACE(failure.name);
+            writeFile(QStringLiteral("maps/") + road.map, road.original);  // the player restores it
+            QFile::remove(path(QStringLiteral("halo.exe.args")));
+            boxes.boxes.clear();
+            Server b;
+            b.publish(QStringLiteral("127.0.0.1:2310"), road.map, road.ppf,
+                      QStringLiteral("Server B"));
+            if (failure.reply) b.http.route(QStringLiteral("/") + road.updateFile, *failure.reply);
+            startProgram();
+            stallAfter(500);
+            connectToServer(b, QStringLiteral("127.0.0.1:2310"), QStringLiteral("Server B"));
+            const auto& info = reg().form<FrmSvrInfo>();
+            QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
+            clock.advance(5000);
+
+            EXPECT_EQ(boxes.prompts(), QStringList{kFetchFailed + QStringLiteral("\r\n\r\n") +
+                                                   DownloadWindow::kNotDownloaded});
+            EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
+            EXPECT_FALSE(reg().isLoaded<FrmRarUnpack>());
+            EXPECT_FALSE(reg().isLoaded<FrmPPFApply>());
+            EXPECT_FALSE(reg().ended());
+            QTest::qWait(200);  // a patch tool or a game would have been started by now
+            EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
+            EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
+            EXPECT_EQ(mapFolder(),
+                      (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                                   QStringLiteral("ridge.map")}));
+        }
+    }
 }
 
 TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {

@@ -216,7 +216,7 @@ TEST(UpdateLook, FiveWindowsShareTheFrameLogoAndStatusLabel) {
 
 TEST(UpdateLook, TheDownloadWindowsProgressFillsTheStripBetweenFlagAndLabel) {
     test::FrameFixture f;
-    const std::unique_ptr<ProgressWindow> windows[] = {std::make_unique<FrmRarDownload>(f.reg()),
+    const std::unique_ptr<DownloadWindow> windows[] = {std::make_unique<FrmRarDownload>(f.reg()),
                                                        std::make_unique<FrmPPFDownload>(f.reg())};
     for (const auto& w : windows) {
         SCOPED_TRACE(w->objectName().toStdString());

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -70,14 +71,12 @@ public:
         auto& svr = static_cast<SvrInfoStandIn&>(reg().form<FrmSvrInfo>());
         svr.setWindowTitle(kGameServer);
         svr.txtMap->setText(target);
+        svr.IsPpfUpdate = true;
     }
 
-    // "Download and Apply" on a PPF update.
+    // "Download and Apply" on a PPF update, clicked in the server window.
     void downloadAndApply() {
-        reg().dispatch([this] {
-            reg().show<FrmPPFDownload>();
-            reg().hide<FrmSvrInfo>();
-        });
+        QTest::mouseClick(reg().form<FrmSvrInfo>().cmdDownload, Qt::LeftButton);
     }
 
     // The patch tool itself in place of the stand-in.
@@ -325,6 +324,64 @@ TEST(UpdatePpf, ARefusedPatchIsReportedAndTheGameStartsAfterTheToolHasEnded) {
             EXPECT_TRUE(box.prompt.section(QStringLiteral("\r\n"), -1).startsWith("ppf: "))
                 << box.prompt.toStdString();
         }
+    }
+}
+
+// Only this server's current patch is applied: a patch an earlier visit left on drive C: is never
+// handed to the patch tool after a fetch that did not give one. The player is told, the server
+// window stays, and "Download and Apply" tries again.
+TEST(UpdatePpf, AFailedFetchAppliesNothingAndTheServerWindowStaysToTryAgain) {
+    test::HttpReply silent = test::HttpReply::ok(kPatch);
+    silent.delayMs = 5000;
+    struct Case {
+        const char* name;
+        test::HttpReply reply;
+    };
+    const Case cases[] = {
+        {"not found", test::HttpReply::error(404, "no patch here")},
+        {"server error", test::HttpReply::error(500, "broken")},
+        {"time-out", silent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PpfRun run(QStringLiteral("target.map"));
+        run.writeFile(QStringLiteral("maps/target.map"), "the player's map");
+        // Left by an earlier visit to another server.
+        ASSERT_TRUE(QDir().mkpath(run.wine.driveC()));
+        QFile stale(run.wine.driveC() + QStringLiteral("/zandrel.ppf"));
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("another server's patch");
+        stale.close();
+        run.reg().define<FrmPPFDownload>([](Registry& r) {
+            auto w = std::make_unique<FrmPPFDownload>(r);
+            w->Inet1.setStallTimeoutMs(300);
+            return w;
+        });
+        run.server.route(QStringLiteral("/zandrel.ppf"), c.reply);
+
+        run.downloadAndApply();
+        run.clock.advance(5000);
+
+        EXPECT_EQ(run.boxes.prompts(),
+                  QStringList{QStringLiteral("An error has occured in the file transfer or "
+                                             "write.  Please try again later.\r\n\r\n") +
+                              DownloadWindow::kNotDownloaded});
+        EXPECT_FALSE(run.loaded<FrmPPFApply>());
+        QThread::msleep(100);
+        EXPECT_FALSE(run.started("ppf.exe"));
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/target.map")), QByteArray("the player's map"));
+        EXPECT_TRUE(run.visible<FrmSvrInfo>());
+        EXPECT_FALSE(run.loaded<FrmPPFDownload>());
+        EXPECT_FALSE(run.loaded<FrmFinish>());
+        EXPECT_FALSE(run.reg().ended());
+
+        // Once the server has its patch, the same button fetches it and starts the tool.
+        run.server.route(QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(kPatch));
+        run.downloadAndApply();
+        EXPECT_FALSE(run.visible<FrmSvrInfo>());
+        EXPECT_TRUE(run.visible<FrmPPFApply>());
+        EXPECT_EQ(run.standInArgs(QStringLiteral("ppf.exe")).value(0), QStringLiteral("a"));
+        EXPECT_TRUE(run.tickUntilLaunchWindow());
     }
 }
 

@@ -8,7 +8,7 @@
 #include "windows/frm_rar_download.h"
 #include "windows/frm_rar_unpack.h"
 #include "windows/frm_splash.h"
-#include "windows/progress_window.h"
+#include "windows/transfer_bar.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -65,15 +66,25 @@ class RarRun : public test::FrameFixture {
 public:
     static inline const QString kGameServer = QStringLiteral("10.1.2.3:2302");
 
-    RarRun() {
+    RarRun() { setUpRun(); }
+
+    // A new run of the program in the same application folder, up to the server window.
+    void newRun() {
+        newRegistry();
+        setUpRun();
+    }
+
+    void setUpRun() {
         reg().define<FrmSplash>();
         reg().define<FrmSvrInfo>([](Registry& r) { return std::make_unique<SvrInfoStandIn>(r); });
         reg().define<FrmRarDownload>();
         reg().define<FrmRarUnpack>();
         reg().define<FrmFinish>();
-        makeStandIn(QStringLiteral("halo.exe"));
-        writeFile(QStringLiteral("maps/bloodgulch.map"), "old bloodgulch");
-        writeFile(QStringLiteral("maps/keep.map"), "keep me");
+        if (!QFile::exists(path(QStringLiteral("halo.exe")))) {
+            makeStandIn(QStringLiteral("halo.exe"));
+            writeFile(QStringLiteral("maps/bloodgulch.map"), "old bloodgulch");
+            writeFile(QStringLiteral("maps/keep.map"), "keep me");
+        }
 
         reg().start<FrmSplash>();
         reg().form<FrmSplash>().Text1->setText(server.address());
@@ -84,12 +95,9 @@ public:
         reg().form<FrmSvrInfo>().setWindowTitle(kGameServer);
     }
 
-    // "Download and Apply" on a RAR update.
+    // "Download and Apply" on a RAR update, clicked in the server window.
     void downloadAndApply() {
-        reg().dispatch([this] {
-            reg().show<FrmRarDownload>();
-            reg().hide<FrmSvrInfo>();
-        });
+        QTest::mouseClick(reg().form<FrmSvrInfo>().cmdDownload, Qt::LeftButton);
     }
 
     FrmRarUnpack& unpack() { return reg().form<FrmRarUnpack>(); }
@@ -204,42 +212,29 @@ TEST(UpdateRar, TheBarFollowsTheProgressAndAbove90TheLaunchWindowComes) {
 TEST(UpdateRar, AHostileOrBrokenArchiveIsReportedAndNothingIsStarted) {
     const std::string good = rar::writeStored(
         Format::Rar4, {{"bloodgulch.map", "new bloodgulch"}, {"beavercreek.map", "new creek"}});
-    const QString fetchFailed = QStringLiteral(
-        "An error has occured in the file transfer or write.  Please try again later.");
     struct Case {
         const char* name;
-        std::optional<std::string> archive;  // none: the server has no archive
-        QStringList promptsBeforeReport;
+        std::string archive;
     };
     const Case cases[] = {
-        {"escaping entry",
-         rar::writeStored(Format::Rar5,
-                          {{"bloodgulch.map", "new bloodgulch"}, {"../escaped.map", "escaped"}}),
-         {}},
+        {"escaping entry", rar::writeStored(Format::Rar5, {{"bloodgulch.map", "new bloodgulch"},
+                                                           {"../escaped.map", "escaped"}})},
         {"escaping entry, Windows separators",
          rar::writeStored(Format::Rar4,
-                          {{"bloodgulch.map", "new bloodgulch"}, {"..\\escaped.map", "escaped"}}),
-         {}},
-        {"truncated archive", good.substr(0, good.size() - 20), {}},
-        {"missing archive", std::nullopt, {fetchFailed}},
+                          {{"bloodgulch.map", "new bloodgulch"}, {"..\\escaped.map", "escaped"}})},
+        {"truncated archive", good.substr(0, good.size() - 20)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RarRun run;
-        if (c.archive) {
-            run.server.route(QStringLiteral("/zandrel.rar"),
-                             test::HttpReply::ok(bytes(*c.archive)));
-        }
+        run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(bytes(c.archive)));
         run.downloadAndApply();
         const auto before = run.appFiles();
         run.clock.advance(2048);
 
         EXPECT_EQ(run.appFiles(), before);
         EXPECT_FALSE(QFile::exists(run.path(QStringLiteral("../escaped.map"))));
-        ASSERT_EQ(run.boxes.boxes.size(), std::size_t(c.promptsBeforeReport.size() + 1));
-        for (qsizetype i = 0; i < c.promptsBeforeReport.size(); ++i) {
-            EXPECT_EQ(run.boxes.boxes[i].prompt, c.promptsBeforeReport[i]);
-        }
+        ASSERT_EQ(run.boxes.boxes.size(), 1u);
         const test::Box& report = run.boxes.boxes.back();
         EXPECT_EQ(report.icon, MsgIcon::Critical);
         EXPECT_EQ(report.title, QStringLiteral("Zandrel"));
@@ -251,6 +246,92 @@ TEST(UpdateRar, AHostileOrBrokenArchiveIsReportedAndNothingIsStarted) {
         QThread::msleep(150);
         EXPECT_FALSE(run.gameStarted());
     }
+}
+
+// Only this server's current update is unpacked: an archive an earlier visit left in the
+// application folder is never unpacked after a fetch that did not give one. The player is told,
+// the server window stays, and "Download and Apply" tries again.
+TEST(UpdateRar, AFailedFetchUnpacksNothingAndTheServerWindowStaysToTryAgain) {
+    const std::string fresh = rar::writeStored(Format::Rar5, {{"bloodgulch.map", "fresh"}});
+    test::HttpReply silent = test::HttpReply::ok(bytes(fresh));
+    silent.delayMs = 5000;
+    test::HttpReply cut = test::HttpReply::ok(bytes(fresh));
+    cut.announcedLength = qint64(fresh.size()) * 2;
+    struct Case {
+        const char* name;
+        std::optional<test::HttpReply> reply;  // none: the server has no archive (404)
+    };
+    const Case cases[] = {
+        {"not found", std::nullopt},
+        {"server error", test::HttpReply::error(500, "broken")},
+        {"time-out", silent},
+        {"cut short", cut},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RarRun run;
+        // Left by an earlier visit to another server.
+        const std::string stale = rar::writeStored(
+            Format::Rar4, {{"bloodgulch.map", "another server's"}, {"keep.map", "overwritten"}});
+        run.writeFile(QStringLiteral("zandrel.rar"), bytes(stale));
+        run.reg().define<FrmRarDownload>([](Registry& r) {
+            auto w = std::make_unique<FrmRarDownload>(r);
+            w->Inet1.setStallTimeoutMs(300);
+            return w;
+        });
+        if (c.reply) run.server.route(QStringLiteral("/zandrel.rar"), *c.reply);
+        const auto before = snapshot(run.appFolder());
+
+        run.downloadAndApply();
+        run.clock.advance(5000);
+
+        EXPECT_EQ(run.boxes.prompts(),
+                  QStringList{QStringLiteral("An error has occured in the file transfer or "
+                                             "write.  Please try again later.\r\n\r\n") +
+                              DownloadWindow::kNotDownloaded});
+        EXPECT_EQ(snapshot(run.appFolder()), before);
+        EXPECT_TRUE(run.visible<FrmSvrInfo>());
+        EXPECT_FALSE(run.loaded<FrmRarDownload>());
+        EXPECT_FALSE(run.loaded<FrmRarUnpack>());
+        EXPECT_FALSE(run.loaded<FrmFinish>());
+        EXPECT_FALSE(run.reg().ended());
+        EXPECT_FALSE(run.gameStarted());
+
+        // Once the server has its archive, the same button fetches and unpacks it.
+        run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(bytes(fresh)));
+        run.downloadAndApply();
+        EXPECT_FALSE(run.visible<FrmSvrInfo>());
+        run.clock.advance(2048);
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("fresh"));
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/keep.map")), QByteArray("keep me"));
+        EXPECT_TRUE(run.visible<FrmFinish>());
+        EXPECT_EQ(run.boxes.boxes.size(), 1u);
+    }
+}
+
+// A 304 answering the conditional request for the archive this server sent before confirms it:
+// it is this server's current update, and unpacked again.
+TEST(UpdateRar, AnArchiveTheServerConfirmsUnchangedIsUnpackedAgain) {
+    RarRun run;
+    const std::string archive = rar::writeStored(Format::Rar5, {{"bloodgulch.map", "new"}});
+    test::HttpReply reply = test::HttpReply::ok(bytes(archive));
+    reply.headers = {{"ETag", "\"v1\""}};
+    reply.honoursConditions = true;
+    run.server.route(QStringLiteral("/zandrel.rar"), reply);
+    run.downloadAndApply();
+    run.clock.advance(2048 + 1500);
+    ASSERT_TRUE(run.reg().ended());
+    ASSERT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("new"));
+
+    run.writeFile(QStringLiteral("maps/bloodgulch.map"), "restored by the player");
+    run.newRun();
+    run.downloadAndApply();
+    run.clock.advance(2048);
+
+    EXPECT_EQ(run.server.requestHeaders("If-None-Match").value(1), QByteArray("\"v1\""));
+    EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("new"));
+    EXPECT_TRUE(run.visible<FrmFinish>());
+    EXPECT_TRUE(run.boxes.boxes.empty());
 }
 
 // Counts the paint events a widget receives and runs a probe at each.

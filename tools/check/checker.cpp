@@ -522,8 +522,7 @@ void checkUpdate(const Request& request, const QString& appFolder, const server:
     if (!got.ok) {
         report.problem(kUpdate, QStringLiteral("update-fetch-failed"),
                        failureText(file, got) +
-                           QStringLiteral(", and the update goes on with whatever an earlier run "
-                                          "left"),
+                           QStringLiteral(", so players get no update: nothing is applied"),
                        fetchDetails(got.info));
         return;
     }

@@ -1,0 +1,122 @@
+#include "windows/download_window.h"
+
+#include "frame/busy_cursor.h"
+#include "net/download_file.h"
+#include "net/server_url.h"
+#include "windows/frm_splash.h"
+
+#include <algorithm>
+
+namespace zandrel::windows {
+
+using namespace frame;
+
+namespace {
+
+// The transfer's report of a failure, with what it means for the update after it: one box.
+class NotDownloadedBoxes : public MessageBoxes {
+public:
+    explicit NotDownloadedBoxes(MessageBoxes& boxes) : boxes_(boxes) {}
+    void show(const QString& prompt, MsgIcon icon, const QString& title) override {
+        shown = true;
+        boxes_.show(prompt + QStringLiteral("\r\n\r\n") + DownloadWindow::kNotDownloaded, icon,
+                    title);
+    }
+    bool shown = false;
+
+private:
+    MessageBoxes& boxes_;
+};
+
+}  // namespace
+
+UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch) {
+    if (!downloaded || !fetch.complete) return UpdateFetch::NotFetched;
+    // DownloadFile asks conditionally only for a file that came from this very address and is
+    // unchanged since, so a 304 confirms exactly the file in place.
+    return fetch.notModified ? UpdateFetch::Confirmed : UpdateFetch::Stored;
+}
+
+bool isCurrentUpdate(UpdateFetch fetch) {
+    return fetch == UpdateFetch::Stored || fetch == UpdateFetch::Confirmed;
+}
+
+const QString DownloadWindow::kNotDownloaded = QStringLiteral(
+    "The map update could not be downloaded, so nothing was applied: your maps are as they "
+    "were.");
+
+DownloadWindow::DownloadWindow(Registry& registry, const char* kind, const ProgressLook& look,
+                               QString updateFile, QString loadTitle)
+    : ProgressWindow(registry, kind, look),
+      updateFile_(std::move(updateFile)),
+      loadTitle_(std::move(loadTitle)) {}
+
+void DownloadWindow::addControls() {
+    addPleaseWait();
+    // Over the logo's black strip between the flag and the status label.
+    shpTransfer = place(new TransferBar(this), "shpTransfer", {1440, 1500, 3225, 195});
+    lblTransfer = addLabel("lblTransfer", QString(), {1440, 1710, 3225, 195});
+    lblTransfer->setFont(designFont(QStringLiteral("MS Sans Serif"), 7.5));
+    lblTransfer->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    lblTransfer->setColours(kWhite, kBlack, /*transparent=*/true);
+    addLogo();
+}
+
+void DownloadWindow::load() {
+    setWindowTitle(loadTitle_);
+    // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
+    displayNow();
+    const QString address = reg().form<FrmSplash>().address();
+    if (!isCurrentUpdate(fetch(serverFileUrl(address, updateFile_)))) return notDownloaded();
+    apply();
+}
+
+// The GUI thread is held meanwhile: the bar and figures follow the transfer, windows on screen
+// are kept painted and the busy cursor is shown, but nothing of the program runs.
+UpdateFetch DownloadWindow::fetch(const QString& url) {
+    rate_.start();
+    Inet1.setIdleHook([this] {
+        if (!paintDue()) return;
+        showTransfer();
+        paintNow();
+    });
+    BusyCursor busy;
+    BusyCursorBoxes busyBoxes(reg().boxes(), busy);
+    NotDownloadedBoxes boxes(busyBoxes);
+    const bool downloaded = DownloadFile(Inet1, url, folder(), boxes);
+    Inet1.setIdleHook({});
+    if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
+    const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
+    // A fetch that failed without a report of its own (the transfer was busy) is told too.
+    if (!isCurrentUpdate(got) && !boxes.shown) {
+        busyBoxes.show(kNotDownloaded, MsgIcon::Information, QString());
+    }
+    return got;
+}
+
+// Nothing is applied. Unloaded, the window is fetched afresh by the next "Download and Apply".
+void DownloadWindow::notDownloaded() {
+    reg().unload(*this);
+}
+
+void DownloadWindow::showTransfer() {
+    const std::int64_t received = Inet1.BytesReceived();
+    const std::int64_t total = Inet1.BytesTotal();
+    const double rate = rate_.update(received);
+    if (total > 0) {
+        shpTransfer->setFraction(static_cast<double>(received) / static_cast<double>(total));
+    } else if (total < 0) {
+        shpTransfer->stepBusy();
+    }
+    lblTransfer->setText(transferFigures(received, total, rate));
+}
+
+void DownloadWindow::showUnpacking(std::int64_t written, std::int64_t total) {
+    const double done =
+        total > 0 ? std::clamp(static_cast<double>(written) / static_cast<double>(total), 0.0, 1.0)
+                  : 1.0;
+    shpTransfer->setFraction(done);
+    lblTransfer->setText(QStringLiteral("Unpacking %1 %").arg(static_cast<int>(done * 100)));
+}
+
+}  // namespace zandrel::windows

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "net/inet.h"
+#include "windows/progress_window.h"
+#include "windows/transfer_bar.h"
+
+#include <cstdint>
+
+namespace zandrel::windows {
+
+// What a download window's fetch says about the update file in its folder.
+enum class UpdateFetch {
+    Stored,     // this fetch stored it: a complete 200
+    Confirmed,  // this fetch confirmed it: a 304 answering our conditional request for it
+    NotFetched  // anything else: what lies there (if anything) is not known to be this update
+};
+
+// downloaded is DownloadFile's result, fetch the transfer's account of the same request.
+UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch);
+
+// Only this server's current update is ever applied: a file this fetch stored or confirmed.
+// (A file whose bytes have the hash the server's settings announce will count too.)
+bool isCurrentUpdate(UpdateFetch fetch);
+
+// The two download windows, RAR and PPF: the load handler displays the window, fetches the
+// server's update file into the window's folder with the bar and the figures following the
+// transfer, and goes on to the window that applies it. When the fetch did not give this
+// server's current update, nothing is applied: the player is told so, in the same box as the
+// transfer's own report, and the window unloads itself, so the server window, still on screen,
+// stays there to try again.
+class DownloadWindow : public ProgressWindow {
+    Q_OBJECT
+public:
+    Inet Inet1;
+
+    // The progress: a bar and one small line of figures over the logo's black strip.
+    TransferBar* shpTransfer = nullptr;
+    frame::Label* lblTransfer = nullptr;
+
+    // The extraction's progress on the bar and line ("Unpacking 45 %"), for the RAR download
+    // window that stays in front of the unpack window.
+    void showUnpacking(std::int64_t written, std::int64_t total);
+
+    // Follows the transfer's report when the update was not downloaded.
+    static const QString kNotDownloaded;
+
+    void load() override;
+
+protected:
+    // updateFile: the file's name on the server and in the folder; loadTitle: the title the
+    // load sets.
+    DownloadWindow(frame::Registry& registry, const char* kind, const ProgressLook& look,
+                   QString updateFile, QString loadTitle);
+
+    // The status label, the transfer's bar and line, the logo: front to back.
+    void addControls();
+
+    // Where the update file is stored.
+    virtual QString folder() = 0;
+    // Goes on to apply this server's current update (the next window of the road).
+    virtual void apply() = 0;
+
+private:
+    UpdateFetch fetch(const QString& url);
+    void showTransfer();
+    void notDownloaded();
+
+    QString updateFile_;
+    QString loadTitle_;
+    TransferRate rate_;
+};
+
+}  // namespace zandrel::windows
