@@ -2,6 +2,10 @@
 
 namespace zandrel::server {
 
+QString mirrorKey(int number) {
+    return QStringLiteral("Mirror") + QString::number(number);
+}
+
 bool isPpfUpdate(const QString& ppfValue) {
     return ppfValue == QLatin1String("1");
 }

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The server settings file: connect.ini, section [Main], five keys, and what their values mean.
+// The server settings file: connect.ini, section [Main], its keys, and what their values mean.
 namespace zandrel::server {
 
 inline const QString kSettingsFile = QStringLiteral("connect.ini");
@@ -12,6 +12,13 @@ inline const QString kKeyHaloIP = QStringLiteral("HaloIP");
 inline const QString kKeyTarget = QStringLiteral("Target");
 inline const QString kKeyPpf = QStringLiteral("ppf");
 inline const QString kKeyAdminEmail = QStringLiteral("AdminEmail");
+
+// Optional keys, ignored by earlier versions as every unknown key is: the update's SHA-256 (64
+// hex digits) and size in bytes, and up to nine other full addresses of the same update file.
+inline const QString kKeyUpdateSha256 = QStringLiteral("UpdateSHA256");
+inline const QString kKeyUpdateSize = QStringLiteral("UpdateSize");
+// "Mirror1" ... "Mirror9".
+QString mirrorKey(int number);
 
 // The update files a server offers, fetched from beside its settings file.
 inline const QString kRarUpdateFile = QStringLiteral("zandrel.rar");

@@ -3,10 +3,10 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "frame/busy_cursor.h"
-#include "ini/creadini.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "server/settings.h"
+#include "server/settings_reader.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_ppf_download.h"
 #include "windows/frm_rar_download.h"
@@ -89,8 +89,8 @@ void FrmSvrInfo::load() {
         // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
         BusyCursor busy;
         BusyCursorBoxes boxes(reg().boxes(), busy);
-        DownloadFile(Inet1, serverFileUrl(typedAddress(), QStringLiteral("connect.ini")),
-                     reg().appFolder(), boxes);
+        DownloadFile(Inet1, serverFileUrl(typedAddress(), server::kSettingsFile), reg().appFolder(),
+                     boxes);
     }
     // From here on an error means the settings could not be used: report it and start the game
     // straight away with the typed address.
@@ -108,34 +108,31 @@ void FrmSvrInfo::load() {
 }
 
 void FrmSvrInfo::readSettings() {
-    CReadINI reader(reg().boxes());
-    reader.setININame(reg().appFolder() + platform::kSep + QStringLiteral("connect.ini"));
-    reader.setSection(QStringLiteral("Main"));
+    const server::Settings settings =
+        server::readSettings(server::settingsFilePath(reg().appFolder()));
+    // Each key's box, if any, comes as the window reaches the key, so an information page the
+    // view refuses ends the load before the later keys' boxes.
+    const auto told = [this](const server::KeyValue& key) {
+        key.tellPlayer(reg().boxes());
+        return key.text;
+    };
 
-    reader.setKey(QStringLiteral("html"));
-    InfoPageUrl = reader.ReadINISettings().value_or(QString());
+    InfoPageUrl = told(settings.html);
     browser->Navigate2(InfoPageUrl);
 
-    reader.setKey(QStringLiteral("HaloIP"));
-    GameServerAddress = reader.ReadINISettings().value_or(QString());
+    GameServerAddress = told(settings.haloIP);
     setWindowTitle(GameServerAddress);
 
-    reader.setKey(QStringLiteral("Target"));
-    TargetMap = reader.ReadINISettings().value_or(QString());
+    TargetMap = told(settings.target);
     txtMap->setText(TargetMap);
     txtMap->setCursorPosition(0);
 
-    reader.setKey(QStringLiteral("ppf"));
-    if (server::isPpfUpdate(reader.ReadINISettings().value_or(QString()))) {
-        IsPpfUpdate = true;
-        lblFormat->setText(QStringLiteral("Format of update is PPF"));
-    } else {
-        IsPpfUpdate = false;
-        lblFormat->setText(QStringLiteral("Format of update is RAR"));
-    }
+    settings.ppf.tellPlayer(reg().boxes());
+    IsPpfUpdate = settings.ppfUpdate();
+    lblFormat->setText(IsPpfUpdate ? QStringLiteral("Format of update is PPF")
+                                   : QStringLiteral("Format of update is RAR"));
 
-    reader.setKey(QStringLiteral("AdminEmail"));
-    AdminEmail = reader.ReadINISettings().value_or(QString());
+    AdminEmail = told(settings.adminEmail);
     cmdEmail->setText(AdminEmail);
 }
 

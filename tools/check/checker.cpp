@@ -5,13 +5,13 @@
 #include "base/error.h"
 #include "base/messages.h"
 #include "base/platform.h"
-#include "ini/creadini.h"
 #include "net/download_file.h"
 #include "net/inet.h"
 #include "net/server_url.h"
 #include "patch/ppf.h"
 #include "server/page_address.h"
 #include "server/settings.h"
+#include "server/settings_reader.h"
 #include "value_checks.h"
 
 #include <QDir>
@@ -19,7 +19,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <optional>
+#include <functional>
+#include <utility>
 
 namespace zandrel::check {
 
@@ -31,28 +32,26 @@ const QString kSettings = QStringLiteral("settings");
 const QString kKeys = QStringLiteral("keys");
 const QString kUpdate = QStringLiteral("update");
 
-struct Box {
-    QString prompt;
-    QString title;
-};
+// Message boxes as one text: "Title": prompt; ...
+QString boxesText(const QList<server::ReaderBox>& boxes) {
+    QStringList parts;
+    for (const server::ReaderBox& b : boxes)
+        parts.append(
+            QStringLiteral("\"%1\": %2").arg(b.title.isEmpty() ? kAppTitle : b.title, b.prompt));
+    return parts.join(QStringLiteral("; "));
+}
 
 // The message boxes a player would see, kept instead of shown.
 class RecordedBoxes : public MessageBoxes {
 public:
-    void show(const QString& prompt, MsgIcon, const QString& title) override {
-        boxes_.append({prompt, title.isEmpty() ? kAppTitle : title});
+    void show(const QString& prompt, MsgIcon icon, const QString& title) override {
+        boxes_.append({prompt, icon, title});
     }
-    // The boxes shown since the last call, as one text: "Title": prompt.
-    QString take() {
-        QStringList parts;
-        for (const Box& b : boxes_)
-            parts.append(QStringLiteral("\"%1\": %2").arg(b.title, b.prompt));
-        boxes_.clear();
-        return parts.join(QStringLiteral("; "));
-    }
+    // The boxes shown since the last call, as one text.
+    QString take() { return boxesText(std::exchange(boxes_, {})); }
 
 private:
-    QList<Box> boxes_;
+    QList<server::ReaderBox> boxes_;
 };
 
 // Lines of progress for transfers and unpacking large enough to be waited for: one per tenth
@@ -231,11 +230,6 @@ bool checkSettingsFetch(const Request& request, const QString& appFolder, Report
 
 // ---- step 2: the five keys ----
 
-struct Settings {
-    QString html, haloIP, target, ppf, adminEmail;
-    bool ppfUpdate = false;
-};
-
 void checkHtml(const QString& value, Report& report) {
     const QJsonObject key{{QStringLiteral("key"), server::kKeyHtml}};
     if (!server::mailLink(value).isEmpty()) {
@@ -321,56 +315,42 @@ void checkAdminEmail(const QString& value, Report& report) {
         QJsonObject{{QStringLiteral("key"), server::kKeyAdminEmail}});
 }
 
-Settings checkKeys(const QString& appFolder, Report& report) {
-    RecordedBoxes boxes;
-    CReadINI reader(boxes);
-    reader.setININame(appFolder + platform::kSep + server::kSettingsFile);
-    reader.setSection(server::kSection);
-
-    // Read in the order the server window reads them; each read that fails shows its own box.
-    Settings s;
-    struct Key {
+// Each key's value in the order the server window reads them, then what it means for players.
+server::Settings checkKeys(const QString& appFolder, Report& report) {
+    const server::Settings s = server::readSettings(server::settingsFilePath(appFolder));
+    const bool ppfUpdate = s.ppfUpdate();
+    // A key is judged when found; the target also when a patch would be applied to it, the ppf
+    // value always.
+    const struct {
         const QString& name;
-        QString* value;
-        bool present = false;
-        QString box = {};
-    } keys[] = {{server::kKeyHtml, &s.html},
-                {server::kKeyHaloIP, &s.haloIP},
-                {server::kKeyTarget, &s.target},
-                {server::kKeyPpf, &s.ppf},
-                {server::kKeyAdminEmail, &s.adminEmail}};
-    for (Key& k : keys) {
-        reader.setKey(k.name);
-        const std::optional<QString> value = reader.ReadINISettings();
-        k.present = value.has_value();
-        *k.value = value.value_or(QString());
-        k.box = boxes.take();
-    }
-    s.ppfUpdate = server::isPpfUpdate(s.ppf);
-
-    // Each key's value, then what it means for players.
-    for (const Key& k : keys) {
+        const server::KeyValue& value;
+        std::function<void()> judge;
+        bool judgeMissing = false;
+    } keys[] = {
+        {server::kKeyHtml, s.html, [&] { checkHtml(s.html.text, report); }},
+        {server::kKeyHaloIP, s.haloIP, [&] { checkHaloIP(s.haloIP.text, report); }},
+        {server::kKeyTarget, s.target, [&] { checkTarget(s.target.text, ppfUpdate, report); },
+         ppfUpdate},
+        {server::kKeyPpf, s.ppf, [&] { checkPpf(s.ppf.text, ppfUpdate, report); }, true},
+        {server::kKeyAdminEmail, s.adminEmail, [&] { checkAdminEmail(s.adminEmail.text, report); }},
+    };
+    for (const auto& k : keys) {
         const QJsonObject key{{QStringLiteral("key"), k.name}};
-        if (k.present) {
+        if (k.value.found) {
             QJsonObject details = key;
-            details.insert(QStringLiteral("value"), *k.value);
+            details.insert(QStringLiteral("value"), k.value.text);
             report.info(kKeys, QStringLiteral("key-value"),
-                        QStringLiteral("%1 = %2").arg(k.name, quoted(*k.value)), details);
+                        QStringLiteral("%1 = %2").arg(k.name, quoted(k.value.text)), details);
         } else {
             QString text = QStringLiteral("%1 is missing or empty in [%2]: every player sees %3")
-                               .arg(k.name, server::kSection, k.box);
-            if (&k.name == &server::kKeyHtml)
+                               .arg(k.name, server::kSection, boxesText(k.value.boxes));
+            if (&k.value == &s.html)
                 text += QStringLiteral(
                     ", then the \"Error!\" box, and the game starts without "
                     "the server window");
             report.problem(kKeys, QStringLiteral("key-missing"), text, key);
         }
-        if (&k.name == &server::kKeyHtml && k.present) checkHtml(s.html, report);
-        if (&k.name == &server::kKeyHaloIP && k.present) checkHaloIP(s.haloIP, report);
-        if (&k.name == &server::kKeyTarget && (k.present || s.ppfUpdate))
-            checkTarget(s.target, s.ppfUpdate, report);
-        if (&k.name == &server::kKeyPpf) checkPpf(s.ppf, s.ppfUpdate, report);
-        if (&k.name == &server::kKeyAdminEmail && k.present) checkAdminEmail(s.adminEmail, report);
+        if (k.value.found || k.judgeMissing) k.judge();
     }
     return s;
 }
@@ -381,7 +361,7 @@ Settings checkKeys(const QString& appFolder, Report& report) {
 // finds none, the archive is unpacked in full into the temporary map folder, which also reads
 // every entry's data as the program would.
 void checkArchive(const Request& request, const QString& archive, const QString& mapsFolder,
-                  const Settings& settings, Report& report) {
+                  const server::Settings& settings, Report& report) {
     const archive::Inspection inspection = archive::InspectArchive(archive, mapsFolder);
     bool targetFound = false;
     int files = 0;
@@ -395,7 +375,7 @@ void checkArchive(const Request& request, const QString& archive, const QString&
             continue;
         }
         ++files;
-        if (path.compare(settings.target, Qt::CaseInsensitive) == 0) targetFound = true;
+        if (path.compare(settings.target.text, Qt::CaseInsensitive) == 0) targetFound = true;
         report.info(kUpdate, QStringLiteral("archive-entry"),
                     QStringLiteral("maps/%1 (%2 bytes)").arg(path).arg(e.size),
                     QJsonObject{{QStringLiteral("name"), path},
@@ -435,10 +415,10 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     if (files == 0) {
         report.warning(kUpdate, QStringLiteral("archive-empty"),
                        QStringLiteral("the archive holds no files: the update changes nothing"));
-    } else if (server::isPlainMapFileName(settings.target) && !targetFound) {
+    } else if (server::isPlainMapFileName(settings.target.text) && !targetFound) {
         report.warning(kUpdate, QStringLiteral("archive-no-target"),
                        QStringLiteral("the archive does not hold the Target map %1")
-                           .arg(quoted(settings.target)));
+                           .arg(quoted(settings.target.text)));
     }
 }
 
@@ -454,12 +434,13 @@ QString fromStd(const std::string& s) {
 
 // Tries the patch the way the patch tool applies it, on a copy of the map.
 void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QString& work,
-                     const Settings& settings, Report& report) {
+                     const server::Settings& settings, Report& report) {
     const QString mapName = QFileInfo(mapFile).fileName();
-    if (!settings.target.isEmpty() && mapName.compare(settings.target, Qt::CaseInsensitive) != 0) {
+    if (!settings.target.text.isEmpty() &&
+        mapName.compare(settings.target.text, Qt::CaseInsensitive) != 0) {
         report.warning(kUpdate, QStringLiteral("patch-map-name"),
                        QStringLiteral("the map given is %1, but players' copy of %2 is patched")
-                           .arg(quoted(mapName), quoted(settings.target)));
+                           .arg(quoted(mapName), quoted(settings.target.text)));
     }
     const QString copy = work + QStringLiteral("/map-copy");
     QFile::remove(copy);
@@ -494,7 +475,7 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
 }
 
 void checkPatch(const QString& patchPath, const Request& request, const QString& work,
-                const Settings& settings, Report& report) {
+                const server::Settings& settings, Report& report) {
     try {
         const ppf::FileBytes file(QFile::encodeName(patchPath).toStdString());
         const ppf::Patch p = ppf::parsePatch(file.bytes());
@@ -531,9 +512,9 @@ void checkPatch(const QString& patchPath, const Request& request, const QString&
     checkPatchOnMap(patchPath, request.mapFile, work, settings, report);
 }
 
-void checkUpdate(const Request& request, const QString& appFolder, const Settings& settings,
+void checkUpdate(const Request& request, const QString& appFolder, const server::Settings& settings,
                  Report& report) {
-    const QString file = settings.ppfUpdate ? server::kPpfUpdateFile : server::kRarUpdateFile;
+    const QString file = settings.ppfUpdate() ? server::kPpfUpdateFile : server::kRarUpdateFile;
     const QString url = serverFileUrl(request.address, file);
     report.info(kUpdate, QStringLiteral("update-url"), QStringLiteral("fetching ") + url,
                 QJsonObject{{QStringLiteral("url"), url}});
@@ -547,7 +528,7 @@ void checkUpdate(const Request& request, const QString& appFolder, const Setting
     }
     reportFetched(kUpdate, QStringLiteral("update-fetched"), file, got, report);
     const QString path = appFolder + platform::kSep + file;
-    if (settings.ppfUpdate) {
+    if (settings.ppfUpdate()) {
         checkPatch(path, request, appFolder, settings, report);
     } else {
         if (!request.mapFile.isEmpty()) {
@@ -573,7 +554,7 @@ Report checkServer(const Request& request) {
     }
     const QString appFolder = work.path();
     if (!checkSettingsFetch(request, appFolder, report)) return report;
-    const Settings settings = checkKeys(appFolder, report);
+    const server::Settings settings = checkKeys(appFolder, report);
     checkUpdate(request, appFolder, settings, report);
     return report;
 }
