@@ -88,6 +88,9 @@ private:
 // This system's file names of the libraries loaded on first use.
 inline constexpr char kCurlLibrary[] = "libcurl.so.4";
 inline constexpr char kArchiveLibrary[] = "libarchive.so.13";
+// A module of the program's own, by its name ("zandrel_webengine"): the file beside the
+// executable, so that no other folder is searched for it.
+QString programModule(const char* name);
 
 // The desktop's mail program, given a "mailto:" link. Tests put a recorder in its place.
 class MailClient {

@@ -52,6 +52,10 @@ void* LoadedLibrary::symbol(const char* name) const {
     return f;
 }
 
+QString programModule(const char* name) {
+    return applicationFolder() + kSep + QLatin1String(name) + QStringLiteral(".so");
+}
+
 QString applicationFolder() {
     QString dir = QCoreApplication::applicationDirPath();
     while (dir.size() > 1 && dir.endsWith(kSep)) dir.chop(1);

@@ -3,7 +3,7 @@
 #include "base/error.h"
 
 #include <QCoreApplication>
-#include <QLibrary>
+#include <QFile>
 #include <QOpenGLContext>
 #include <QPalette>
 #include <QVBoxLayout>
@@ -38,19 +38,14 @@ void shareGlContexts() {
     }
 }
 
-// The web engine module, from the program's own folder only.
+// The web engine module, from the program's own folder only, loaded as the program's other
+// libraries are. Made once: a failed load throws and is tried again next time.
 webengine::CreateEngineView loadEngineModule() {
-    static webengine::CreateEngineView create = nullptr;
-    if (create) return create;
     shareGlContexts();
-    QLibrary module(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-                    QLatin1String(webengine::kEngineModuleName));
-    create = reinterpret_cast<webengine::CreateEngineView>(
-        module.resolve(webengine::kCreateEngineViewSymbol));
-    if (create) return create;
-    throw Error(ErrorNumber::ComponentNotLoaded,
-                QStringLiteral("The web view component cannot be loaded: ") + module.errorString(),
-                kSource);
+    static const platform::LoadedLibrary module(
+        QFile::encodeName(platform::programModule(webengine::kEngineModuleName)).constData(),
+        QStringLiteral("The web view component"), kSource);
+    return module.function<webengine::CreateEngineView>(webengine::kCreateEngineViewSymbol);
 }
 
 }  // namespace
