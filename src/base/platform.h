@@ -31,8 +31,8 @@ QString fromWindowsPath(const QString& path);
 QStringList splitWindowsArguments(const QString& text);
 
 // A launch as data: the program, the arguments it receives, the folder it starts in and the
-// window style it is asked for (2 minimized with focus, 3 maximized with focus). One function
-// per launch of the program builds it; launch() and startObserved() run it.
+// window style it is asked for (2 minimized with focus, 3 maximized with focus). The game's rules
+// build plans (src/game/); launch() and startObserved() run them.
 struct LaunchPlan {
     QString program;
     QStringList arguments;
@@ -42,15 +42,6 @@ struct LaunchPlan {
     static constexpr int kMinimized = 2;
     static constexpr int kMaximized = 3;
 };
-
-// The game connected to a game server, from the launch window: maximized.
-LaunchPlan gamePlan(const QString& appFolder, const QString& gameServerAddress);
-// The game connected to the typed address, when the server's settings could not be used:
-// minimized.
-LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddress);
-// The patch tool applying the fetched patch ("c:\zandrel.ppf") to a map of the map folder:
-// maximized, started in the application folder.
-LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap);
 
 // What this system starts for a plan. A Windows program (a file that starts with "MZ") runs
 // through `wine start`, which passes the window style on; with waitForEnd, start waits for the

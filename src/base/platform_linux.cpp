@@ -128,40 +128,6 @@ QStringList splitWindowsArguments(const QString& text) {
     return args;
 }
 
-namespace {
-
-// The design's game command line is the game's path, " -connect " and the address unquoted:
-// the game receives the words of the address as a Windows program splits them.
-LaunchPlan connectPlan(const QString& appFolder, const QString& address, int windowStyle) {
-    LaunchPlan plan;
-    plan.program = appFolder + kSep + QStringLiteral("halo.exe");
-    plan.arguments = QStringList{QStringLiteral("-connect")} + splitWindowsArguments(address);
-    plan.workingFolder = appFolder;
-    plan.windowStyle = windowStyle;
-    return plan;
-}
-
-}  // namespace
-
-LaunchPlan gamePlan(const QString& appFolder, const QString& gameServerAddress) {
-    return connectPlan(appFolder, gameServerAddress, LaunchPlan::kMaximized);
-}
-
-LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddress) {
-    return connectPlan(appFolder, typedAddress, LaunchPlan::kMinimized);
-}
-
-LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap) {
-    LaunchPlan plan;
-    plan.program = appFolder + kSep + QStringLiteral("ppf.exe");
-    plan.arguments = {QStringLiteral("a"),
-                      appFolder + kSep + QStringLiteral("maps") + kSep + targetMap,
-                      QStringLiteral("c:\\zandrel.ppf")};
-    plan.workingFolder = appFolder;
-    plan.windowStyle = LaunchPlan::kMaximized;
-    return plan;
-}
-
 Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
     if (!QFileInfo(plan.program).isFile()) {
         throw Error(ENOENT, QStringLiteral("File not found: ") + plan.program, kLaunchSource);

@@ -1,6 +1,7 @@
 #include "frm_finish.h"
 
 #include "base/platform.h"
+#include "game/launch_plans.h"
 #include "windows/frm_svr_info.h"
 
 namespace zandrel::windows {
@@ -33,7 +34,7 @@ FrmFinish::FrmFinish(Registry& registry) : ProgressWindow(registry, kKind, finis
 
 void FrmFinish::Timer1_Timer() {
     const QString address = reg().form<FrmSvrInfo>().gameServerAddress();
-    platform::launch(platform::gamePlan(reg().appFolder(), address));
+    platform::launch(game::gamePlan(reg().appFolder(), address));
     reg().end();
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/platform.h"
+#include "game/launch_plans.h"
 #include "server/settings.h"
 #include "windows/frm_finish.h"
 #include "windows/frm_svr_info.h"
@@ -61,7 +62,7 @@ void FrmPPFApply::load() {
     target_ = target;
     // The tool runs as our child: the window moves on once it has ended and reports a refusal.
     try {
-        platform::startObserved(tool_, platform::patchToolPlan(reg().appFolder(), target));
+        platform::startObserved(tool_, game::patchToolPlan(reg().appFolder(), target));
     } catch (const Error& e) {
         notStarted_ = QStringLiteral("The patch tool could not be started: ") + e.description();
     }

@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "frame/busy_cursor.h"
+#include "game/launch_plans.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "server/settings.h"
@@ -159,7 +160,7 @@ void FrmSvrInfo::launchDirectly(std::int32_t number, const QString& description)
     reg().msgBox(failurePrompt(number, description), MsgIcon::None, QStringLiteral("Error!"));
     const QString address = typedAddress();
     reg().msgBox(QStringLiteral("Launching Halo and connecting to ") + address);
-    platform::launch(platform::fallbackGamePlan(reg().appFolder(), address));
+    platform::launch(game::fallbackGamePlan(reg().appFolder(), address));
     reg().end();
 }
 

@@ -1,4 +1,4 @@
-// Launch plans and the one runner (stand-ins, and a real Windows program under Wine where
+// The one runner of launch plans (stand-ins, and a real Windows program under Wine where
 // Wine is installed), Windows argument splitting and the drive-C: folder.
 #include "base/platform.h"
 #include "base/error.h"
@@ -16,6 +16,14 @@ namespace zandrel {
 namespace {
 
 using platform::splitWindowsArguments;
+
+constexpr int kMin = platform::LaunchPlan::kMinimized;
+
+// A plan as the game's rules would make one, written out: started in the program's folder.
+platform::LaunchPlan plan(const QString& program, const QStringList& arguments,
+                          int windowStyle = platform::LaunchPlan::kMaximized) {
+    return {program, arguments, QFileInfo(program).absolutePath(), windowStyle};
+}
 
 TEST(SplitWindowsArguments, FollowsTheWindowsRuntimeRules) {
     struct Case {
@@ -89,51 +97,6 @@ TEST(LoadedLibrary, GivesFunctionsAndReportsWhatIsMissing) {
     }
 }
 
-TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
-    const QString app = QStringLiteral("/games/my halo");
-    struct Case {
-        const char* name;
-        platform::LaunchPlan plan;
-        QString program;
-        QStringList arguments;
-        int style;
-    };
-    const Case cases[] = {
-        {"game from the launch window",
-         platform::gamePlan(app, QStringLiteral("10.0.0.1:2302")),
-         app + "/halo.exe",
-         {"-connect", "10.0.0.1:2302"},
-         3},
-        {"game, an address with spaces as the game splits it",
-         platform::gamePlan(app, QStringLiteral("Blood Gulch  10.0.0.1:2302")),
-         app + "/halo.exe",
-         {"-connect", "Blood", "Gulch", "10.0.0.1:2302"},
-         3},
-        {"game, no address",
-         platform::gamePlan(app, QString()),
-         app + "/halo.exe",
-         {"-connect"},
-         3},
-        {"game from the server window's failure path",
-         platform::fallbackGamePlan(app, QStringLiteral("my.server.org")),
-         app + "/halo.exe",
-         {"-connect", "my.server.org"},
-         2},
-        {"patch tool",
-         platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map")),
-         app + "/ppf.exe",
-         {"a", app + "/maps/Blood Gulch.map", "c:\\zandrel.ppf"},
-         3},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.plan.program, c.program);
-        EXPECT_EQ(c.plan.arguments, c.arguments);
-        EXPECT_EQ(c.plan.workingFolder, app);
-        EXPECT_EQ(c.plan.windowStyle, c.style);
-    }
-}
-
 class LaunchTest : public ::testing::Test, public test::FrameFixture {
 protected:
     // A Windows program is a file that starts with "MZ".
@@ -170,26 +133,26 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
     };
     const Case cases[] = {
         {"Windows game, maximized",
-         platform::gamePlan(win, QStringLiteral("1.2.3.4:2302")),
+         plan(win + "/halo.exe", {"-connect", "1.2.3.4:2302"}),
          false,
          {wine, {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"}, win}},
         {"Windows game, minimized",
-         platform::fallbackGamePlan(win, QStringLiteral("a b")),
+         plan(win + "/halo.exe", {"-connect", "a", "b"}, kMin),
          false,
          {wine, {"start", "/min", "/unix", win + "/halo.exe", "-connect", "a", "b"}, win}},
         {"Windows patch tool, observed to its end",
-         platform::patchToolPlan(win, QStringLiteral("x y.map")),
+         plan(win + "/ppf.exe", {"a", win + "/maps/x y.map", "c:\\zandrel.ppf"}),
          true,
          {wine,
           {"start", "/max", "/wait", "/unix", win + "/ppf.exe", "a", win + "/maps/x y.map",
            "c:\\zandrel.ppf"},
           win}},
         {"native game",
-         platform::gamePlan(nat, QStringLiteral("1.2.3.4")),
+         plan(nat + "/halo.exe", {"-connect", "1.2.3.4"}),
          false,
          {nat + "/halo.exe", {"-connect", "1.2.3.4"}, nat}},
         {"native patch tool, observed",
-         platform::patchToolPlan(nat, QStringLiteral("x.map")),
+         plan(nat + "/ppf.exe", {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}),
          true,
          {nat + "/ppf.exe", {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}, nat}},
     };
@@ -202,7 +165,7 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
     }
 }
 
-TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
+TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesItsArgumentsWhole) {
     // Records its working folder and its arguments.
     const QString game = QStringLiteral("game folder");
     QDir().mkpath(path(game));
@@ -211,18 +174,17 @@ TEST_F(LaunchTest, ProgramInAFolderWithSpacesReceivesTheSplitArguments) {
               "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
               "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\n");
     QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // Started in its own folder; the address's words as a Windows program splits them.
-    platform::launch(platform::gamePlan(path(game), QStringLiteral("Blood \"Gulch 2\" 10.0.0.1")));
+    // Started in its own folder; arguments with blanks and quotes arrive whole.
+    platform::launch(plan(exe, {"-connect", "Blood", "Gulch \"2\"", "10.0.0.1"}));
     EXPECT_EQ(standInArgs(game + QStringLiteral("/halo.exe")),
-              (QStringList{path(game), "-connect", "Blood", "Gulch 2", "10.0.0.1", "--end--"}));
+              (QStringList{path(game), "-connect", "Blood", "Gulch \"2\"", "10.0.0.1", "--end--"}));
 }
 
 TEST_F(LaunchTest, AWindowsProgramIsHandedToWineFromPath) {
     makeWindowsProgram(QStringLiteral("my game/halo.exe"));
     makeStandIn(QStringLiteral("bin/wine"));
     prependPath(QStringLiteral("bin"));
-    platform::launch(
-        platform::fallbackGamePlan(path(QStringLiteral("my game")), QStringLiteral("a b")));
+    platform::launch(plan(path(QStringLiteral("my game/halo.exe")), {"-connect", "a", "b"}, kMin));
     EXPECT_EQ(standInArgs(QStringLiteral("bin/wine")),
               (QStringList{"start", "/min", "/unix", path(QStringLiteral("my game/halo.exe")),
                            "-connect", "a", "b", "--end--"}));
@@ -231,12 +193,12 @@ TEST_F(LaunchTest, AWindowsProgramIsHandedToWineFromPath) {
 TEST_F(LaunchTest, AWindowsExecutableWithoutWineIsAnError) {
     makeWindowsProgram(QStringLiteral("g/halo.exe"));
     qputenv("PATH", QFile::encodeName(path(QStringLiteral("g"))));
-    EXPECT_THROW(platform::launch(platform::gamePlan(path(QStringLiteral("g")), "x")), Error);
+    EXPECT_THROW(platform::launch(plan(path(QStringLiteral("g/halo.exe")), {"x"})), Error);
 }
 
 TEST_F(LaunchTest, MissingOrNonExecutableProgramRaisesAnError) {
     try {
-        platform::launch(platform::gamePlan(appFolder(), QStringLiteral("x")));
+        platform::launch(plan(path(QStringLiteral("halo.exe")), {"x"}));
         FAIL() << "no error raised";
     } catch (const Error& e) {
         EXPECT_NE(e.number(), 0);
@@ -244,7 +206,7 @@ TEST_F(LaunchTest, MissingOrNonExecutableProgramRaisesAnError) {
     }
     writeFile(QStringLiteral("ppf.exe"), QByteArray("#!/bin/sh\n"));  // not executable
     QProcess tool;
-    EXPECT_THROW(platform::startObserved(tool, platform::patchToolPlan(appFolder(), "x.map")),
+    EXPECT_THROW(platform::startObserved(tool, plan(path(QStringLiteral("ppf.exe")), {"a"})),
                  Error);
     EXPECT_EQ(tool.state(), QProcess::NotRunning);
 }
@@ -255,7 +217,7 @@ TEST_F(LaunchTest, AnObservedProgramReportsItsEndStatusAndErrorLine) {
     QFile::setPermissions(path(QStringLiteral("ppf.exe")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcess tool;
-    platform::startObserved(tool, platform::patchToolPlan(appFolder(), QStringLiteral("x.map")));
+    platform::startObserved(tool, plan(path(QStringLiteral("ppf.exe")), {"a", path("maps/x.map")}));
     ASSERT_TRUE(tool.waitForFinished(10000));
     EXPECT_EQ(tool.exitCode(), 4);
     EXPECT_EQ(tool.readAllStandardError(), "ppf: refused " + path("maps/x.map").toUtf8() + "\n");
@@ -331,7 +293,8 @@ TEST_F(WineLaunchTest, TheProgramSeesItsStyleFolderAndArguments) {
 
     // The patch tool, observed to its end: maximized (SW_SHOWMAXIMIZED is 3).
     QProcess tool;
-    platform::startObserved(tool, platform::patchToolPlan(path(game), QStringLiteral("a b.map")));
+    platform::startObserved(tool, plan(path(game + "/ppf.exe"),
+                                       {"a", path(game + "/maps/a b.map"), "c:\\zandrel.ppf"}));
     ASSERT_TRUE(tool.waitForFinished(240000));  // a new prefix takes a while
     EXPECT_EQ(tool.exitCode(), 0);
     EXPECT_EQ(
@@ -340,16 +303,15 @@ TEST_F(WineLaunchTest, TheProgramSeesItsStyleFolderAndArguments) {
                      path(game) + QStringLiteral("/maps/a b.map"), "c:\\zandrel.ppf", "--end--"}));
 
     // The failure path's game, detached: minimized (SW_SHOWMINIMIZED is 2).
-    platform::launch(platform::fallbackGamePlan(path(game), QStringLiteral("my server:2302")));
+    platform::launch(plan(path(game + "/halo.exe"), {"-connect", "my", "server:2302"}, kMin));
     EXPECT_EQ(standInArgs(game + QStringLiteral("/halo.exe")),
               (QStringList{"show", "2", windowsPath(path(game)), "-connect", "my", "server:2302",
                            "--end--"}));
 
     // A refusal's status comes through.
     QProcess failing;
-    platform::LaunchPlan plan = platform::patchToolPlan(path(game), QStringLiteral("x.map"));
-    plan.arguments[0] = QStringLiteral("u");
-    platform::startObserved(failing, plan);
+    platform::startObserved(failing,
+                            plan(path(game + "/ppf.exe"), {"u", path(game + "/maps/x.map")}));
     ASSERT_TRUE(failing.waitForFinished(60000));
     EXPECT_EQ(failing.exitCode(), 5);
 }

@@ -2,6 +2,7 @@
 // way to call it wrongly.
 
 #include "base/platform.h"
+#include "game/launch_plans.h"
 #include "patch/ppf.h"
 #include "ppf_test_util.h"
 
@@ -43,8 +44,7 @@ TEST(PpfCommandLine, UpdatePathAppliesThePatchFromDriveC) {
     ASSERT_TRUE(QFile::copy(QStringLiteral(PPF_TOOL), app + "/ppf.exe"));
 
     // The launch the PPF update path makes: the map in the map folder, the patch on drive C:.
-    const platform::LaunchPlan plan =
-        platform::patchToolPlan(app, QStringLiteral("Blood Gulch.map"));
+    const platform::LaunchPlan plan = game::patchToolPlan(app, QStringLiteral("Blood Gulch.map"));
     ASSERT_EQ(plan.arguments.size(), 3);
     EXPECT_EQ(plan.arguments[1], map);
     EXPECT_EQ(plan.arguments[2], QStringLiteral("c:\\zandrel.ppf"));

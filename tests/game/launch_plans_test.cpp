@@ -1,0 +1,51 @@
+// The game's launch plans: the program, its arguments, its folder and its window style, as data.
+#include "game/launch_plans.h"
+
+#include <gtest/gtest.h>
+
+namespace zandrel {
+namespace {
+
+TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
+    const QString app = QStringLiteral("/games/my halo");
+    struct Case {
+        const char* name;
+        platform::LaunchPlan plan;
+        QString program;
+        QStringList arguments;
+        int style;
+    };
+    const Case cases[] = {
+        {"game from the launch window",
+         game::gamePlan(app, QStringLiteral("10.0.0.1:2302")),
+         app + "/halo.exe",
+         {"-connect", "10.0.0.1:2302"},
+         3},
+        {"game, an address with spaces as the game splits it",
+         game::gamePlan(app, QStringLiteral("Blood Gulch  10.0.0.1:2302")),
+         app + "/halo.exe",
+         {"-connect", "Blood", "Gulch", "10.0.0.1:2302"},
+         3},
+        {"game, no address", game::gamePlan(app, QString()), app + "/halo.exe", {"-connect"}, 3},
+        {"game from the server window's failure path",
+         game::fallbackGamePlan(app, QStringLiteral("my.server.org")),
+         app + "/halo.exe",
+         {"-connect", "my.server.org"},
+         2},
+        {"patch tool",
+         game::patchToolPlan(app, QStringLiteral("Blood Gulch.map")),
+         app + "/ppf.exe",
+         {"a", app + "/maps/Blood Gulch.map", "c:\\zandrel.ppf"},
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.plan.program, c.program);
+        EXPECT_EQ(c.plan.arguments, c.arguments);
+        EXPECT_EQ(c.plan.workingFolder, app);
+        EXPECT_EQ(c.plan.windowStyle, c.style);
+    }
+}
+
+}  // namespace
+}  // namespace zandrel
