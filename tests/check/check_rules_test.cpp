@@ -169,7 +169,7 @@ TEST(CheckReport, LastLineAndExitStatusFollowTheWorstFinding) {
     EXPECT_EQ(report.exitStatus(), kExitProblems);
     report.problem(QStringLiteral("update"), QStringLiteral("p"), QStringLiteral("worse"));
     EXPECT_EQ(report.lastLine(), QStringLiteral("2 problems, 2 warnings"));
-    report.setUnreachable();
+    report.setUnusable();
     EXPECT_EQ(report.exitStatus(), kExitUnusable);
 }
 

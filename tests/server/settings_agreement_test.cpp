@@ -85,7 +85,9 @@ Seen connectAsAPlayer(const QString& address) {
 }
 
 Checked check(const QString& address) {
-    const check::Report report = check::checkServer({address, QString(), {}});
+    check::Request request;
+    request.address = address;
+    const check::Report report = check::checkServer(request);
     Checked checked;
     for (const check::Finding& f : report.findings()) {
         if (f.step != QLatin1String("keys")) continue;

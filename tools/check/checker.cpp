@@ -17,9 +17,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace zandrel::check {
@@ -101,6 +104,7 @@ bool isUnreachable(const Error& e) {
 struct Fetched {
     bool ok = false;
     bool unreachable = false;  // not even the first server answered
+    bool notStored = false;    // the server sent it, but it could not be stored here
     FetchInfo info;
     QString box;  // what players see when it failed
     QString why;  // the transfer's own account of the failure
@@ -127,6 +131,7 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
     try {
         again.OpenURL(url, [](QByteArrayView) {});
         result.why = QStringLiteral("the file could not be stored");
+        result.notStored = true;
     } catch (const Error& e) {
         result.why = e.description();
         result.unreachable =
@@ -201,6 +206,25 @@ QString quoted(const QString& value) {
     return QLatin1Char('"') + value + QLatin1Char('"');
 }
 
+std::int64_t freeBytes(const QString& folder) {
+    return QStorageInfo(folder).bytesAvailable();
+}
+
+// The checking machine's own failure, not the server's: its temporary folder cannot hold what the
+// check must write there.
+void workFolderFull(const QString& step, const QString& what, const QString& folder,
+                    Report& report) {
+    report.setUnusable();
+    report.problem(step, QStringLiteral("work-folder-full"),
+                   QStringLiteral("the checker's temporary folder %1 cannot hold %2 (%3 bytes free "
+                                  "there): this is the checking machine's problem, not the "
+                                  "server's; set TMPDIR to a folder with room and check again")
+                       .arg(folder, what)
+                       .arg(freeBytes(folder)),
+                   QJsonObject{{QStringLiteral("folder"), folder},
+                               {QStringLiteral("free"), double(freeBytes(folder))}});
+}
+
 // ---- step 1: the settings file ----
 
 bool checkSettingsFetch(const Request& request, const QString& appFolder, Report& report) {
@@ -210,9 +234,13 @@ bool checkSettingsFetch(const Request& request, const QString& appFolder, Report
                 where);
     const Fetched got = fetch(request, url, appFolder, server::kSettingsFile);
     if (got.unreachable) {
-        report.setUnreachable();
+        report.setUnusable();
         report.problem(kSettings, QStringLiteral("settings-unreachable"),
                        QStringLiteral("the server cannot be reached: %1").arg(got.why), where);
+        return false;
+    }
+    if (got.notStored) {
+        workFolderFull(kSettings, server::kSettingsFile, appFolder, report);
         return false;
     }
     if (!got.ok) {
@@ -359,7 +387,8 @@ server::Settings checkKeys(const QString& appFolder, Report& report) {
 
 // The program's header pass lists every entry and every reason to refuse the archive; when it
 // finds none, the archive is unpacked in full into the temporary map folder, which also reads
-// every entry's data as the program would.
+// every entry's data as the program would. The map folder is made only then: the pass weighs the
+// archive against the free space of a player's disk, not of ours, which is checked apart.
 void checkArchive(const Request& request, const QString& archive, const QString& mapsFolder,
                   const server::Settings& settings, Report& report) {
     const archive::Inspection inspection = archive::InspectArchive(archive, mapsFolder);
@@ -398,6 +427,14 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     }
     if (!inspection.problems.empty()) return;
 
+    const QString work = QFileInfo(archive).absolutePath();
+    const QString unpacked =
+        QStringLiteral("the %1 bytes the archive unpacks to").arg(inspection.totalBytes);
+    if (inspection.totalBytes > freeBytes(work) ||
+        !QDir(work).mkdir(QFileInfo(mapsFolder).fileName())) {
+        workFolderFull(kUpdate, unpacked, work, report);
+        return;
+    }
     UnRar unrar;
     ProgressLines progress(request, QStringLiteral("unpacking ") + server::kRarUpdateFile);
     unrar.ExtractBytes = [&](std::int64_t written, std::int64_t total) {
@@ -406,6 +443,10 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     try {
         unrar.ExtractArchive(archive, mapsFolder + platform::kSep);
     } catch (const Error& e) {
+        if (e.number() == ENOSPC || e.number() == EDQUOT) {
+            workFolderFull(kUpdate, unpacked, work, report);
+            return;
+        }
         report.problem(kUpdate, QStringLiteral("archive-refused"),
                        QStringLiteral("the program cannot unpack the archive: ") +
                            plain(e.description()) + refused,
@@ -444,10 +485,12 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
     }
     const QString copy = work + QStringLiteral("/map-copy");
     QFile::remove(copy);
+    // The map was found readable before the check began: a copy that fails is ours.
     if (!QFile::copy(mapFile, copy) ||
         !QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner)) {
-        report.problem(kUpdate, QStringLiteral("patch-map-unreadable"),
-                       QStringLiteral("the map %1 cannot be copied").arg(quoted(mapFile)));
+        QFile::remove(copy);
+        workFolderFull(kUpdate, QStringLiteral("a copy of the map %1").arg(quoted(mapFile)), work,
+                       report);
         return;
     }
     try {
@@ -519,6 +562,10 @@ void checkUpdate(const Request& request, const QString& appFolder, const server:
     report.info(kUpdate, QStringLiteral("update-url"), QStringLiteral("fetching ") + url,
                 QJsonObject{{QStringLiteral("url"), url}});
     const Fetched got = fetch(request, url, appFolder, file);
+    if (got.notStored) {
+        workFolderFull(kUpdate, file, appFolder, report);
+        return;
+    }
     if (!got.ok) {
         report.problem(kUpdate, QStringLiteral("update-fetch-failed"),
                        failureText(file, got) +
@@ -544,15 +591,19 @@ void checkUpdate(const Request& request, const QString& appFolder, const server:
 
 Report checkServer(const Request& request) {
     Report report(request.address);
-    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/zandrel-check-XXXXXX"));
-    if (!work.isValid() || !QDir(work.path()).mkdir(QStringLiteral("maps"))) {
-        report.setUnreachable();
-        report.problem(
-            kSettings, QStringLiteral("no-work-folder"),
-            QStringLiteral("no temporary folder can be made: %1").arg(work.errorString()));
-        return report;
+    std::optional<QTemporaryDir> own;
+    QString appFolder = request.workFolder;
+    if (appFolder.isEmpty()) {
+        own.emplace(QDir::tempPath() + QStringLiteral("/zandrel-check-XXXXXX"));
+        if (!own->isValid()) {
+            report.setUnusable();
+            report.problem(
+                kSettings, QStringLiteral("no-work-folder"),
+                QStringLiteral("no temporary folder can be made: %1").arg(own->errorString()));
+            return report;
+        }
+        appFolder = own->path();
     }
-    const QString appFolder = work.path();
     if (!checkSettingsFetch(request, appFolder, report)) return report;
     const server::Settings settings = checkKeys(appFolder, report);
     checkUpdate(request, appFolder, settings, report);

@@ -16,10 +16,13 @@ struct Request {
     // Progress of long transfers and unpacking, one line at a time (the tool prints it on
     // standard error). May be empty.
     std::function<void(const QString& line)> progress;
+    // An empty folder made for the check, which the caller removes afterwards. Empty: the check
+    // makes its own under $TMPDIR and removes it before returning.
+    QString workFolder;
 };
 
-// Everything is fetched and unpacked into a temporary folder that is removed before returning;
-// nothing else is written. Never throws for anything a server sends.
+// Everything is fetched and unpacked into the work folder; nothing else is written. Never throws
+// for anything a server sends.
 Report checkServer(const Request& request);
 
 }  // namespace zandrel::check

@@ -3,8 +3,10 @@
 // window and without the game, and reports each step. It never reads standard input.
 
 #include "checker.h"
+#include "work_folder.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -38,9 +40,7 @@ int usageError(const QString& why) {
     return zandrel::check::kExitUnusable;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int check(int argc, char** argv, const std::string& workFolder) {
     // Nothing here asks anything: a library that tried to would read end of file.
     if (!std::freopen("/dev/null", "r", stdin)) std::fclose(stdin);
     QCoreApplication app(argc, argv);
@@ -85,7 +85,17 @@ int main(int argc, char** argv) {
         print(stderr, ("zandrel-check: " + line + "\n").toLocal8Bit());
     };
 
+    request.workFolder = QFile::decodeName(workFolder.c_str());
+
     const zandrel::check::Report report = zandrel::check::checkServer(request);
     print(stdout, json ? report.toJson() : report.toText().toLocal8Bit());
     return report.exitStatus();
+}
+
+}  // namespace
+
+// The check runs in a child process, so that its temporary folder is removed whatever ends it.
+int main(int argc, char** argv) {
+    return zandrel::check::runInWorkFolder(
+        [&](const std::string& workFolder) { return check(argc, argv, workFolder); });
 }

@@ -39,7 +39,7 @@ int Report::count(Severity severity) const {
 }
 
 int Report::exitStatus() const {
-    if (unreachable_) return kExitUnusable;
+    if (unusable_) return kExitUnusable;
     return count(Severity::Problem) > 0 ? kExitProblems : kExitOk;
 }
 

@@ -26,7 +26,7 @@ struct Finding {
 // Exit status of the tool.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitProblems = 1;
-inline constexpr int kExitUnusable = 2;  // bad usage, or the server cannot be reached
+inline constexpr int kExitUnusable = 2;  // bad usage, no answer, or the checker's own failure
 
 class Report {
 public:
@@ -40,9 +40,10 @@ public:
     void problem(const QString& step, const QString& code, const QString& text,
                  const QJsonObject& details = {});
 
-    // The server did not answer at all: nothing else could be checked.
-    void setUnreachable() { unreachable_ = true; }
-    bool unreachable() const { return unreachable_; }
+    // The check could not be made: the server did not answer at all, or the checker itself
+    // failed (no temporary folder, no room in it). Exit status 2, whatever else was found.
+    void setUnusable() { unusable_ = true; }
+    bool unusable() const { return unusable_; }
 
     const QString& address() const { return address_; }
     const QList<Finding>& findings() const { return findings_; }
@@ -61,7 +62,7 @@ public:
 private:
     QString address_;
     QList<Finding> findings_;
-    bool unreachable_ = false;
+    bool unusable_ = false;
 };
 
 QString severityName(Severity severity);
