@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -267,4 +267,4 @@ void Patch::forEachRecord(F&& f) const {
     }
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

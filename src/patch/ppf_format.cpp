@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 namespace {
 
@@ -284,4 +284,4 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

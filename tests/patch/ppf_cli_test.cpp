@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 constexpr std::size_t kSize = 48 * 1024;
@@ -160,4 +160,4 @@ TEST(PpfCommandLine, ShowPrintsUntrustedTextSafely) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing
