@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
                 changed += len;
             }
             writeAll(modified, data.data(), data.size());
-            std::printf("changed %llu bytes\n", (unsigned long long)changed);
+            std::printf("changed %llu bytes\n", static_cast<unsigned long long>(changed));
             std::fflush(stdout);
             return true;
         })) {
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     std::printf(
         "ppf apply benchmark: %llu MiB image, %d records (PPF3, no undo, no block check),"
         " patch %.1f MB\n",
-        (unsigned long long)(kImageSize >> 20), kRecords, pst.st_size / 1e6);
+        static_cast<unsigned long long>(kImageSize >> 20), kRecords, pst.st_size / 1e6);
     std::printf("made by ppf c -x in %.3f s, peak %.1f MB\n\n", made.seconds, made.peakMb);
     std::printf(
         "run   cp to a new file   cp over the image   + fsync    ppf a     ppf a peak   ppf c"
@@ -233,12 +233,12 @@ int main(int argc, char** argv) {
     // ru_maxrss is in KiB, so the peak figure is in MiB.
     std::printf(
         "ROW|ppf a, %llu MiB image, %d records|%.3f|cp over the image + fsync|%.3f|%.2f|%.1f\n",
-        (unsigned long long)(kImageSize >> 20), kRecords, ppfM, cpSyncM, ppfM / cpSyncM,
+        static_cast<unsigned long long>(kImageSize >> 20), kRecords, ppfM, cpSyncM, ppfM / cpSyncM,
         *std::max_element(ppfPeaks.begin(), ppfPeaks.end()));
     std::printf(
         "ROW|ppf c, %llu MiB images, %d records|%.3f|cp over the image + fsync|%.3f|%.2f|%.1f\n",
-        (unsigned long long)(kImageSize >> 20), kRecords, makeM, cpSyncM, makeM / cpSyncM,
-        makePeak);
+        static_cast<unsigned long long>(kImageSize >> 20), kRecords, makeM, cpSyncM,
+        makeM / cpSyncM, makePeak);
 
     unlink(original.c_str());
     unlink(modified.c_str());

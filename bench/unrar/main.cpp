@@ -224,8 +224,8 @@ int main(int argc, char** argv) {
     const bool needBig = only.isEmpty() || only.startsWith("big");
     const bool needSmall = only.isEmpty() || only.startsWith("small");
     std::printf("archives (%s): %llu MiB in one entry; %d files of 4-64 KiB; %d runs each\n",
-                format == zandrel::rar::Format::Rar4 ? "RAR 4" : "RAR 5", (unsigned long long)mib,
-                files, runs);
+                format == zandrel::rar::Format::Rar4 ? "RAR 4" : "RAR 5",
+                static_cast<unsigned long long>(mib), files, runs);
     std::fflush(stdout);
     if ((needBig && !writeBig(big, format, mib)) ||
         (needSmall && !writeSmall(small, format, files))) {

@@ -308,8 +308,8 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
             return std::move(pass.result);
         }
         maxBytes = std::int64_t(std::min<unsigned long long>(
-            (unsigned long long)fs.f_bavail * fs.f_frsize,
-            (unsigned long long)std::numeric_limits<std::int64_t>::max()));
+            static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize,
+            static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max())));
         limitText = QStringLiteral("the %1 bytes free in \"%2\"").arg(maxBytes).arg(destination);
     }
     if (limits.maxTotalBytes >= 0 && limits.maxTotalBytes < maxBytes) {

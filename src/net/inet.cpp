@@ -179,8 +179,8 @@ HeaderList conditionHeaders(const FetchConditions& conditions) {
     auto add = [&list](const QByteArray& line) {
         curl_slist* grown = curlApi().slist_append(list.get(), line.constData());
         if (!grown)
-            throw Error(kInetTransferError + CURLE_OUT_OF_MEMORY, "Cannot start a request",
-                        kSource);
+            throw Error(kInetTransferError + CURLE_OUT_OF_MEMORY,
+                        QStringLiteral("Cannot start a request"), kSource);
         (void)list.release();
         list.reset(grown);
     };
@@ -194,7 +194,8 @@ EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs,
                       curl_slist* headers) {
     EasyHandle easy(curlApi().easy_init());
     if (!easy)
-        throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
+        throw Error(kInetTransferError + CURLE_FAILED_INIT,
+                    QStringLiteral("Cannot start a request"), kSource);
     CURL* h = easy.get();
     t.easy = h;
     setOption(h, CURLOPT_URL, url.constData());
@@ -289,7 +290,8 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_, headers.get());
     MultiHandle multi(curlApi().multi_init());
     if (!multi)
-        throw Error(kInetTransferError + CURLE_FAILED_INIT, "Cannot start a request", kSource);
+        throw Error(kInetTransferError + CURLE_FAILED_INIT,
+                    QStringLiteral("Cannot start a request"), kSource);
     checkMulti(curlApi().multi_add_handle(multi.get(), easy.get()));
     const auto detach =
         qScopeGuard([&] { curlApi().multi_remove_handle(multi.get(), easy.get()); });

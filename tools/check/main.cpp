@@ -37,7 +37,7 @@ void print(std::FILE* to, const QByteArray& text) {
 }
 
 int usageError(const QString& why) {
-    print(stderr, ("zandrel-check: " + why + "\n").toLocal8Bit() + kUsage);
+    print(stderr, (QStringLiteral("zandrel-check: ") + why + u'\n').toLocal8Bit() + kUsage);
     return zandrel::check::kExitUnusable;
 }
 
@@ -83,7 +83,8 @@ int check(int argc, char** argv, const std::string& workFolder) {
                 QStringLiteral("--map: %1 is not a readable file").arg(request.mapFile));
     }
     request.progress = [](const QString& line) {
-        print(stderr, ("zandrel-check: " + zandrel::printable(line) + "\n").toLocal8Bit());
+        print(stderr,
+              (QStringLiteral("zandrel-check: ") + zandrel::printable(line) + u'\n').toLocal8Bit());
     };
 
     request.workFolder = QFile::decodeName(workFolder.c_str());

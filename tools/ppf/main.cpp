@@ -183,7 +183,8 @@ int show(const std::vector<std::string>& args) {
     }
     if (p.originalSize) out += "Original size: " + std::to_string(*p.originalSize) + "\n";
     char offset[32];
-    std::snprintf(offset, sizeof offset, "0x%llX", (unsigned long long)p.validationOffset);
+    std::snprintf(offset, sizeof offset, "0x%llX",
+                  static_cast<unsigned long long>(p.validationOffset));
     out += std::string("Block check:   ") +
            (p.blockCheck ? std::string("yes (1024 bytes at ") + offset + ")" : "no") + "\n";
     out += std::string("Undo data:     ") + (p.undoData ? "yes" : "no") + "\n";
