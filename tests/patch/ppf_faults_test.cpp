@@ -114,7 +114,7 @@ TEST(PpfFaults, AFullDiskIsReportedAsFullAndKeepsTheMap) {
     const ToolResult r = runTool({"a", map, patch});
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, int(ErrorKind::Refused)) << r.err;
-    expectOneLine(r, "the disk is full: the patched image needs 1 MiB");
+    expectOneLine(r, "the disk is full: the patched image needs 712706 bytes, the disk has ");
     EXPECT_EQ(readFile(map), image);
     EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
 
@@ -131,6 +131,40 @@ TEST(PpfFaults, AFullDiskIsReportedAsFullAndKeepsTheMap) {
     }
     EXPECT_EQ(readFile(map), image);
     EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
+}
+
+// The refusal gives exact figures, so that "needs" is visibly more than "free" even when the
+// two differ by a byte.
+TEST(PpfFaults, AFullDiskRefusalShowsTheShortfall) {
+    test::TinyDisk disk(2 << 20);
+    if (disk.path().empty()) GTEST_SKIP() << disk.skipReason();
+    const QString folder = QString::fromStdString(disk.path());
+    const QString map = folder + "/map.map", patch = folder + "/p.ppf";
+    writeFile(map, randomBytes(16 << 10, 4));
+    // Every patch below has this size: the free space measured stays the free space.
+    const std::size_t patchSize = writePpf3("x", 0, {}, false, {{0, {9}, {}}}).size();
+    writeFile(patch, ByteVector(patchSize, 0));
+    const std::uint64_t free = files::freeBytes(folder.toStdString());
+    struct Case {
+        const char* name;
+        std::uint64_t short_;
+    } cases[] = {{"one byte short", 1}, {"one page short", 4096}, {"1 MiB short", 1 << 20}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One byte at the end of a result of free + short_ bytes.
+        const ByteVector patchBytes =
+            writePpf3("x", 0, {}, false, {{free + c.short_ - 1, {9}, {}}});
+        ASSERT_EQ(patchBytes.size(), patchSize);
+        writeFile(patch, patchBytes);
+        ASSERT_EQ(files::freeBytes(folder.toStdString()), free);
+        const ToolResult r = runTool({"a", map, patch});
+        EXPECT_EQ(r.exitCode, int(ErrorKind::Refused)) << r.err;
+        const std::string expected = "needs " + std::to_string(free + c.short_) +
+                                     " bytes, the disk has " + std::to_string(free) +
+                                     " bytes free (" + std::to_string(c.short_) + " bytes short)";
+        expectOneLine(r, expected.c_str());
+        EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
+    }
 }
 
 TEST(PpfFaults, StandardOutputThatCannotBeWrittenStillGivesTheErrorLine) {
