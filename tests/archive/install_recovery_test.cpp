@@ -103,6 +103,8 @@ TEST_F(InstallRecovery, AKillAtEveryMoveOfASmallUpdateRecoversToTheWholeNewUpdat
     }
     // Without the journal these kills would have left the folder mixed.
     EXPECT_GT(mixedBeforeRecovery, 0);
+    std::printf("kills before each of %d moves and after the last: %d mixed before recovery\n",
+                moves(count), mixedBeforeRecovery);
 }
 
 TEST_F(InstallRecovery, ACommitThatRanToItsEndNeedsNothing) {
