@@ -25,13 +25,15 @@ constexpr std::uint64_t kWindow = 1 << 20;
 class WindowWriter {
 public:
     WindowWriter(int in, std::uint64_t inSize, const std::string& inPath, int out,
-                 std::uint64_t outSize, const std::string& outPath)
+                 std::uint64_t outSize, const std::string& outPath,
+                 const volatile std::sig_atomic_t* stop)
         : in_(in),
           inSize_(inSize),
           inPath_(inPath),
           out_(out),
           outSize_(outSize),
-          outPath_(outPath) {
+          outPath_(outPath),
+          stop_(stop) {
         cloned_ = files::cloneData(in_, out_, inSize_, outPath_);
         ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
@@ -42,6 +44,7 @@ public:
         flush();
         const std::uint64_t base = index * kWindow;
         copyUpTo(base);
+        checkStop();
         index_ = index;
         const std::size_t len = std::size_t(std::min(kWindow, outSize_ - base));
         buffer_.resize(len);
@@ -77,13 +80,23 @@ private:
         index_ = kNone;
     }
 
-    // Copies the image's bytes from where the last window ended up to `end`.
+    void checkStop() const {
+        if (stop_ && *stop_) {
+            throw PatchError(ErrorKind::Stopped, "stopped: the image was left as it was");
+        }
+    }
+
+    // Copies the image's bytes from where the last window ended up to `end`, in steps that a
+    // stop can come between.
     void copyUpTo(std::uint64_t end) {
         const std::uint64_t to = std::min(end, inSize_);
-        if (!cloned_ && done_ < to) {
-            files::copyDataRange(in_, out_, done_, to, inPath_, outPath_);
-            startWriteback(done_, to);
-            release(done_, to);
+        while (!cloned_ && done_ < to) {
+            checkStop();
+            const std::uint64_t step = std::min(to, done_ + kCopyStep);
+            files::copyDataRange(in_, out_, done_, step, inPath_, outPath_);
+            startWriteback(done_, step);
+            release(done_, step);
+            done_ = step;
         }
         done_ = std::max(done_, end);
     }
@@ -103,12 +116,14 @@ private:
     }
 
     static constexpr std::uint64_t kNone = UINT64_MAX;
+    static constexpr std::uint64_t kCopyStep = 64 * kWindow;
     int in_;
     std::uint64_t inSize_;
     const std::string& inPath_;
     int out_;
     std::uint64_t outSize_;
     const std::string& outPath_;
+    const volatile std::sig_atomic_t* stop_;
     bool cloned_ = false;
     std::uint64_t done_ = 0;  // everything before this is in the copy
     std::uint64_t index_ = kNone;
@@ -265,7 +280,8 @@ Outcome apply(const std::string& imagePath, const Patch& patch, const ApplyOptio
     if (::fchmod(out.fd(), image.st.st_mode & 07777) != 0) {
         files::fail(errno, "cannot write", out.tempPath());
     }
-    WindowWriter writer(image.fd.get(), size, image.path, out.fd(), finalSize, out.tempPath());
+    WindowWriter writer(image.fd.get(), size, image.path, out.fd(), finalSize, out.tempPath(),
+                        options.stop);
     writeRecords(writer, patch, undo);
     writer.finish();
     out.commit();

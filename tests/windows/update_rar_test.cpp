@@ -11,6 +11,7 @@
 #include "windows/transfer_bar.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -309,6 +310,49 @@ TEST(UpdateRar, AFailedFetchUnpacksNothingAndTheServerWindowStaysToTryAgain) {
     }
 }
 
+// A zandrel.rar already in place with the SHA-256 (and size) this server's settings announce is
+// this server's current update: unpacked without a request. Any other file is fetched as ever.
+TEST(UpdateRar, AnArchiveWithTheAnnouncedHashIsUnpackedWithoutDownloadingIt) {
+    const QByteArray archive =
+        bytes(rar::writeStored(Format::Rar5, {{"bloodgulch.map", "announced"}}));
+    const QByteArray other = bytes(rar::writeStored(Format::Rar5, {{"bloodgulch.map", "other"}}));
+    const QString hex = QString::fromLatin1(
+        QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex().toUpper());
+    const QString size = QString::number(archive.size());
+    struct Case {
+        const char* name;
+        QByteArray local;  // zandrel.rar before
+        QString sha256, size;
+        bool fetched;
+    };
+    const Case cases[] = {
+        {"hash and size match", archive, hex, size, false},
+        {"hash matches, no size announced", archive, hex, {}, false},
+        {"another archive in place", other, hex, size, true},
+        {"size announced differs", archive, hex, QString::number(archive.size() + 1), true},
+        {"no hash announced", archive, {}, size, true},
+        {"malformed hash", archive, hex.left(63), size, true},
+        {"no archive in place", {}, hex, size, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RarRun run;
+        if (!c.local.isNull()) run.writeFile(QStringLiteral("zandrel.rar"), c.local);
+        run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(archive));
+        auto& svr = run.reg().form<FrmSvrInfo>();
+        if (!c.sha256.isEmpty()) svr.UpdateSha256 = server::parseSha256(c.sha256);
+        if (!c.size.isEmpty()) svr.UpdateSize = server::parseSize(c.size);
+
+        run.downloadAndApply();
+        run.clock.advance(2048);
+
+        EXPECT_EQ(run.server.requestedPaths().size(), c.fetched ? 1 : 0);
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("announced"));
+        EXPECT_TRUE(run.visible<FrmFinish>());
+        EXPECT_TRUE(run.boxes.boxes.empty());
+    }
+}
+
 // Runs an action once, as a window is about to be painted after a condition holds: painting is
 // what held work lets happen, so the action comes where a player's click would.
 class AtPaint : public QObject {
@@ -602,6 +646,26 @@ TEST(UpdateProgress, TheFiguresLine) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(transferFigures(c.received, c.total, c.rate), QString::fromUtf8(c.expected));
     }
+}
+
+// The wait cursor of a held fetch would say the Cancel beneath it cannot be clicked.
+TEST(UpdateProgress, OverTheCancelTheWaitCursorGivesWayToTheArrow) {
+    QWidget parent;
+    StripButton cancel(&parent);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(&cancel, &enter);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&cancel, &leave);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QGuiApplication::restoreOverrideCursor();
+    // Held work that ends while the pointer is over the button takes its cursor with it.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::sendEvent(&cancel, &enter);
+    QGuiApplication::restoreOverrideCursor();
+    QApplication::sendEvent(&cancel, &leave);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST(UpdateProgress, WithNoKnownTotalTheBarsBlockMovesBackAndForth) {
