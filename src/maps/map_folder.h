@@ -36,6 +36,15 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
 // Error.
 void deleteMapFile(const QString& folder, const QString& name);
 
+// Keeps the map `name` of the application's map folder as it is now in its backup folder
+// (made when missing), before an update replaces or patches it: a player who needs the stock
+// map back for another server restores it from there. Nothing is done when the backup folder
+// already has that name in any letter case (a backup of the player's own is never
+// overwritten), when the map is not there (a new map) or is not a regular file, or when the
+// name is not a map ("*.map"). The copy is atomic and synced, as every backup. Returns whether
+// a copy was made. Raises Error.
+bool keepOriginal(const QString& appFolder, const QString& name);
+
 // Removes what a writer of ours that was stopped (the patch tool, ended by the player) left in
 // folder: its temporary files. The maps themselves are never touched. Failures are ignored.
 void removeLeftovers(const QString& folder);
