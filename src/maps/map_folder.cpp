@@ -191,8 +191,8 @@ void deleteMapFile(const QString& folder, const QString& name) {
     files::sweep(QFile::encodeName(folder).toStdString());
 }
 
-QString patchFolder() {
-    const QString driveC = platform::driveCFolder();
+QString patchFolder(const QString& appFolder) {
+    const QString driveC = platform::driveCFolder(appFolder);
     QDir().mkpath(driveC);
     return driveC;
 }
