@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Game& g = game();
     writeAll(g.archive, std::string(reinterpret_cast<const char*>(data), size));
 
-    zandrel::UnRar unrar;
+    zandrel::archive::UnRar unrar;
     unrar.setMaxTotalBytes(kMaxTotalBytes);
     unrar.setMaxEntries(64);
     std::vector<int> events;

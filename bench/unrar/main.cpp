@@ -118,7 +118,7 @@ Run runUnrar(const QString& archive, const QString& out) {
         double returned = 0;
         int code = 0;
         {
-            zandrel::UnRar unrar;
+            zandrel::archive::UnRar unrar;
             try {
                 unrar.ExtractArchive(archive, out + "/");
                 returned = now();

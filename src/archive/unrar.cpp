@@ -16,16 +16,10 @@
 #include <system_error>
 #include <thread>
 
-namespace zandrel {
+namespace zandrel::archive {
 
-static_assert(UnRar::kErrorArchive == archive::kErrorArchive &&
-              UnRar::kErrorRefused == archive::kErrorRefused &&
-              UnRar::kErrorLimit == archive::kErrorLimit &&
-              UnRar::kErrorBusy == archive::kErrorBusy);
-
-using archive::fail;
-using archive::failErrno;
-using archive::text;
+static_assert(UnRar::kErrorArchive == kErrorArchive && UnRar::kErrorRefused == kErrorRefused &&
+              UnRar::kErrorLimit == kErrorLimit && UnRar::kErrorBusy == kErrorBusy);
 
 namespace {
 
@@ -110,7 +104,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     while (destination.size() > 1 && destination.endsWith(QLatin1Char('/'))) destination.chop(1);
 
     std::int64_t archiveSize = 0;
-    files::Fd archiveFd(archive::openArchive(archivePath, &archiveSize));
+    files::Fd archiveFd(openArchive(archivePath, &archiveSize));
     files::Fd destFd(
         ::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (destFd.get() < 0)
@@ -119,15 +113,14 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
             QStringLiteral("The destination folder \"%1\" cannot be opened").arg(destination));
 
     // Header pass: every name checked and the total known before anything is written.
-    const archive::Inspection plan =
-        archive::inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(), destination,
-                             {maxEntries_, maxTotalBytes_}, true);
+    const Inspection plan = inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(),
+                                        destination, {maxEntries_, maxTotalBytes_}, true);
     if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
 
     // The files to be replaced keep their bytes until the end, but their cached pages are of
     // no further use: dropping them now leaves the page cache to the new data, as removing the
     // old file first would.
-    for (const archive::PlannedEntry& p : plan.entries) {
+    for (const PlannedEntry& p : plan.entries) {
         if (!p.replaces || p.size < kDropCacheFrom) continue;
         const int old =
             ::openat(destFd.get(), p.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -139,21 +132,21 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     Progress progress(ExtractProgress, ExtractBytes, plan.totalBytes);
     std::unique_ptr<files::StagingFolder> staging;
     {
-        archive::StagedInstall install(destFd.get(), destination);
+        StagedInstall install(destFd.get(), destination);
         progress.written(0);
 
         // Data pass, into the staging folder.
-        archive::ArchiveReader reader(archiveFd.get(), archivePath);
+        ArchiveReader reader(archiveFd.get(), archivePath);
         std::int64_t done = 0;
         std::size_t index = 0;
-        archive::EntryHeader h;
+        EntryHeader h;
         while (reader.next(h)) {
             if (index >= plan.entries.size() || h.name != plan.entries[index].name ||
-                (h.kind == archive::EntryHeader::Folder) != plan.entries[index].folder ||
+                (h.kind == EntryHeader::Folder) != plan.entries[index].folder ||
                 (!plan.entries[index].folder && h.size != plan.entries[index].size))
                 fail(kErrorArchive, QStringLiteral("The archive \"%1\" changed while it was read.")
                                         .arg(archivePath));
-            const archive::PlannedEntry& p = plan.entries[index];
+            const PlannedEntry& p = plan.entries[index];
             const std::size_t staged = index++;
             if (p.folder) continue;
 
@@ -196,4 +189,4 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     progress.done();
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::archive

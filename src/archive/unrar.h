@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-namespace zandrel {
+namespace zandrel::archive {
 
 // Unpacks a RAR archive (RAR 4.x or RAR 5.0, read by libarchive) into a folder.
 //
@@ -84,4 +84,4 @@ private:
     std::unique_ptr<Cleanup> cleanup_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::archive

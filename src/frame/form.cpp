@@ -1,9 +1,10 @@
 #include "form.h"
 
+#include "frame/window_frame.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
-
 #include <QWindow>
 
 #include <algorithm>
@@ -211,36 +212,49 @@ void Form::setOuterWidthTwips(int twips) {
     move(topLeft);
 }
 
-QMargins Form::frameMargins() const {
+std::optional<QMargins> Form::expectedFrame() {
     const QWindow* handle = windowHandle();
-    const QMargins frame = handle ? handle->frameMargins() : QMargins();
-    if (!frame.isNull()) {
-        knownFrames()[design_.border] = frame;
-        return frame;
-    }
-    const auto known = knownFrames().find(design_.border);
-    return known == knownFrames().end() ? QMargins() : known->second;
+    if (handle && !handle->frameMargins().isNull()) return handle->frameMargins();  // framed
+    auto& known = knownFrames();
+    if (const auto it = known.find(design_.border); it != known.end()) return it->second;
+    const std::optional<QMargins> announced = announcedFrame(*this);
+    if (announced) known[design_.border] = *announced;
+    return announced;
+}
+
+void Form::placeFrameAt(const QMargins& frame) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QPoint outer = centredFrameTopLeft(screen->availableGeometry(), size(), frame);
+    // The client area's place: the window manager draws the frame around it.
+    setGeometry(QRect(outer + QPoint(frame.left(), frame.top()), size()));
 }
 
 void Form::placeAtScreenCentre() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QWindow* handle = windowHandle();
-    centrePending_ = !handle || handle->frameMargins().isNull();
-    move(centredFrameTopLeft(screen->availableGeometry(), size(), frameMargins()));
+    const std::optional<QMargins> frame = expectedFrame();
+    centrePending_ = !frame;
+    placeFrameAt(frame.value_or(QMargins()));
 }
 
 bool Form::event(QEvent* event) {
-    // The window manager framed the window after it was placed: place it again, once.
-    if (event->type() == QEvent::Move && centrePending_ && windowHandle() &&
-        !windowHandle()->frameMargins().isNull()) {
-        centrePending_ = false;
-        if (QGuiApplication::primaryScreen()) {
-            move(centredFrameTopLeft(QGuiApplication::primaryScreen()->availableGeometry(), size(),
-                                     frameMargins()));
-        }
-    }
+    if (centrePending_) placeOnceFramed(event->type());
     return QWidget::event(event);
+}
+
+// The frame was not known when the window was placed: once the window manager has framed it,
+// place it again by its frame. A window still unframed at its first paint has no frame to
+// place by (no window manager, or one that draws none).
+void Form::placeOnceFramed(QEvent::Type type) {
+    if (type != QEvent::Move && type != QEvent::Paint && type != QEvent::WindowActivate) return;
+    const QWindow* handle = windowHandle();
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    if (!frame.isNull()) {
+        centrePending_ = false;
+        knownFrames()[design_.border] = frame;
+        placeFrameAt(frame);
+    } else if (type == QEvent::Paint) {
+        centrePending_ = false;
+    }
 }
 
 void Form::closeEvent(QCloseEvent* event) {

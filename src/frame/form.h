@@ -3,6 +3,7 @@
 #include "frame/controls.h"
 #include "frame/registry.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QWidget>
 
@@ -85,9 +86,9 @@ public:
     int outerWidthTwips() const;
 
     // Centre of screen: places the outer frame in the middle of the primary screen's available
-    // area. The frame is known only once the window manager has framed the window; until then
-    // the frame of an earlier window of the same border stands in, and the first move that
-    // reveals the real frame places the window again.
+    // area. The frame is the one the window manager has drawn, else that of an earlier window of
+    // the same border, else the one the window manager announces before the window is mapped;
+    // when none of these is known, the window is placed again once it has been framed.
     void placeAtScreenCentre();
 
     // Registry bookkeeping.
@@ -132,7 +133,9 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    QMargins frameMargins() const;
+    std::optional<QMargins> expectedFrame();
+    void placeFrameAt(const QMargins& frame);
+    void placeOnceFramed(QEvent::Type type);
 
     void adopt(QWidget* w, const char* name, QRect twips, int tabIndex);
 

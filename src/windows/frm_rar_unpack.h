@@ -20,7 +20,7 @@ public:
 
     explicit FrmRarUnpack(frame::Registry& registry);
 
-    zandrel::UnRar UnRar;
+    zandrel::archive::UnRar UnRar;
     frame::Shape* shpBar;
     frame::Label* lbltime;
     frame::Shape* shpProgressBack;

@@ -180,6 +180,24 @@ TEST_F(RegistryTest, ShowKeepsValuesHideKeepsThemUnloadRebuildsFromDesign) {
     EXPECT_EQ(journal.events.count(QStringLiteral("load frmA")), 2);
 }
 
+// A window whose load handler unloads it (a download that gave nothing to apply) is gone when
+// the show returns, is never displayed, and a later show loads it afresh.
+TEST_F(RegistryTest, AWindowUnloadedByItsOwnLoadHandlerIsNeverDisplayed) {
+    define<FrmKeep>();
+    define<FrmSelfHiding>([this](TestForm& self) { reg().unload(self); });
+    run([this] {
+        reg().show<FrmKeep>();
+        reg().show<FrmSelfHiding>();
+        journal.events << QStringLiteral("show returned");
+    });
+    EXPECT_FALSE(reg().isLoaded<FrmSelfHiding>());
+    EXPECT_FALSE(journal.events.contains(QStringLiteral("shown frmSelfHiding")));
+    EXPECT_FALSE(reg().ended());  // frmKeep is still on screen
+    run([this] { reg().show<FrmSelfHiding>(); });
+    EXPECT_EQ(journal.events.count(QStringLiteral("load frmSelfHiding")), 2);
+    EXPECT_FALSE(reg().isLoaded<FrmSelfHiding>());
+}
+
 TEST_F(RegistryTest, ReferenceLoadsWithoutDisplaying) {
     define<FrmRead>();
     run([this] { EXPECT_EQ(form<FrmRead>().box->text(), QStringLiteral("design value")); });

@@ -435,7 +435,7 @@ void checkArchive(const Request& request, const QString& archive, const QString&
         workFolderFull(kUpdate, unpacked, work, report);
         return;
     }
-    UnRar unrar;
+    archive::UnRar unrar;
     ProgressLines progress(request, QStringLiteral("unpacking ") + server::kRarUpdateFile);
     unrar.ExtractBytes = [&](std::int64_t written, std::int64_t total) {
         progress.update(written, total);

@@ -22,7 +22,7 @@
 namespace zandrel::testing {
 
 using zandrel::Error;
-using zandrel::UnRar;
+using zandrel::archive::UnRar;
 using zandrel::rar::Entry;
 using zandrel::rar::Format;
 
