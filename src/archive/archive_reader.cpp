@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace zandrel::archive {
 
@@ -25,8 +24,12 @@ void fail(std::int32_t number, const QString& description) {
     throw Error(number, description, kSource);
 }
 
+Error errnoError(int err, const QString& what) {
+    return Error::fromErrno(err, kSource, what);
+}
+
 void failErrno(int err, const QString& what) {
-    fail(err, QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))));
+    throw errnoError(err, what);
 }
 
 QString text(const std::string& s) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -19,6 +21,8 @@ constexpr std::int32_t kErrorLimit = 30003;    // too many entries or bytes
 constexpr std::int32_t kErrorBusy = 30004;     // called again from a progress handler
 
 [[noreturn]] void fail(std::int32_t number, const QString& description);
+// An errno value as our error (Error::fromErrno): what failed, with the system's reason.
+Error errnoError(int err, const QString& what);
 [[noreturn]] void failErrno(int err, const QString& what);
 QString text(const std::string& s);
 

@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -54,7 +53,8 @@ public:
     explicit ExistingNames(int destFd) : destFd_(destFd) {}
 
     // The folder at `path` (exact spelling, "" the destination), or nullptr when not there.
-    const Listing* list(const std::string& path, QString* error) {
+    // A folder that is there but cannot be read sets `error`.
+    const Listing* list(const std::string& path, std::optional<Problem>* error) {
         if (auto found = listings_.find(path); found != listings_.end()) return &found->second;
         if (destFd_ < 0) return nullptr;
         int fd = ::dup(destFd_);
@@ -71,9 +71,11 @@ public:
         if (!dir) {
             const int err = errno;
             if (fd >= 0) ::close(fd);
-            if (err != ENOENT)
-                *error = QStringLiteral("Cannot read the folder \"%1\": %2")
-                             .arg(text(path), QString::fromLocal8Bit(std::strerror(err)));
+            if (err != ENOENT) {
+                const Error e = errnoError(
+                    err, QStringLiteral("Cannot read the folder \"%1\"").arg(text(path)));
+                *error = Problem{e.number(), e.description()};
+            }
             return nullptr;
         }
         Listing& listing = listings_[path];
@@ -223,9 +225,9 @@ private:
         existingFolder_ = false;
         // A folder that this archive creates has nothing in it yet.
         if (!parent.empty() && newFolders_.count(parent)) return std::nullopt;
-        QString error;
+        std::optional<Problem> error;
         const ExistingNames::Listing* listing = existing_.list(parent, &error);
-        if (!error.isEmpty()) return Problem{EIO, error};
+        if (error) return error;
         if (!listing) return std::nullopt;
         const auto found = listing->find(fold(name));
         if (found == listing->end()) return std::nullopt;
@@ -285,8 +287,7 @@ int openArchive(const QString& archivePath, std::int64_t* size) {
         if (notAFile)
             fail(kErrorArchive,
                  QStringLiteral("The archive \"%1\" is not a file.").arg(archivePath));
-        fail(e.code(), QStringLiteral("The archive \"%1\" cannot be opened: %2")
-                           .arg(archivePath, QString::fromStdString(files::describe(e.code()))));
+        failErrno(e.code(), QStringLiteral("The archive \"%1\" cannot be opened").arg(archivePath));
     }
 }
 
@@ -301,7 +302,9 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
     struct statvfs fs;
     if (destFd >= 0) {
         if (::fstatvfs(destFd, &fs) != 0) {
-            pass.problem(errno, QStringLiteral("Cannot examine \"%1\"").arg(destination));
+            const Error e =
+                errnoError(errno, QStringLiteral("Cannot examine \"%1\"").arg(destination));
+            pass.problem(e.number(), e.description());
             return std::move(pass.result);
         }
         maxBytes = std::int64_t(std::min<unsigned long long>(

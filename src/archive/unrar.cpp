@@ -61,6 +61,65 @@ private:
     std::int16_t last_ = -1;
 };
 
+// The files to be replaced keep their bytes until the end, but their cached pages are of no
+// further use: dropping them now leaves the page cache to the new data, as removing the old
+// file first would.
+void dropCachedPages(int destFd, const Inspection& plan) {
+    for (const PlannedEntry& p : plan.entries) {
+        if (!p.replaces || p.size < kDropCacheFrom) continue;
+        const int old =
+            ::openat(destFd, p.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (old < 0) continue;
+        ::posix_fadvise(old, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(old);
+    }
+}
+
+// The data pass: every file entry's data into its staged file, read in the archive's order
+// and held to the header pass's plan (a name, kind or size that differs now means the archive
+// changed under us).
+void writeEntries(int archiveFd, const QString& archivePath, const QString& destination,
+                  const Inspection& plan, StagedInstall& install, Progress& progress) {
+    const QString changed =
+        QStringLiteral("The archive \"%1\" changed while it was read.").arg(archivePath);
+    ArchiveReader reader(archiveFd, archivePath);
+    std::int64_t done = 0;
+    std::size_t index = 0;
+    EntryHeader h;
+    while (reader.next(h)) {
+        if (index >= plan.entries.size()) fail(kErrorArchive, changed);
+        const PlannedEntry& p = plan.entries[index];
+        if (h.name != p.name || (h.kind == EntryHeader::Folder) != p.folder ||
+            (!p.folder && h.size != p.size))
+            fail(kErrorArchive, changed);
+        const std::size_t staged = index++;
+        if (p.folder) continue;
+
+        const QString what =
+            QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination);
+        files::Fd out(install.createStaged(staged, what));
+        std::int64_t written = 0;
+        const void* block = nullptr;
+        std::size_t size = 0;
+        std::int64_t offset = 0;
+        while (reader.readBlock(block, size, offset)) {
+            // RAR data is contiguous; a gap or excess would be a damaged archive.
+            if (offset != written || std::int64_t(size) > p.size - written)
+                fail(kErrorArchive,
+                     QStringLiteral("The archive entry \"%1\" is damaged.").arg(text(p.path)));
+            writeAll(out.get(), block, size, what);
+            written += std::int64_t(size);
+            done += std::int64_t(size);
+            progress.written(done);
+        }
+        if (written != p.size)
+            fail(kErrorArchive,
+                 QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
+        if (::close(out.release()) != 0) failErrno(errno, what);
+    }
+    if (index != plan.entries.size()) fail(kErrorArchive, changed);
+}
+
 }  // namespace
 
 // Frees the files an extraction replaced, off the caller's thread.
@@ -117,17 +176,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
                                         destination, {maxEntries_, maxTotalBytes_}, true);
     if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
 
-    // The files to be replaced keep their bytes until the end, but their cached pages are of
-    // no further use: dropping them now leaves the page cache to the new data, as removing the
-    // old file first would.
-    for (const PlannedEntry& p : plan.entries) {
-        if (!p.replaces || p.size < kDropCacheFrom) continue;
-        const int old =
-            ::openat(destFd.get(), p.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (old < 0) continue;
-        ::posix_fadvise(old, 0, 0, POSIX_FADV_DONTNEED);
-        ::close(old);
-    }
+    dropCachedPages(destFd.get(), plan);
 
     Progress progress(ExtractProgress, ExtractBytes, plan.totalBytes);
     std::unique_ptr<files::StagingFolder> staging;
@@ -135,47 +184,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
         StagedInstall install(destFd.get(), destination);
         progress.written(0);
 
-        // Data pass, into the staging folder.
-        ArchiveReader reader(archiveFd.get(), archivePath);
-        std::int64_t done = 0;
-        std::size_t index = 0;
-        EntryHeader h;
-        while (reader.next(h)) {
-            if (index >= plan.entries.size() || h.name != plan.entries[index].name ||
-                (h.kind == EntryHeader::Folder) != plan.entries[index].folder ||
-                (!plan.entries[index].folder && h.size != plan.entries[index].size))
-                fail(kErrorArchive, QStringLiteral("The archive \"%1\" changed while it was read.")
-                                        .arg(archivePath));
-            const PlannedEntry& p = plan.entries[index];
-            const std::size_t staged = index++;
-            if (p.folder) continue;
-
-            const QString what =
-                QStringLiteral("Cannot write \"%1\" in \"%2\"").arg(text(p.path), destination);
-            files::Fd out(install.createStaged(staged, what));
-            std::int64_t written = 0;
-            const void* block = nullptr;
-            std::size_t size = 0;
-            std::int64_t offset = 0;
-            while (reader.readBlock(block, size, offset)) {
-                // RAR data is contiguous; a gap or excess would be a damaged archive.
-                if (offset != written || std::int64_t(size) > p.size - written)
-                    fail(kErrorArchive,
-                         QStringLiteral("The archive entry \"%1\" is damaged.").arg(text(p.path)));
-                writeAll(out.get(), block, size, what);
-                written += std::int64_t(size);
-                done += std::int64_t(size);
-                progress.written(done);
-            }
-            if (written != p.size)
-                fail(kErrorArchive,
-                     QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
-            if (::close(out.release()) != 0) failErrno(errno, what);
-        }
-        if (index != plan.entries.size())
-            fail(kErrorArchive,
-                 QStringLiteral("The archive \"%1\" changed while it was read.").arg(archivePath));
-
+        writeEntries(archiveFd.get(), archivePath, destination, plan, install, progress);
         install.commit(plan.entries);
         staging = install.release();
     }

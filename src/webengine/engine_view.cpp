@@ -8,6 +8,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+namespace zandrel::webengine {
 namespace {
 
 // Mail links, typed or clicked inside a page, go to the program; the page stays as it is.
@@ -32,7 +33,7 @@ private:
     std::function<void(const QUrl&)>& onMailLink_;
 };
 
-class View : public QWebEngineView, public zandrel::webengine::EngineView {
+class View : public QWebEngineView, public EngineView {
 public:
     explicit View(QWidget* parent) : QWebEngineView(parent) {
         setPage(new Page(this, onMailLink_));
@@ -59,8 +60,9 @@ private:
 };
 
 }  // namespace
+}  // namespace zandrel::webengine
 
 extern "C" Q_DECL_EXPORT zandrel::webengine::EngineView* zandrelCreateWebEngineView(
     QWidget* parent) {
-    return new View(parent);
+    return new zandrel::webengine::View(parent);
 }
