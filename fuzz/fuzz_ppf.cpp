@@ -24,7 +24,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using namespace zandrel::ppf;
+using namespace zandrel::patch;
 
 namespace {
 

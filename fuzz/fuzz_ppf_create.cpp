@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-using namespace zandrel::ppf;
+using namespace zandrel::patch;
 
 namespace {
 

@@ -101,6 +101,11 @@ int main(int argc, char** argv) {
                      zandrel::rar::writeStored(format, s.entries, {.headersEncrypted = true}));
                 save(out, prefix + "next-volume",
                      zandrel::rar::writeStored(format, s.entries, {.nextVolume = true}));
+                save(out, prefix + "no-end-flags",
+                     zandrel::rar::writeStored(format, s.entries, {.endFlags = false}));
+                save(out, prefix + "volume-no-end-flags",
+                     zandrel::rar::writeStored(format, s.entries,
+                                               {.endFlags = false, .volume = true}));
             }
         }
     }

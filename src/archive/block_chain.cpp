@@ -136,8 +136,8 @@ bool vint(const unsigned char*& p, const unsigned char* end, std::uint64_t& valu
 ChainResult walkRar5(Source& src) {
     constexpr std::uint64_t kMain = 1, kFile = 2, kService = 3, kEncryption = 4, kEnd = 5;
     constexpr std::uint64_t kHasExtra = 0x1, kHasData = 0x2, kSplitBefore = 0x8, kSplitAfter = 0x10;
-    constexpr std::uint64_t kEncryptionRecord = 1, kNotLastVolume = 0x1;
-    (void)kMain;
+    constexpr std::uint64_t kEncryptionRecord = 1, kNotLastVolume = 0x1, kArchiveVolume = 0x1;
+    bool volume = false;  // the main header's word: one volume of a set
     std::vector<unsigned char> h;
     std::int64_t pos = 8;  // after the signature
     for (;;) {
@@ -172,8 +172,16 @@ ChainResult walkRar5(Source& src) {
             ((flags & kHasData) && !vint(p, end, dataSize)) || extraSize > std::uint64_t(end - p))
             return result(Verdict::Damaged, true, pos, "a header is damaged");
 
+        // The type's own fields lie between the common ones and the extra area.
+        const unsigned char* const fieldsEnd = end - extraSize;
         if (type == kEncryption)
             return result(Verdict::Encrypted, true, pos, "its headers are encrypted");
+        if (type == kMain) {
+            std::uint64_t archiveFlags = 0;
+            if (p != fieldsEnd && !vint(p, fieldsEnd, archiveFlags))
+                return result(Verdict::Damaged, true, pos, "a header is damaged");
+            volume = (archiveFlags & kArchiveVolume) != 0;
+        }
         if (type == kFile || type == kService) {
             if (flags & (kSplitBefore | kSplitAfter))
                 return result(Verdict::Split, true, pos, "an entry continues in another volume");
@@ -196,8 +204,11 @@ ChainResult walkRar5(Source& src) {
             return result(Verdict::Truncated, true, pos, "a block runs past the end of the file");
         const std::int64_t next = headerEnd + std::int64_t(dataSize);
         if (type == kEnd) {
-            std::uint64_t endFlags = 0;
-            if (!vint(p, end, endFlags))
+            // Some writers leave the end-of-archive flags out (a header of type and flags
+            // only), and readers take that as an archive that ends here. Whether another volume
+            // follows is then the main header's word.
+            std::uint64_t endFlags = volume ? kNotLastVolume : 0;
+            if (p != fieldsEnd && !vint(p, fieldsEnd, endFlags))
                 return result(Verdict::Damaged, true, pos, "a header is damaged");
             if (endFlags & kNotLastVolume)
                 return result(Verdict::Split, true, pos, "another volume follows it");

@@ -59,9 +59,31 @@ int StagedInstall::createStaged(std::size_t index, const QString& what) {
     return fd;
 }
 
+// One element of a folder path, opened below `parent`; with `create`, made first when missing
+// (and recorded for the undo). -1 on failure, with the reason in `err`: when the folder could
+// not be made (a full disk, a folder we may not write in), the reason mkdirat gave, not the
+// ENOENT of the open before it.
+int StagedInstall::openElement(int parent, const std::string& part, const std::string& sofar,
+                               bool create, int& err, bool& making) {
+    making = false;
+    int fd = ::openat(parent, part.c_str(), kFolderFlags);
+    err = fd < 0 ? errno : 0;
+    if (fd >= 0 || err != ENOENT || !create) return fd;
+    making = true;
+    if (::mkdirat(parent, part.c_str(), 0755) == 0) {
+        undo_.push_back({Undo::Folder, parentOf(sofar), part, {}});
+    } else if (errno != EEXIST) {  // EEXIST: made meanwhile, and opened below
+        err = errno;
+        return -1;
+    }
+    fd = ::openat(parent, part.c_str(), kFolderFlags);
+    err = fd < 0 ? errno : 0;
+    return fd;
+}
+
 // Opens the folder at `path` one element at a time, never through a link; with `create`,
-// missing folders are made (and recorded for the undo). Only the last few folders opened stay
-// open: no descriptor is held per folder.
+// missing folders are made. Only the last few folders opened stay open: no descriptor is held
+// per folder.
 int StagedInstall::openFolder(const std::string& path, bool create) {
     if (create) {
         for (std::size_t i = 0; i < open_.size(); ++i) {
@@ -72,6 +94,8 @@ int StagedInstall::openFolder(const std::string& path, bool create) {
         }
     }
     int fd = ::dup(destFd_);
+    int err = fd < 0 ? errno : 0;
+    bool making = false;
     std::string sofar;
     std::size_t start = 0;
     while (fd >= 0 && !path.empty() && start <= path.size()) {
@@ -79,22 +103,16 @@ int StagedInstall::openFolder(const std::string& path, bool create) {
         if (slash == std::string::npos) slash = path.size();
         const std::string part = path.substr(start, slash - start);
         sofar = sofar.empty() ? part : sofar + "/" + part;
-        int next = ::openat(fd, part.c_str(), kFolderFlags);
-        if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(fd, part.c_str(), 0755) == 0)
-                undo_.push_back({Undo::Folder, parentOf(sofar), part, {}});
-            next = ::openat(fd, part.c_str(), kFolderFlags);
-        }
-        const int err = errno;
+        const int next = openElement(fd, part, sofar, create, err, making);
         ::close(fd);
         fd = next;
-        errno = err;
         start = slash + 1;
     }
     if (fd < 0) {
         if (!create) return -1;
-        failErrno(errno, QStringLiteral("Cannot open the folder \"%1\" in \"%2\"")
-                             .arg(text(path), destination_));
+        const QString what = making ? QStringLiteral("Cannot create the folder \"%1\" in \"%2\"")
+                                    : QStringLiteral("Cannot open the folder \"%1\" in \"%2\"");
+        failErrno(err, what.arg(text(sofar), destination_));
     }
     if (create) {
         if (open_.size() == kOpenFolders) {

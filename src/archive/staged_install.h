@@ -54,6 +54,8 @@ private:
         std::string staged;  // name in the staging folder
     };
     int openFolder(const std::string& path, bool create);
+    int openElement(int parent, const std::string& part, const std::string& sofar, bool create,
+                    int& err, bool& making);
     void place(const PlannedEntry& entry, const std::string& staged);
     void rollback();
 

@@ -1,5 +1,7 @@
 #include "qt_message_boxes.h"
 
+#include "base/printable.h"
+
 #include <QMessageBox>
 
 namespace zandrel::frame {
@@ -7,7 +9,8 @@ namespace zandrel::frame {
 void QtMessageBoxes::show(const QString& prompt, MsgIcon icon, const QString& title) {
     QMessageBox box;
     box.setWindowTitle(title.isEmpty() ? kAppTitle : title);
-    QString text = prompt;
+    // Boxes carry what servers and tools said: nothing in it may hide or reorder the text.
+    QString text = printable(prompt, LineBreaks::Keep);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box.setText(text);
     box.setTextFormat(Qt::PlainText);

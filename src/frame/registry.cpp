@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "frame/form.h"
+#include "frame/input_gate.h"
 #include "frame/task_bar.h"
 
 #include <QCoreApplication>
@@ -240,9 +241,29 @@ void Registry::flushPendingTicks() {
 }
 
 void Registry::keepPainted() {
+    std::vector<QPointer<QWidget>> open;
+    for (const QPointer<QWidget>& w : admitted_) {
+        if (w && w->isVisible()) open.push_back(w);
+    }
     // Paint only: user input is excluded here, and the dispatcher refuses every other entry
     // while a handler runs (ticks are kept for later).
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (open.empty()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    // The admitted windows' input comes through; the gate drops everyone else's.
+    InputGate gate(std::move(open));
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void Registry::admitInputWhileBusy(QWidget& window) {
+    refuseInputWhileBusy(window);
+    admitted_.emplace_back(&window);
+}
+
+void Registry::refuseInputWhileBusy(QWidget& window) {
+    std::erase_if(admitted_,
+                  [&window](const QPointer<QWidget>& w) { return !w || w.data() == &window; });
 }
 
 bool Registry::anyVisible() const {

@@ -6,7 +6,9 @@
 #include "frame/clock.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <map>
@@ -107,8 +109,14 @@ public:
     void dispatch(const std::function<void()>& handler);
 
     // While a handler holds the GUI thread (a file fetch): paints pending windows without
-    // delivering user input or running any handler or tick of the program.
+    // running any handler or tick of the program. The player's input reaches no window then,
+    // except a window admitted below while it is on screen (its Cancel); input for any other
+    // window is dropped.
     void keepPainted();
+    // A window whose controls work while a handler holds the GUI thread: they must act without
+    // the dispatcher (a flag the held work reads), which refuses them as it does every entry.
+    void admitInputWhileBusy(QWidget& window);
+    void refuseInputWhileBusy(QWidget& window);
 
     // Puts a loaded window on screen as show's last step does (first position, task bar, in
     // front, focus): for a window that must be seen before its own load handler is done.
@@ -167,10 +175,11 @@ private:
     std::map<QString, std::unique_ptr<Form>> slots_;
     std::vector<std::unique_ptr<Form>> graveyard_;  // unloaded, deleted once no handler runs
     std::vector<TimerControl*> pendingTicks_;
-    int depth_ = 0;                   // handlers running
-    int boxWaits_ = 0;                // message boxes being waited for
-    bool dying_ = false;              // an untrapped error is being reported
-    bool unloadedSinceIdle_ = false;  // a window was unloaded by the routine now running
+    std::vector<QPointer<QWidget>> admitted_;  // take input while a handler runs
+    int depth_ = 0;                            // handlers running
+    int boxWaits_ = 0;                         // message boxes being waited for
+    bool dying_ = false;                       // an untrapped error is being reported
+    bool unloadedSinceIdle_ = false;           // a window was unloaded by the routine now running
     bool ended_ = false;
 };
 

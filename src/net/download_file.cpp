@@ -93,6 +93,9 @@ bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, Messag
             throw Error(0, QStringLiteral("The address names no file: %1").arg(url), kSource);
         fetchInto(Inet1, url, folder + platform::kSep + name);
         return true;
+    } catch (const Error& e) {
+        if (e.number() != kInetCancelled) boxes.show(kFailurePrompt, MsgIcon::Information);
+        return false;
     } catch (const std::exception&) {
         boxes.show(kFailurePrompt, MsgIcon::Information);
         return false;

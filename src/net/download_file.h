@@ -9,7 +9,8 @@ namespace zandrel {
 
 // Fetches url with the caller's transfer component and stores the body as
 // folder + separator + the text after the URL's last "/". Returns true when the whole body is
-// stored. A busy component gives false at once, silently, touching nothing; any other failure
+// stored. A busy component gives false at once, silently, touching nothing, and so does a
+// request the caller cancelled (Inet::cancel) once it has dropped what arrived; any other failure
 // shows one message box and gives false, leaving an earlier file of that name as it was.
 // Never throws.
 //

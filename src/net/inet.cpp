@@ -275,6 +275,7 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
     executing_ = true;
+    cancelled_ = false;
     const auto done = qScopeGuard([this] { executing_ = false; });
 
     bytesReceived_ = 0;
@@ -309,6 +310,8 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
             idleHook_();
             lastIdle = Clock::now();
         }
+        if (cancelled_)
+            throw Error(kInetCancelled, QStringLiteral("The transfer was cancelled"), kSource);
     }
 
     updateProgress(easy.get());

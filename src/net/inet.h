@@ -22,6 +22,8 @@ inline constexpr std::int32_t kInetCertificateError = 30001;
 inline constexpr std::int32_t kInetDowngrade = 30002;
 // The reply ended before its header block did (a status line, or part of a header, then close).
 inline constexpr std::int32_t kInetIncompleteReply = 30003;
+// The request was cancelled (Inet::cancel): the player's own choice, not a failure to report.
+inline constexpr std::int32_t kInetCancelled = 30004;
 
 // What the caller already holds of the resource, for a conditional request. Empty values are
 // not sent; with neither set the request is plain and a 304 is a failure like any other status.
@@ -82,6 +84,11 @@ public:
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }
     // Called on the calling thread about every 40 ms while a request runs.
     void setIdleHook(std::function<void()> hook) { idleHook_ = std::move(hook); }
+    // Ends the running request (e.g. from the idle hook) as soon as the hook has returned:
+    // OpenURL throws kInetCancelled. Does nothing when no request runs.
+    void cancel() {
+        if (executing_) cancelled_ = true;
+    }
 
     // Fetches url and hands its body to sink. Throws Error on any failure; a failure may come
     // after part of the body has already reached the sink. With conditions, a 304 reply returns
@@ -95,6 +102,7 @@ private:
     int stallTimeoutMs_ = 60000;
     std::function<void()> idleHook_;
     bool executing_ = false;
+    bool cancelled_ = false;
     std::int64_t bytesReceived_ = 0;
     std::int64_t bytesTotal_ = -1;
     FetchInfo last_;

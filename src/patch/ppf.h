@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -175,7 +175,8 @@ void createPatchFile(const std::string& originalPath, const std::string& modifie
                      const std::string& patchPath, const CreateOptions& options = {});
 
 // A copy of untrusted text that is safe to print on a terminal: invalid UTF-8 and control
-// characters (other than newline and tab) become '?', CR LF becomes LF.
+// characters (other than newline and tab) and characters that reorder or hide text (bidirectional
+// controls, zero-width characters) become '?', CR LF becomes LF.
 std::string printable(std::string_view text);
 
 // A whole file read into memory (an empty file gives an empty view). Read, not mapped: a
@@ -266,4 +267,4 @@ void Patch::forEachRecord(F&& f) const {
     }
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 namespace {
 
@@ -285,4 +285,4 @@ FitReport checkFit(const std::string& imagePath, const Patch& patch) {
     }
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

@@ -9,7 +9,7 @@
 
 #include <sys/stat.h>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 namespace {
 
@@ -259,4 +259,4 @@ void createPatchFile(const std::string& originalPath, const std::string& modifie
     }
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

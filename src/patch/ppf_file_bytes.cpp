@@ -8,7 +8,7 @@
 
 #include <sys/stat.h>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 FileBytes::FileBytes(const std::string& path) {
     try {
@@ -40,4 +40,4 @@ FileBytes::FileBytes(const std::string& path) {
     }
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

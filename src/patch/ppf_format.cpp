@@ -1,11 +1,13 @@
 #include "patch/ppf.h"
 
+#include "base/hidden_characters.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-namespace zandrel::ppf {
+namespace zandrel::patch {
 
 namespace {
 
@@ -251,7 +253,8 @@ std::string printable(std::string_view text) {
             continue;
         }
         // One UTF-8 sequence: its length from the lead byte, then continuation bytes; no
-        // overlong forms, surrogates or C1 controls.
+        // overlong forms, surrogates or C1 controls. A character that reorders or hides text
+        // (a bidirectional control, a zero-width character) is one '?'.
         const std::size_t len = c >= 0xC2 && c <= 0xDF   ? 2
                                 : c >= 0xE0 && c <= 0xEF ? 3
                                 : c >= 0xF0 && c <= 0xF4 ? 4
@@ -267,7 +270,11 @@ std::string printable(std::string_view text) {
                  !(cp >= 0xD800 && cp <= 0xDFFF) && !(cp >= 0x80 && cp <= 0x9F);
         }
         if (ok) {
-            out.append(text.substr(i, len));
+            if (isHiddenCharacter(cp)) {
+                out += '?';
+            } else {
+                out.append(text.substr(i, len));
+            }
             i += len;
         } else {
             out += '?';
@@ -277,4 +284,4 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-}  // namespace zandrel::ppf
+}  // namespace zandrel::patch

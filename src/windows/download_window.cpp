@@ -4,6 +4,10 @@
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "windows/frm_splash.h"
+#include "windows/frm_svr_info.h"
+
+#include <QCloseEvent>
+#include <QShortcut>
 
 #include <algorithm>
 
@@ -52,6 +56,13 @@ DownloadWindow::DownloadWindow(Registry& registry, const char* kind, const Progr
       loadTitle_(std::move(loadTitle)) {}
 
 void DownloadWindow::addControls() {
+    // On the strip, left of the figures line.
+    cmdCancel = place(new StripButton(this), "cmdCancel", {1440, 1710, 690, 195});
+    cmdCancel->setText(QStringLiteral("Cancel"));
+    connect(cmdCancel, &StripButton::clicked, this, [this] { cancelUpdate(); });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] { cancelUpdate(); });
     addPleaseWait();
     // Over the logo's black strip between the flag and the status label.
     shpTransfer = place(new TransferBar(this), "shpTransfer", {1440, 1500, 3225, 195});
@@ -64,11 +75,45 @@ void DownloadWindow::addControls() {
 
 void DownloadWindow::load() {
     setWindowTitle(loadTitle_);
+    reg().admitInputWhileBusy(*this);
     // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
     displayNow();
     const QString address = reg().form<FrmSplash>().address();
-    if (!isCurrentUpdate(fetch(serverFileUrl(address, updateFile_)))) return notDownloaded();
+    if (cancelRequested_) return notDownloaded();
+    const UpdateFetch got = fetch(serverFileUrl(address, updateFile_));
+    if (cancelRequested_ || !isCurrentUpdate(got)) return notDownloaded();
     apply();
+}
+
+void DownloadWindow::cancelUpdate() {
+    if (!cancellable_ || cancelRequested_) return;
+    cancelRequested_ = true;
+    cmdCancel->setEnabled(false);
+    Inet1.cancel();
+    // Outside held work the road ends now; inside it the dispatcher refuses this, and the held
+    // work ends on the request instead.
+    reg().dispatch([this] { closeRoad(); });
+}
+
+void DownloadWindow::closeRoad() {
+    unloadLaterWindows();
+    reg().show<FrmSvrInfo>();
+    reg().unload(*this);
+}
+
+void DownloadWindow::updateApplied() {
+    cancellable_ = false;
+    cmdCancel->hide();
+    reg().refuseInputWhileBusy(*this);
+}
+
+void DownloadWindow::closeEvent(QCloseEvent* event) {
+    if (!cancellable_) {
+        ProgressWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    cancelUpdate();
 }
 
 // The GUI thread is held meanwhile: the bar and figures follow the transfer, windows on screen
@@ -87,8 +132,9 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     Inet1.setIdleHook({});
     if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
     const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
-    // A fetch that failed without a report of its own (the transfer was busy) is told too.
-    if (!isCurrentUpdate(got) && !boxes.shown) {
+    // A fetch that failed without a report of its own (the transfer was busy) is told too; a
+    // cancelled one is the player's own doing.
+    if (!isCurrentUpdate(got) && !boxes.shown && !cancelRequested_) {
         busyBoxes.show(kNotDownloaded, MsgIcon::Information, QString());
     }
     return got;

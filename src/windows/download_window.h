@@ -22,12 +22,21 @@ UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch);
 // (A file whose bytes have the hash the server's settings announce will count too.)
 bool isCurrentUpdate(UpdateFetch fetch);
 
+// Thrown out of work the player cancelled (the unpack's progress handler) to end it there.
+struct UpdateCancelled {};
+
 // The two download windows, RAR and PPF: the load handler displays the window, fetches the
 // server's update file into the window's folder with the bar and the figures following the
 // transfer, and goes on to the window that applies it. When the fetch did not give this
 // server's current update, nothing is applied: the player is told so, in the same box as the
 // transfer's own report, and the window unloads itself, so the server window, still on screen,
 // stays there to try again.
+//
+// Cancel (the button on the strip, Escape, the close box) works during the transfer and the
+// unpack, while they hold the GUI thread: the window is the one whose input the registry lets
+// through then, and the click only marks the request, which the held work reads and ends on
+// (the transfer within a paint interval, the unpack at its next block). Nothing is applied, no
+// box is shown, and the server window comes back.
 class DownloadWindow : public ProgressWindow {
     Q_OBJECT
 public:
@@ -36,6 +45,15 @@ public:
     // The progress: a bar and one small line of figures over the logo's black strip.
     TransferBar* shpTransfer = nullptr;
     frame::Label* lblTransfer = nullptr;
+    StripButton* cmdCancel = nullptr;
+
+    // The player's cancel, from any of its three controls; also from inside held work.
+    void cancelUpdate();
+    bool cancelRequested() const { return cancelRequested_; }
+    // Ends the road after a cancel: its other windows go, the server window comes back.
+    void closeRoad();
+    // The update is in place: from now on there is nothing a cancel could undo.
+    void updateApplied();
 
     // The extraction's progress on the bar and line ("Unpacking 45 %"), for the RAR download
     // window that stays in front of the unpack window.
@@ -59,6 +77,10 @@ protected:
     virtual QString folder() = 0;
     // Goes on to apply this server's current update (the next window of the road).
     virtual void apply() = 0;
+    // Unloads the windows of the road after this one (the unpack window).
+    virtual void unloadLaterWindows() {}
+
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     UpdateFetch fetch(const QString& url);
@@ -68,6 +90,8 @@ private:
     QString updateFile_;
     QString loadTitle_;
     TransferRate rate_;
+    bool cancellable_ = true;
+    bool cancelRequested_ = false;
 };
 
 }  // namespace zandrel::windows

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/platform.h"
+#include "base/printable.h"
 #include "game/launch_plans.h"
 #include "server/settings.h"
 #include "windows/frm_finish.h"
@@ -23,17 +24,6 @@ ProgressLook ppfApplyLook() {
     look.status = QStringLiteral("Applying PPF...");
     look.statusTop = 1920;
     return look;
-}
-
-// A control character shown as \xNN, so the report stays on one readable line.
-QString printable(const QString& text) {
-    QString out;
-    for (const QChar c : text) {
-        out += c.category() == QChar::Other_Control
-                   ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                   : QString(c);
-    }
-    return out;
 }
 
 }  // namespace

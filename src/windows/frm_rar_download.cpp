@@ -39,4 +39,8 @@ void FrmRarDownload::apply() {
     stayInFrontOf(reg().form<FrmRarUnpack>());
 }
 
+void FrmRarDownload::unloadLaterWindows() {
+    if (reg().isLoaded<FrmRarUnpack>()) reg().unload<FrmRarUnpack>();
+}
+
 }  // namespace zandrel::windows

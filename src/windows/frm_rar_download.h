@@ -17,6 +17,7 @@ public:
 private:
     QString folder() override;
     void apply() override;
+    void unloadLaterWindows() override;
 };
 
 }  // namespace zandrel::windows

@@ -56,9 +56,18 @@ void FrmRarUnpack::tmrStart_Timer() {
     }
     // The timer keeps ticking after the extraction; the archive is unpacked once.
     if (extractionStarted_) return;
+    if (auto* front = downloadWindow(); front && front->cancelRequested()) {
+        return front->closeRoad();
+    }
     extractionStarted_ = true;
     const QString app = reg().appFolder();
-    UnRar.ExtractArchive(app + platform::kSep + server::kRarUpdateFile, maps::mapFolder(app));
+    try {
+        UnRar.ExtractArchive(app + platform::kSep + server::kRarUpdateFile, maps::mapFolder(app));
+    } catch (const UpdateCancelled&) {
+        // Abandoned before the commit: the map folder is as it was, the staging folder gone.
+        if (auto* front = downloadWindow()) front->closeRoad();
+        return;
+    }
     // The last figures, which the paint's throttle may have held back.
     if (auto* front = downloadWindow()) front->showUnpacking(lastWritten_, lastTotal_);
 }
@@ -71,15 +80,24 @@ DownloadWindow* FrmRarUnpack::downloadWindow() {
 void FrmRarUnpack::UnRar_ExtractBytes(std::int64_t written, std::int64_t total) {
     lastWritten_ = written;
     lastTotal_ = total;
+    throwIfCancelled();
     if (!paintDue()) return;
-    // The download window lies in front of this one during the extraction: it shows the figures.
+    // The download window lies in front of this one during the extraction: it shows the figures
+    // and takes the player's cancel.
     if (auto* front = downloadWindow()) front->showUnpacking(written, total);
     paintNow();
+    throwIfCancelled();
+}
+
+void FrmRarUnpack::throwIfCancelled() {
+    auto* front = downloadWindow();
+    if (front && front->cancelRequested()) throw UpdateCancelled{};
 }
 
 void FrmRarUnpack::UnRar_ExtractProgress(std::int16_t percent) {
     shpBar->setWidthTwips(static_cast<float>(percent * (kBarFullTwips / 100.0)));
     if (percent > 90) {
+        if (auto* front = downloadWindow()) front->updateApplied();
         reg().show<FrmFinish>();
         reg().hide<FrmRarUnpack>();
     }

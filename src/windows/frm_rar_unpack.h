@@ -31,6 +31,7 @@ private:
     void UnRar_ExtractProgress(std::int16_t percent);
     void UnRar_ExtractBytes(std::int64_t written, std::int64_t total);
     DownloadWindow* downloadWindow();
+    void throwIfCancelled();
 
     bool extractionStarted_ = false;
     std::int64_t lastWritten_ = 0;

@@ -15,6 +15,8 @@ namespace {
 constexpr qint64 kRateWindowMs = 2000;  // the rate is taken over the last two seconds
 constexpr qint64 kRateMinimumMs = 250;  // and shown once this much of it is there
 
+const QColor kDimmed(0x80, 0x80, 0x80);  // a strip button that no longer acts
+
 }  // namespace
 
 TransferBar::TransferBar(QWidget* parent) : QWidget(parent) {
@@ -49,6 +51,23 @@ void TransferBar::paintEvent(QPaintEvent*) {
     }
     p.setPen(kWhite);
     p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+StripButton::StripButton(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_Hover);
+    setFont(designFont(QStringLiteral("MS Sans Serif"), 7.5));
+    setCursor(Qt::ArrowCursor);
+}
+
+void StripButton::paintEvent(QPaintEvent*) {
+    const bool lit = isEnabled() && (isDown() || underMouse());
+    QPainter p(this);
+    p.fillRect(rect(), lit ? kWhite : kBlack);
+    p.setPen(isEnabled() ? kWhite : kDimmed);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    p.setPen(lit ? kBlack : isEnabled() ? kWhite : kDimmed);
+    p.drawText(rect(), Qt::AlignCenter, text());
 }
 
 QString transferFigures(std::int64_t received, std::int64_t total, double bytesPerSecond) {

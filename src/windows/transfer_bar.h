@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
@@ -28,6 +29,17 @@ private:
     double fraction_ = 0;
     int busyAt_ = -1;  // left edge of the moving block, in pixels; -1 when filling
     int busyStep_ = 4;
+};
+
+// A button in the look of the bar, for the black strip: white text in a white border on black,
+// white with black text while pressed or hovered. It takes no focus: Escape is the window's.
+class StripButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit StripButton(QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
 };
 
 // "41.2 of 128.0 MB · 3.1 MB/s": what has arrived, the total when known (negative: unknown) and

@@ -86,12 +86,22 @@ TEST(BlockChain, VerdictsOfWholeArchives) {
         cases.push_back({n + "end block announces another volume",
                          zandrel::rar::writeStored(f, sampleEntries(), {.nextVolume = true}),
                          Verdict::Split});
+        // Some writers leave RAR 5's end-of-archive flags out; RAR 4's end block has no such
+        // field, and its row shows the same archive.
+        cases.push_back({n + "end block without its end-of-archive flags",
+                         zandrel::rar::writeStored(f, sampleEntries(), {.endFlags = false}),
+                         Verdict::Complete});
         cases.push_back({n + "entry continued in the next volume",
                          zandrel::rar::writeStored(f, {split}), Verdict::Split});
         cases.push_back({n + "signature only",
                          zandrel::rar::archiveStart(f).substr(0, f == Format::Rar4 ? 7 : 8),
                          Verdict::Truncated});
     }
+    // Without the end block's flags, only the main header tells that another volume follows.
+    cases.push_back({"RAR 5: a volume's end block without its end-of-archive flags",
+                     zandrel::rar::writeStored(Format::Rar5, sampleEntries(),
+                                               {.endFlags = false, .volume = true}),
+                     Verdict::Split});
     // A RAR 4 header whose size field is below its fixed part.
     std::string tiny = zandrel::rar::writeStored(Format::Rar4, sampleEntries());
     tiny[7 + 5] = 3;

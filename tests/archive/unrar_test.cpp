@@ -67,6 +67,20 @@ TEST_P(UnRarFormatTest, ExtractsEveryEntryAndReportsRisingProgress) {
     }
 }
 
+// RAR itself, and libarchive's test set, have archives whose end block leaves the
+// end-of-archive flags out (RAR 5; RAR 4's end block has no such field). libarchive reads them,
+// and so do we.
+TEST_P(UnRarFormatTest, AnEndBlockWithoutItsFlagsEndsTheArchive) {
+    putArchive(zandrel::rar::writeStored(
+        GetParam(), {{"bloodgulch.map", "new bloodgulch"}, {"sub/new.map", "new"}},
+        {.endFlags = false}));
+    UnRar unrar;
+    const auto error = extract(unrar);
+    ASSERT_FALSE(error) << error->what();
+    EXPECT_EQ(read("app/maps/bloodgulch.map"), "new bloodgulch");
+    EXPECT_EQ(read("app/maps/sub/new.map"), "new");
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, UnRarFormatTest, ::testing::Values(Format::Rar4, Format::Rar5),
                          [](const auto& info) {
                              return info.param == Format::Rar4 ? "Rar4" : "Rar5";

@@ -176,12 +176,12 @@ TEST(CheckReport, LastLineAndExitStatusFollowTheWorstFinding) {
 // A server's text cannot break the one-line-per-finding form; JSON keeps it as it is.
 TEST(CheckReport, ServerTextStaysOnItsLine) {
     Report report(QStringLiteral("example.org"));
-    const QString hostile = QStringLiteral("a\r\nOK\n\x1b[2Jb");
+    const QString hostile = QStringLiteral("a\r\nOK\n\x1b[2Jb\u202edesrever");
     report.info(QStringLiteral("keys"), QStringLiteral("key-value"), hostile,
                 QJsonObject{{QStringLiteral("value"), hostile}});
     const QStringList lines = report.toText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], QStringLiteral("keys     info    a / OK / \\x1b[2Jb"));
+    EXPECT_EQ(lines[0], QStringLiteral("keys     info    a / OK / \\x1b[2Jb\\u202edesrever"));
     EXPECT_EQ(lines[1], QStringLiteral("OK"));
     const QJsonObject doc = QJsonDocument::fromJson(report.toJson()).object();
     const QJsonObject f = doc.value(QStringLiteral("findings")).toArray().at(0).toObject();

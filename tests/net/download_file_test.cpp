@@ -237,5 +237,37 @@ TEST_F(DownloadFileTest, BusyComponentGivesFalseSilentlyAndTouchesNothing) {
     EXPECT_EQ(readFile(inFolder("connect.ini")), "[Main]\r\nppf=0\r\n");
 }
 
+// The player's cancel, asked from the idle hook once bytes have arrived: the transfer ends,
+// nothing of it stays, no box is shown, and the same component fetches again afterwards.
+TEST_F(DownloadFileTest, ACancelledTransferLeavesTheOldFileAndNoBox) {
+    writeFile(inFolder("zandrel.rar"), kOldContents);
+    const QByteArray body = randomBytes(64 * 1024);
+    HttpReply slow = HttpReply::ok(body);
+    slow.pieceSize = 4 * 1024;
+    slow.pauseMs = 50;
+    server.route("/zandrel.rar", slow);
+    std::int64_t receivedAtCancel = -1;
+    inet.setIdleHook([&] {
+        if (receivedAtCancel < 0 && inet.BytesReceived() > 0) {
+            receivedAtCancel = inet.BytesReceived();
+            inet.cancel();
+        }
+    });
+    EXPECT_FALSE(download(server.url("/zandrel.rar")));
+    EXPECT_GT(receivedAtCancel, 0);
+    EXPECT_LT(inet.BytesReceived(), body.size());
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_FALSE(inet.LastFetch().complete);
+    EXPECT_EQ(readFile(inFolder("zandrel.rar")), kOldContents);
+    EXPECT_EQ(folderEntries(folder()), QStringList{"zandrel.rar"});
+
+    // A cancel asked while nothing runs is not kept for the next request.
+    inet.setIdleHook({});
+    inet.cancel();
+    server.route("/zandrel.rar", HttpReply::ok(body));
+    EXPECT_TRUE(download(server.url("/zandrel.rar")));
+    EXPECT_EQ(readFile(inFolder("zandrel.rar")), body);
+}
+
 }  // namespace
 }  // namespace zandrel::test

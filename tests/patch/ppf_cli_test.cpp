@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 constexpr std::size_t kSize = 48 * 1024;
@@ -141,14 +141,16 @@ TEST(PpfCommandLine, WrongCallsFailWithAMessage) {
 TEST(PpfCommandLine, ShowPrintsUntrustedTextSafely) {
     Files f;
     const QString patch = f.path("p.ppf");
-    const std::string evil = "Evil \x1b]0;owned\x07 map";
+    const std::string evil =
+        "Evil \x1b]0;owned\x07 map \xE2\x80\xAE"
+        "desrever\xE2\x80\x8B";
     writeFile(patch, writePpf3(evil, 1, {}, true, {{1, {1}, {0}}, {9, {2, 3}, {0, 0}}},
                                Trailer{"Line one\r\n\x1b[2Jline two \xC3\xA9 \xFF", 4}));
     const ToolResult r = runTool({"s", patch});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
               "Version:       PPF3.0\n"
-              "Description:   Evil ?]0;owned? map\n"
+              "Description:   Evil ?]0;owned? map ?desrever?\n"
               "Image type:    GI\n"
               "Block check:   no\n"
               "Undo data:     yes\n"
@@ -158,4 +160,4 @@ TEST(PpfCommandLine, ShowPrintsUntrustedTextSafely) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

@@ -21,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 constexpr std::size_t kImageSize = 48 * 1024;  // holds the BIN validation window
@@ -357,4 +357,4 @@ TEST(PpfFit, TellsWhetherAPatchAppliesWithoutWriting) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 constexpr std::size_t kImageSize = 48 * 1024;  // holds the BIN validation window
@@ -241,4 +241,4 @@ TEST(PpfHostile, FailsCleanlyOrAppliesSoundly) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

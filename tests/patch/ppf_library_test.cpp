@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 // The file applier works through 4 MiB windows and reorders records that do not run front to
@@ -122,4 +122,4 @@ TEST(PpfLibrary, InMemoryApplierRefusesGrowthPastItsLimit) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

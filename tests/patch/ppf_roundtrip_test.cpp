@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 namespace {
 
 constexpr std::size_t kOriginalSize = (1 << 20) + (1 << 18);  // crosses one 1 MiB boundary
@@ -166,4 +166,4 @@ TEST(PpfRoundTrip, MakeApplyUndo) {
 }
 
 }  // namespace
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

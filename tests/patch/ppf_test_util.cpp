@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <csignal>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 
 ToolResult runTool(const QStringList& args, const ToolEnvironment& env) {
     QProcess process;
@@ -86,4 +86,4 @@ QStringList leftoverTemporaries(const QString& folder) {
     return ours;
 }
 
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

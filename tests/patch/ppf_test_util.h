@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 
 struct ToolResult {
     bool finished = false;  // false: still running after the timeout (then killed)
@@ -37,4 +37,4 @@ ByteVector randomBytes(std::size_t size, std::uint32_t seed);
 // Temporary files and staging folders a patch run leaves in a folder (there should be none).
 QStringList leftoverTemporaries(const QString& folder);
 
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

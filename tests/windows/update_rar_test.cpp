@@ -309,6 +309,123 @@ TEST(UpdateRar, AFailedFetchUnpacksNothingAndTheServerWindowStaysToTryAgain) {
     }
 }
 
+// Runs an action once, as a window is about to be painted after a condition holds: painting is
+// what held work lets happen, so the action comes where a player's click would.
+class AtPaint : public QObject {
+public:
+    AtPaint(std::function<bool()> condition, std::function<void()> action)
+        : condition_(std::move(condition)), action_(std::move(action)) {
+        qApp->installEventFilter(this);
+    }
+    ~AtPaint() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::UpdateRequest && !done && condition_()) {
+            done = true;
+            action_();
+        }
+        return false;
+    }
+    bool done = false;
+
+private:
+    std::function<bool()> condition_;
+    std::function<void()> action_;
+};
+
+// The player's cancel through each of its controls, at each stage of the road: the transfer
+// ends or the unpack is abandoned, the application folder and the maps are as they were (no
+// temporary file, no staging folder), no box, and the server window is back to try again.
+TEST(UpdateRar, ACancelAtAnyStageLeavesEverythingAsItWasAndBringsTheServerWindowBack) {
+    enum class Stage { Start, Transfer, WaitingToUnpack, Unpack };
+    enum class Control { Button, Escape, CloseBox };
+    struct Case {
+        const char* name;
+        Stage stage;
+        Control control;
+    };
+    const Case cases[] = {
+        {"at the start, button", Stage::Start, Control::Button},
+        {"mid-transfer, button", Stage::Transfer, Control::Button},
+        {"mid-transfer, Escape", Stage::Transfer, Control::Escape},
+        {"mid-transfer, close box", Stage::Transfer, Control::CloseBox},
+        {"waiting to unpack, button", Stage::WaitingToUnpack, Control::Button},
+        {"mid-unpack, button", Stage::Unpack, Control::Button},
+        {"mid-unpack, close box", Stage::Unpack, Control::CloseBox},
+    };
+    const std::string big(8 * 1000 * 1000, 'x');
+    const std::string large = rar::writeStored(
+        Format::Rar5, {{"bloodgulch.map", big}, {"keep.map", big}, {"c.map", big}, {"d.map", big}});
+    const std::string small = rar::writeStored(Format::Rar5, {{"bloodgulch.map", "fresh"}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RarRun run;
+        test::HttpReply reply = test::HttpReply::ok(bytes(large));
+        if (c.stage == Stage::Start) reply.delayMs = 5000;
+        if (c.stage == Stage::Transfer) {
+            reply.pieceSize = 200 * 1000;
+            reply.pauseMs = 20;
+        }
+        run.server.route(QStringLiteral("/zandrel.rar"), reply);
+        const auto before = run.appFiles();
+
+        auto front = [&]() -> FrmRarDownload* {
+            return run.loaded<FrmRarDownload>() ? &run.reg().form<FrmRarDownload>() : nullptr;
+        };
+        auto cancel = [&] {
+            FrmRarDownload& w = *front();
+            if (c.control == Control::Button) QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+            if (c.control == Control::Escape) QTest::keyClick(&w, Qt::Key_Escape);
+            if (c.control == Control::CloseBox) w.close();
+        };
+        auto due = [&] {
+            FrmRarDownload* w = front();
+            if (!w || !w->isVisible()) return false;
+            switch (c.stage) {
+                case Stage::Start:
+                    return true;
+                case Stage::Transfer:
+                    return w->Inet1.BytesReceived() > 0;
+                case Stage::Unpack:
+                    return w->lblTransfer->text().startsWith(QStringLiteral("Unpacking"));
+                case Stage::WaitingToUnpack:
+                    return false;
+            }
+            return false;
+        };
+        AtPaint when(due, cancel);
+
+        run.downloadAndApply();
+        if (c.stage == Stage::WaitingToUnpack) {
+            ASSERT_TRUE(run.loaded<FrmRarUnpack>());
+            cancel();
+        }
+        run.clock.advance(1024);
+        run.clock.advance(1024);  // the unpack, for the stage that cancels it
+        EXPECT_EQ(when.done, c.stage != Stage::WaitingToUnpack);
+        run.clock.advance(5000);
+
+        EXPECT_EQ(run.appFiles(), before);
+        EXPECT_EQ(QFile::exists(run.path(QStringLiteral("zandrel.rar"))),
+                  c.stage == Stage::WaitingToUnpack || c.stage == Stage::Unpack);
+        EXPECT_TRUE(run.boxes.boxes.empty()) << run.boxes.prompts().join(' ').toStdString();
+        EXPECT_TRUE(run.visible<FrmSvrInfo>());
+        EXPECT_FALSE(run.loaded<FrmRarDownload>());
+        EXPECT_FALSE(run.loaded<FrmRarUnpack>());
+        EXPECT_FALSE(run.loaded<FrmFinish>());
+        EXPECT_FALSE(run.reg().ended());
+        EXPECT_FALSE(run.gameStarted());
+
+        // The same button then fetches and applies the update.
+        run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(bytes(small)));
+        run.downloadAndApply();
+        run.clock.advance(2048);
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("fresh"));
+        EXPECT_TRUE(run.visible<FrmFinish>());
+        ASSERT_NE(front(), nullptr);
+        EXPECT_FALSE(front()->cmdCancel->isVisible());  // nothing to undo once unpacked
+    }
+}
+
 // A 304 answering the conditional request for the archive this server sent before confirms it:
 // it is this server's current update, and unpacked again.
 TEST(UpdateRar, AnArchiveTheServerConfirmsUnchangedIsUnpackedAgain) {

@@ -463,14 +463,14 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     }
 }
 
-QString versionName(ppf::Version v) {
-    return v == ppf::Version::Ppf1   ? QStringLiteral("PPF1.0")
-           : v == ppf::Version::Ppf2 ? QStringLiteral("PPF2.0")
-                                     : QStringLiteral("PPF3.0");
+QString versionName(patch::Version v) {
+    return v == patch::Version::Ppf1   ? QStringLiteral("PPF1.0")
+           : v == patch::Version::Ppf2 ? QStringLiteral("PPF2.0")
+                                       : QStringLiteral("PPF3.0");
 }
 
 QString fromStd(const std::string& s) {
-    return QString::fromStdString(ppf::printable(s));
+    return QString::fromStdString(patch::printable(s));
 }
 
 // Tries the patch the way the patch tool applies it, on a copy of the map.
@@ -494,9 +494,9 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
         return;
     }
     try {
-        const ppf::Outcome outcome = ppf::applyPatchFile(
+        const patch::Outcome outcome = patch::applyPatchFile(
             QFile::encodeName(copy).toStdString(), QFile::encodeName(patchPath).toStdString());
-        if (outcome == ppf::Outcome::AlreadyApplied) {
+        if (outcome == patch::Outcome::AlreadyApplied) {
             report.info(kUpdate, QStringLiteral("patch-already-applied"),
                         QStringLiteral("the patch is already applied to %1: the patch tool leaves "
                                        "it as it is")
@@ -508,7 +508,7 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
                             .arg(QFileInfo(mapFile).size())
                             .arg(QFileInfo(copy).size()));
         }
-    } catch (const ppf::PatchError& e) {
+    } catch (const patch::PatchError& e) {
         report.problem(kUpdate, QStringLiteral("patch-does-not-fit"),
                        QStringLiteral("the patch does not apply to %1: %2; the patch tool fails, "
                                       "players see \"The map update was not applied\" and "
@@ -520,8 +520,8 @@ void checkPatchOnMap(const QString& patchPath, const QString& mapFile, const QSt
 void checkPatch(const QString& patchPath, const Request& request, const QString& work,
                 const server::Settings& settings, Report& report) {
     try {
-        const ppf::FileBytes file(QFile::encodeName(patchPath).toStdString());
-        const ppf::Patch p = ppf::parsePatch(file.bytes());
+        const patch::FileBytes file(QFile::encodeName(patchPath).toStdString());
+        const patch::Patch p = patch::parsePatch(file.bytes());
         QJsonObject details{{QStringLiteral("version"), versionName(p.version)},
                             {QStringLiteral("description"), fromStd(p.description)},
                             {QStringLiteral("records"), double(p.recordCount)},
@@ -534,7 +534,7 @@ void checkPatch(const QString& patchPath, const Request& request, const QString&
                         .arg(p.blockCheck ? QStringLiteral("yes") : QStringLiteral("no"))
                         .arg(p.undoData ? QStringLiteral("yes") : QStringLiteral("no")),
                     details);
-    } catch (const ppf::PatchError& e) {
+    } catch (const patch::PatchError& e) {
         report.problem(kUpdate, QStringLiteral("patch-corrupt"),
                        QStringLiteral("the patch cannot be read: %1; the patch tool fails, "
                                       "players see \"The map update was not applied\" and "

@@ -2,6 +2,7 @@
 // with ADDRESS what the program does when a player types it into the start window, without a
 // window and without the game, and reports each step. It never reads standard input.
 
+#include "base/printable.h"
 #include "checker.h"
 #include "work_folder.h"
 
@@ -82,7 +83,7 @@ int check(int argc, char** argv, const std::string& workFolder) {
                 QStringLiteral("--map: %1 is not a readable file").arg(request.mapFile));
     }
     request.progress = [](const QString& line) {
-        print(stderr, ("zandrel-check: " + line + "\n").toLocal8Bit());
+        print(stderr, ("zandrel-check: " + zandrel::printable(line) + "\n").toLocal8Bit());
     };
 
     request.workFolder = QFile::decodeName(workFolder.c_str());

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "base/printable.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -49,21 +51,11 @@ QString counted(int n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-// A finding's text on one line: untrusted values may hold line breaks or control characters.
-QString oneLine(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\r')) continue;
-        if (c == QLatin1Char('\n')) {
-            out += QStringLiteral(" / ");
-        } else if (c.category() == QChar::Other_Control) {
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        } else {
-            out += c;
-        }
-    }
-    return out;
+// A finding's text on one line: untrusted values may hold line breaks or hidden characters.
+QString oneLine(QString text) {
+    text.remove(QLatin1Char('\r'));
+    text.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+    return printable(text);
 }
 
 }  // namespace

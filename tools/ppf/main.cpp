@@ -22,7 +22,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace ppf = zandrel::ppf;
+namespace ppf = zandrel::patch;
 
 namespace {
 

@@ -69,10 +69,12 @@ std::string rar4Block(std::uint8_t type, std::uint16_t flags, const std::string&
 }
 
 std::string rar4Start(const Options& options) {
-    constexpr std::uint16_t kPassword = 0x80;
+    constexpr std::uint16_t kVolume = 0x01, kPassword = 0x80;
     std::string s("Rar!\x1A\x07\x00", 7);  // marker block
     // Main header: reserved fields only.
-    s += rar4Block(0x73, options.headersEncrypted ? kPassword : 0, std::string(6, '\0'));
+    const std::uint16_t flags =
+        (options.headersEncrypted ? kPassword : 0) | (options.volume ? kVolume : 0);
+    s += rar4Block(0x73, flags, std::string(6, '\0'));
     return s;
 }
 
@@ -142,9 +144,9 @@ std::string rar5Start(const Options& options) {
         s += rar5Header(e);
     }
     std::string h;
-    putVint(h, 1);  // main archive header
-    putVint(h, 0);  // header flags
-    putVint(h, 0);  // archive flags
+    putVint(h, 1);                       // main archive header
+    putVint(h, 0);                       // header flags
+    putVint(h, options.volume ? 1 : 0);  // archive flags
     return s + rar5Header(h);
 }
 
@@ -206,7 +208,7 @@ std::string rar5End(const Options& options) {
     std::string h;
     putVint(h, 5);  // end of archive
     putVint(h, 0);
-    putVint(h, options.nextVolume ? 1 : 0);
+    if (options.endFlags) putVint(h, options.nextVolume ? 1 : 0);
     return rar5Header(h);
 }
 

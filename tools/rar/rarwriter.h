@@ -35,6 +35,10 @@ struct Options {
     bool endBlock = true;           // false: no end-of-archive block (as RAR before 2.9)
     bool nextVolume = false;        // the end block announces another volume
     bool headersEncrypted = false;  // RAR 4: main header flag; RAR 5: archive encryption header
+    // RAR 5: false leaves the end-of-archive flags field out of the end block (a header of type
+    // and flags only), as some writers do. RAR 4's end block has no such field.
+    bool endFlags = true;
+    bool volume = false;  // the main header marks the archive as one volume of a set
 };
 
 // CRC-32 (IEEE 802.3, as zlib), continued from `crc`.

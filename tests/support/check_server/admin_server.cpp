@@ -14,13 +14,13 @@ namespace zandrel::test {
 
 QByteArray makePatch(const QByteArray& original, const QByteArray& modified,
                      const char* description) {
-    ppf::CreateOptions options;
+    patch::CreateOptions options;
     options.description = description;
     const auto bytes = [](const QByteArray& b) {
-        return ppf::Bytes(reinterpret_cast<const std::uint8_t*>(b.constData()), size_t(b.size()));
+        return patch::Bytes(reinterpret_cast<const std::uint8_t*>(b.constData()), size_t(b.size()));
     };
     const std::vector<std::uint8_t> patch =
-        ppf::createPatch(bytes(original), bytes(modified), options);
+        patch::createPatch(bytes(original), bytes(modified), options);
     return QByteArray(reinterpret_cast<const char*>(patch.data()), qsizetype(patch.size()));
 }
 

@@ -9,7 +9,7 @@
 
 namespace zandrel::test {
 
-TinyDisk::TinyDisk(std::uint64_t bytes) {
+TinyDisk::TinyDisk(std::uint64_t bytes, std::uint64_t inodes) {
     if (::geteuid() != 0) {
         why_ = "a tiny tmpfs needs root";
         return;
@@ -19,7 +19,8 @@ TinyDisk::TinyDisk(std::uint64_t bytes) {
         why_ = std::string("mkdtemp: ") + std::strerror(errno);
         return;
     }
-    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (inodes != 0) options += ",nr_inodes=" + std::to_string(inodes);
     if (::mount("tmpfs", dir, "tmpfs", 0, options.c_str()) != 0) {
         why_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
         ::rmdir(dir);

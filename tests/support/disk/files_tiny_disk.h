@@ -10,7 +10,8 @@ namespace zandrel::test {
 
 class TinyDisk {
 public:
-    explicit TinyDisk(std::uint64_t bytes);
+    // `inodes`, when not 0, also caps the number of files and folders (a disk full of names).
+    explicit TinyDisk(std::uint64_t bytes, std::uint64_t inodes = 0);
     ~TinyDisk();
     TinyDisk(const TinyDisk&) = delete;
     TinyDisk& operator=(const TinyDisk&) = delete;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 
 namespace {
 
@@ -110,4 +110,4 @@ ByteVector blockAt(std::span<const std::uint8_t> data, std::uint64_t offset) {
     return b;
 }
 
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

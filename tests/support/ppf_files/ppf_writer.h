@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace zandrel::ppf::testing {
+namespace zandrel::patch::testing {
 
 using ByteVector = std::vector<std::uint8_t>;
 
@@ -43,4 +43,4 @@ std::vector<RawRecord> diffRecords(std::span<const std::uint8_t> original,
 // The 1024 bytes at `offset`, zero where `data` ends first.
 ByteVector blockAt(std::span<const std::uint8_t> data, std::uint64_t offset);
 
-}  // namespace zandrel::ppf::testing
+}  // namespace zandrel::patch::testing

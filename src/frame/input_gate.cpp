@@ -1,0 +1,73 @@
+#include "frame/input_gate.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWindow>
+
+namespace zandrel::frame {
+
+bool isPlayerInput(const QEvent& event) {
+    switch (event.type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::NonClientAreaMouseMove:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::ContextMenu:
+        case QEvent::Enter:
+        case QEvent::Leave:
+        case QEvent::HoverEnter:
+        case QEvent::HoverLeave:
+        case QEvent::HoverMove:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::DragLeave:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+        case QEvent::Close:
+            return true;
+        default:
+            return false;
+    }
+}
+
+InputGate::InputGate(std::vector<QPointer<QWidget>> open) : open_(std::move(open)) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+InputGate::~InputGate() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool InputGate::eventFilter(QObject* receiver, QEvent* event) {
+    return isPlayerInput(*event) && !admits(receiver);
+}
+
+bool InputGate::admits(QObject* receiver) const {
+    for (const QPointer<QWidget>& window : open_) {
+        if (!window) continue;
+        // The window system's window comes first (the close box, the raw mouse and keys).
+        if (receiver == window->windowHandle()) return true;
+        for (QObject* o = receiver; o; o = o->parent()) {
+            if (o == window) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace zandrel::frame
