@@ -191,6 +191,10 @@ void deleteMapFile(const QString& folder, const QString& name) {
     files::sweep(QFile::encodeName(folder).toStdString());
 }
 
+void removeLeftovers(const QString& folder) {
+    files::sweep(QFile::encodeName(folder).toStdString());
+}
+
 QString patchFolder(const QString& appFolder) {
     const QString driveC = platform::driveCFolder(appFolder);
     QDir().mkpath(driveC);

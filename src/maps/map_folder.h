@@ -36,6 +36,10 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
 // Error.
 void deleteMapFile(const QString& folder, const QString& name);
 
+// Removes what a writer of ours that was stopped (the patch tool, ended by the player) left in
+// folder: its temporary files. The maps themselves are never touched. Failures are ignored.
+void removeLeftovers(const QString& folder);
+
 // The folder the PPF patch is fetched into: the game's drive C:, made when it is missing. Drive C:
 // is the Wine prefix's drive_c, which does not exist before Wine first ran; the patch belongs there
 // all the same, and Wine takes over a prefix folder that exists. A folder that cannot be made is

@@ -4,9 +4,13 @@
 #include "base/platform.h"
 #include "base/printable.h"
 #include "game/launch_plans.h"
+#include "maps/map_folder.h"
 #include "server/settings.h"
 #include "windows/frm_finish.h"
 #include "windows/frm_svr_info.h"
+
+#include <QCloseEvent>
+#include <QShortcut>
 
 namespace zandrel::windows {
 
@@ -34,6 +38,16 @@ FrmPPFApply::FrmPPFApply(Registry& registry) : ProgressWindow(registry, kKind, p
     Label1->setAutoFillBackground(true);
     shpProg = addShape("shpProg", {1290, 2040, 45, 165}, kWhite, kWhite, /*solid=*/true);
     shpProgBack = addShape("shpProgBack", {1290, 2040, 1125, 165}, kWhite, kBlack, /*solid=*/true);
+    // Left of the bar, once the tool has taken longer than the bar.
+    cmdCancel = place(new StripButton(this), "cmdCancel", {435, 2025, 690, 195});
+    cmdCancel->setText(QStringLiteral("Cancel"));
+    cmdCancel->hide();
+    connect(cmdCancel, &StripButton::clicked, this, handler([this] { cmdCancel_Click(); }));
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, handler([this] {
+                if (cmdCancel->isVisible()) cmdCancel_Click();
+            }));
     addPleaseWait();
     addLogo();
 
@@ -62,7 +76,12 @@ void FrmPPFApply::tmrCheck_Timer() {
     // The bar keeps its designed pace; once it is full the ticks only wait for the tool.
     if (shpProg->widthTwips() <= 1120) shpProg->setWidthTwips(shpProg->widthTwips() + 20);
     keepToolErrorTail();
-    if (shpProg->widthTwips() <= 1120 || !toolEnded()) return;
+    if (shpProg->widthTwips() <= 1120) return;
+    if (!toolEnded()) {
+        cmdCancel->show();
+        return;
+    }
+    cmdCancel->hide();
     tmrCheck->setEnabled(false);
     const QString why = whyNotApplied();
     if (!why.isEmpty()) {
@@ -72,6 +91,33 @@ void FrmPPFApply::tmrCheck_Timer() {
     }
     reg().show<FrmFinish>();
     reg().hide<FrmPPFApply>();
+}
+
+void FrmPPFApply::cmdCancel_Click() {
+    if (toolEnded()) return;  // it ended meanwhile: the next tick goes on as usual
+    tmrCheck->setEnabled(false);
+    stopTool();
+    reg().show<FrmSvrInfo>();
+    reg().unload(*this);
+}
+
+// Asked to end first; a tool that does not is killed.
+void FrmPPFApply::stopTool() {
+    tool_.terminate();
+    if (!tool_.waitForFinished(kTermWaitMs)) {
+        tool_.kill();
+        tool_.waitForFinished(kTermWaitMs);
+    }
+    maps::removeLeftovers(maps::mapFolder(reg().appFolder()));
+}
+
+void FrmPPFApply::closeEvent(QCloseEvent* event) {
+    if (!cmdCancel->isVisible()) {
+        ProgressWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    reg().dispatch([this] { cmdCancel_Click(); });
 }
 
 bool FrmPPFApply::toolEnded() {

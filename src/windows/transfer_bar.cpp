@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zandrel::windows {
 
@@ -78,7 +79,18 @@ QString transferFigures(std::int64_t received, std::int64_t total, double bytesP
                 : QStringLiteral(" MB");
     if (bytesPerSecond >= 0)
         text += QStringLiteral(" \u00b7 ") + mb(bytesPerSecond) + QStringLiteral(" MB/s");
+    if (bytesPerSecond > 0 && total > received) {
+        const double seconds = static_cast<double>(total - received) / bytesPerSecond;
+        text += QStringLiteral(" \u00b7 ") + timeLeft(seconds);
+    }
     return text;
+}
+
+QString timeLeft(double seconds) {
+    const auto whole = [](double n) { return QString::number(std::max(1.0, std::round(n))); };
+    if (seconds < 59.5) return whole(seconds) + QStringLiteral(" s left");
+    if (seconds < 90 * 60) return whole(seconds / 60) + QStringLiteral(" min left");
+    return whole(seconds / 3600) + QStringLiteral(" h left");
 }
 
 void TransferRate::start() {

@@ -42,9 +42,13 @@ protected:
     void paintEvent(QPaintEvent*) override;
 };
 
-// "41.2 of 128.0 MB · 3.1 MB/s": what has arrived, the total when known (negative: unknown) and
-// the rate when known (negative: not yet). 1 MB is 1,000,000 bytes.
+// "41.2 of 128.0 MB · 3.1 MB/s · 28 s left": what has arrived, the total when known (negative:
+// unknown), the rate when known (negative: not yet) and, with both, the time left at that rate.
+// 1 MB is 1,000,000 bytes.
 QString transferFigures(std::int64_t received, std::int64_t total, double bytesPerSecond);
+// "3 s left", "4 min left" (from a minute on), "10 h left" (from an hour and a half on), rounded
+// to the nearest and never below 1.
+QString timeLeft(double seconds);
 
 // The rate of a transfer over its last two seconds, from the byte counts seen along the way.
 class TransferRate {

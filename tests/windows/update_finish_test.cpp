@@ -173,7 +173,7 @@ TEST(UpdateLook, FiveWindowsShareTheFrameLogoAndStatusLabel) {
          {0, 0},
          "Applying PPF...",
          128,
-         {"frmRarDownload", "lblPleaseWait", "shpProgBack", "shpProg", "Label1"}},
+         {"frmRarDownload", "lblPleaseWait", "cmdCancel", "shpProgBack", "shpProg", "Label1"}},
         {"frmFinish",
          [](Registry& r) { return std::make_unique<FrmFinish>(r); },
          {312, 154},

@@ -15,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -434,14 +437,111 @@ TEST(UpdatePpf, TheLaunchWindowWaitsForTheToolsEnd) {
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);  // full, and no wider
     EXPECT_TRUE(run.visible<FrmPPFApply>());
     EXPECT_FALSE(run.loaded<FrmFinish>());
+    EXPECT_TRUE(run.apply().cmdCancel->isVisible());  // the player may stop it
 
     run.writeFile(QStringLiteral("ppf.exe.go"), "");
     ASSERT_TRUE(run.tickUntilLaunchWindow());
     EXPECT_EQ(run.apply().shpProg->widthTwips(), 1125.0f);
+    EXPECT_FALSE(run.apply().cmdCancel->isVisible());
     EXPECT_TRUE(run.boxes.boxes.empty());
     run.clock.advance(FrmFinish::kLaunchDelayMs);
     EXPECT_EQ(run.standInArgs(QStringLiteral("halo.exe")),
               (QStringList{"-connect", PpfRun::kGameServer, "--end--"}));
+}
+
+// A patch tool that runs on past the bar can be stopped: Cancel comes up, the tool is ended
+// (killed when it ignores SIGTERM), what it left half-written in the map folder goes, the map
+// is as it was, and the server window comes back; nothing else is started.
+TEST(UpdatePpf, APatchToolThatRunsLongCanBeStopped) {
+    struct Case {
+        const char* name;
+        bool ignoresTerm;
+        int control;  // 0 the button, 1 Escape, 2 the close box
+    };
+    const Case cases[] = {
+        {"ends on SIGTERM, button", false, 0},
+        {"ignores SIGTERM, Escape", true, 1},
+        {"ends on SIGTERM, close box", false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PpfRun run(QStringLiteral("target.map"), /*withPatchTool=*/false);
+        run.writeFile(QStringLiteral("maps/target.map"), "the player's map");
+        // Starts writing the map's replacement beside it, as the tool does, and never ends.
+        run.writeFile(QStringLiteral("ppf.exe"),
+                      QByteArray("#!/bin/sh\n") + (c.ignoresTerm ? "trap '' TERM\n" : "") +
+                          "d=$(dirname \"$0\")\n"
+                          "printf half > \"$d/maps/.zandrel-tmp-patching\"\n"
+                          "echo $$ > \"$0.pid\"\n"
+                          "while :; do sleep 0.02; done\n");
+        QFile::setPermissions(run.path(QStringLiteral("ppf.exe")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        run.downloadAndApply();
+        ASSERT_TRUE(test::waitFor([&] { return QFile::exists(run.path("ppf.exe.pid")); }));
+        const qint64 pid = run.readFile(QStringLiteral("ppf.exe.pid")).trimmed().toLongLong();
+        run.clock.advance(50 * 10);
+        EXPECT_FALSE(run.apply().cmdCancel->isVisible());  // not while the bar fills
+        run.clock.advance(50 * 50);
+        ASSERT_TRUE(run.apply().cmdCancel->isVisible());
+
+        FrmPPFApply& w = run.apply();
+        if (c.control == 0) QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+        if (c.control == 1) QTest::keyClick(&w, Qt::Key_Escape);
+        if (c.control == 2) w.close();
+
+        EXPECT_FALSE(run.loaded<FrmPPFApply>());
+        EXPECT_TRUE(run.visible<FrmSvrInfo>());
+        EXPECT_FALSE(run.loaded<FrmFinish>());
+        EXPECT_NE(::kill(pid_t(pid), 0), 0);  // the tool is gone
+        EXPECT_EQ(QDir(run.path(QStringLiteral("maps")))
+                      .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{"target.map"});
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/target.map")), QByteArray("the player's map"));
+        EXPECT_TRUE(run.boxes.boxes.empty());
+        run.clock.advance(5000);
+        EXPECT_FALSE(run.started("halo.exe"));
+        EXPECT_FALSE(run.reg().ended());
+    }
+}
+
+// The patch's transfer cancelled: drive C: keeps the patch an earlier visit left, nothing is
+// started, and the server window comes back.
+TEST(UpdatePpf, ACancelledTransferLeavesDriveCAsItWas) {
+    PpfRun run(QStringLiteral("target.map"));
+    ASSERT_TRUE(QDir().mkpath(run.wine.driveC()));
+    QFile stale(run.wine.driveC() + QStringLiteral("/zandrel.ppf"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("another server's patch");
+    stale.close();
+    test::HttpReply slow = test::HttpReply::ok(QByteArray(2000 * 1000, 'p'));
+    slow.pieceSize = 50 * 1000;
+    slow.pauseMs = 20;
+    run.server.route(QStringLiteral("/zandrel.ppf"), slow);
+    bool clicked = false;
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        if (clicked || !run.loaded<FrmPPFDownload>()) return;
+        auto& w = run.reg().form<FrmPPFDownload>();
+        if (w.Inet1.BytesReceived() == 0) return;
+        clicked = true;
+        QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+    });
+    clicker.start(5);
+    run.downloadAndApply();
+    clicker.stop();
+
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(QDir(run.wine.driveC()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"zandrel.ppf"});
+    QFile kept(run.wine.driveC() + QStringLiteral("/zandrel.ppf"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("another server's patch"));
+    EXPECT_TRUE(run.visible<FrmSvrInfo>());
+    EXPECT_FALSE(run.loaded<FrmPPFDownload>());
+    EXPECT_FALSE(run.loaded<FrmPPFApply>());
+    EXPECT_TRUE(run.boxes.boxes.empty());
+    QThread::msleep(100);
+    EXPECT_FALSE(run.started("ppf.exe"));
 }
 
 TEST(UpdatePpf, TheDownloadWindowIsOnScreenBeforeThePatchIsRequested) {

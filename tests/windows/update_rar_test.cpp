@@ -514,8 +514,9 @@ TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
     EXPECT_EQ(requestsWhenShown, 0);
     EXPECT_EQ(run.readFile(QStringLiteral("zandrel.rar")), bytes(archive));
     ASSERT_GE(samples.size(), 4u);
-    const QRegularExpression figures(QStringLiteral("^\\d+\\.\\d of ") + total +
-                                     QStringLiteral(" MB( \u00b7 \\d+\\.\\d MB/s)?$"));
+    const QRegularExpression figures(
+        QStringLiteral("^\\d+\\.\\d of ") + total +
+        QStringLiteral(" MB( \u00b7 \\d+\\.\\d MB/s( \u00b7 \\d+ s left)?)?$"));
     QStringList distinct;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         SCOPED_TRACE(i);
@@ -582,7 +583,17 @@ TEST(UpdateProgress, TheFiguresLine) {
         const char* expected;
     };
     const Case cases[] = {
-        {"total and rate", 41'234'567, 128'000'000, 3'100'000, "41.2 of 128.0 MB \u00b7 3.1 MB/s"},
+        {"total and rate", 41'234'567, 128'000'000, 3'100'000,
+         "41.2 of 128.0 MB \u00b7 3.1 MB/s \u00b7 28 s left"},
+        {"seconds", 4'900'000, 8'000'000, 1'000'000,
+         "4.9 of 8.0 MB \u00b7 1.0 MB/s \u00b7 3 s left"},
+        {"under a second", 7'900'000, 8'000'000, 1'000'000,
+         "7.9 of 8.0 MB \u00b7 1.0 MB/s \u00b7 1 s left"},
+        {"minutes", 1'000'000, 128'000'000, 500'000,
+         "1.0 of 128.0 MB \u00b7 0.5 MB/s \u00b7 4 min left"},
+        {"hours", 0, 700'000'000, 20'000, "0.0 of 700.0 MB \u00b7 0.0 MB/s \u00b7 10 h left"},
+        {"all there", 8'000'000, 8'000'000, 1'000'000, "8.0 of 8.0 MB \u00b7 1.0 MB/s"},
+        {"stalled", 4'000'000, 8'000'000, 0, "4.0 of 8.0 MB \u00b7 0.0 MB/s"},
         {"no rate yet", 0, 8'000'000, -1, "0.0 of 8.0 MB"},
         {"unknown length", 41'260'000, -1, 960'000, "41.3 MB \u00b7 1.0 MB/s"},
         {"unknown length, no rate yet", 12, -1, -1, "0.0 MB"},
