@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <vector>
 
 namespace zandrel {
 namespace {
@@ -38,16 +39,24 @@ public:
             throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
     }
 
+    // Over https the body comes one TLS record (16 KiB) at a time: gathered into larger writes,
+    // it costs the disk side a sixteenth of the system calls.
     void write(QByteArrayView chunk) {
         open();
-        files::writeAll(file_->fd(), chunk.data(), static_cast<std::size_t>(chunk.size()),
-                        file_->tempPath());
+        if (pending_.size() + static_cast<std::size_t>(chunk.size()) > kWriteSize) flush();
+        if (static_cast<std::size_t>(chunk.size()) >= kWriteSize) {
+            files::writeAll(file_->fd(), chunk.data(), static_cast<std::size_t>(chunk.size()),
+                            file_->tempPath());
+            return;
+        }
+        pending_.insert(pending_.end(), chunk.begin(), chunk.end());
     }
 
     // Puts the file in the destination's place, with the permissions of the file it replaces
     // (readable by all for a new one), carrying what the server said about it.
     void commit(const FetchRecord& record) {
         open();
+        flush();
         struct stat old {};
         const mode_t mode = ::stat(native_.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
         if (::fchmod(file_->fd(), mode) != 0)
@@ -57,13 +66,21 @@ public:
     }
 
 private:
+    static constexpr std::size_t kWriteSize = 256 * 1024;
+
     void open() {
         if (!file_) file_.emplace(native_.toStdString(), files::Sync::No);
+    }
+
+    void flush() {
+        files::writeAll(file_->fd(), pending_.data(), pending_.size(), file_->tempPath());
+        pending_.clear();
     }
 
     QString path_;
     QByteArray native_;
     std::optional<files::ReplaceFile> file_;
+    std::vector<char> pending_;
 };
 
 // Fetches url into path; when the file there came from the same url and the server says it has
