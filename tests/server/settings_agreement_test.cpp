@@ -125,7 +125,7 @@ TEST(SettingsAgreement, TheWindowAndTheCheckerReadEveryFileAlike) {
          "; ours\n[Other]\nHaloIP=wrong\n[Main]\nAdminEmail = a@b.org \nppf=  1  \n"
          "UpdateSHA256=zz\nTarget=Blood Gulch.map\nMirror1=nowhere\nHaloIP=1.2.3.4:2302\n"
          "html=about:blank\n",
-         true, 0},
+         true, 0, 2},
         {"a missing HaloIP and an empty ppf",
          "[Main]\nhtml=about:blank\nTarget=ridge.map\nppf=\nAdminEmail=a@b.org\n", true, 2},
         {"ppf 01 and a target the patch tool would refuse",
