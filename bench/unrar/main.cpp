@@ -111,6 +111,7 @@ struct Run {
 Run runUnrar(const QString& archive, const QString& out) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
+    std::fflush(stdout);  // the child prints too: nothing of ours may be in its copy
     const double start = now();
     const pid_t pid = ::fork();
     if (pid == 0) {
