@@ -59,6 +59,7 @@ struct Transfer {
     bool headerEnded = false;
     QByteArray etag;
     QByteArray lastModified;
+    QByteArray contentEncoding;
     std::int64_t bodyBytes = 0;
     long refusedStatus = 0;  // a status whose body is not the resource, seen when its body began
     std::exception_ptr sinkError;
@@ -91,12 +92,15 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->headerEnded = false;
         t->etag.clear();
         t->lastModified.clear();
+        t->contentEncoding.clear();
     } else if (line == "\r\n" || line == "\n") {
         t->headerEnded = true;
     } else if (startsWithNoCase(line, "etag:")) {
         t->etag = line.sliced(5).toByteArray().trimmed();
     } else if (startsWithNoCase(line, "last-modified:")) {
         t->lastModified = line.sliced(14).toByteArray().trimmed();
+    } else if (startsWithNoCase(line, "content-encoding:")) {
+        t->contentEncoding = line.sliced(17).toByteArray().trimmed();
     }
     return n;
 }
@@ -248,6 +252,7 @@ void record(FetchInfo& info, CURL* easy, const Transfer& t) {
     info.bodyBytes = t.bodyBytes;
     info.etag = t.etag;
     info.lastModifiedText = t.lastModified;
+    info.contentEncoding = t.contentEncoding;
     info.lastModified = -1;
     if (!t.lastModified.isEmpty()) {
         const std::time_t when = curlApi().getdate(t.lastModified.constData(), nullptr);
