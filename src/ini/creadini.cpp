@@ -30,7 +30,8 @@ QString fromWindows1252(const char* bytes, std::size_t n) {
     text.reserve(static_cast<qsizetype>(n));
     for (std::size_t i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        text.append(b >= 0x80 && b < 0xA0 ? QChar(kWindows1252High[b - 0x80]) : QChar(b));
+        text.append(b >= 0x80 && b < 0xA0 ? QChar(kWindows1252High[b - 0x80])
+                                          : QChar(static_cast<char16_t>(b)));
     }
     return text;
 }
