@@ -240,35 +240,44 @@ void replaceWith(const std::string& target, std::span<const std::uint8_t> bytes,
     out.commit();
 }
 
-void copyData(int in, int out, std::uint64_t size, const std::string& inPath,
-              const std::string& outPath) {
-    if (size > std::uint64_t(INT64_MAX)) fail(EFBIG, "cannot copy", inPath);
-    if (size > 0 && ::ioctl(out, FICLONE, in) == 0) {
-        // A clone shares the blocks (holes included) but takes the whole source as it is now.
-        struct stat st {};
-        if (::fstat(out, &st) == 0 && std::uint64_t(st.st_size) == size) return;
-        if (::ftruncate(out, 0) != 0) fail(errno, "cannot write", outPath);
-    }
+bool cloneData(int in, int out, std::uint64_t size, const std::string& outPath) {
+    if (size == 0 || ::ioctl(out, FICLONE, in) != 0) return false;
+    // A clone shares the blocks (holes included) but takes the whole source as it is now.
+    struct stat st {};
+    if (::fstat(out, &st) == 0 && std::uint64_t(st.st_size) == size) return true;
+    if (::ftruncate(out, 0) != 0) fail(errno, "cannot write", outPath);
+    return false;
+}
+
+void copyDataRange(int in, int out, std::uint64_t from, std::uint64_t to, const std::string& inPath,
+                   const std::string& outPath) {
     bool kernelCopy = true;
     std::vector<char> buf;
-    std::uint64_t at = 0;
-    while (at < size) {
+    std::uint64_t at = from;
+    while (at < to) {
         off_t data = ::lseek(in, off_t(at), SEEK_DATA);
         off_t hole = 0;
         if (data < 0) {
             if (errno == ENXIO) break;  // only a hole up to the end
             // No hole support here: all of it is data.
             data = off_t(at);
-            hole = off_t(size);
+            hole = off_t(to);
         } else {
             hole = ::lseek(in, data, SEEK_HOLE);
-            if (hole < 0) hole = off_t(size);
+            if (hole < 0) hole = off_t(to);
         }
-        if (std::uint64_t(data) >= size) break;
-        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(hole), size);
+        if (std::uint64_t(data) >= to) break;
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t(hole), to);
         copyRange(in, out, std::uint64_t(data), end, inPath, outPath, kernelCopy, buf);
         at = end;
     }
+}
+
+void copyData(int in, int out, std::uint64_t size, const std::string& inPath,
+              const std::string& outPath) {
+    if (size > std::uint64_t(INT64_MAX)) fail(EFBIG, "cannot copy", inPath);
+    if (cloneData(in, out, size, outPath)) return;
+    copyDataRange(in, out, 0, size, inPath, outPath);
     // A hole up to `size` is only a hole if the source still reaches that far.
     struct stat st {};
     if (::fstat(in, &st) != 0) fail(errno, "cannot read", inPath);

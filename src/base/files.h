@@ -102,6 +102,13 @@ private:
 // Replaces `target` with `bytes`, atomically as ReplaceFile does.
 void replaceWith(const std::string& target, std::span<const std::uint8_t> bytes, Sync sync);
 
+// Makes the empty file `out` share all `size` bytes of `in` (a clone, where the file system
+// can): true when it did; false leaves `out` empty.
+bool cloneData(int in, int out, std::uint64_t size, const std::string& outPath);
+// Copies the bytes [from, to) of `in` to the same offsets of `out`, with the kernel's copy where
+// it can; holes stay holes (and `out` does not grow for a trailing one).
+void copyDataRange(int in, int out, std::uint64_t from, std::uint64_t to, const std::string& inPath,
+                   const std::string& outPath);
 // Copies the first `size` bytes of `in` into the empty file `out` and gives `out` that size.
 // Holes stay holes, so a sparse file gives a sparse copy. A source that ends early is a
 // failure ("changed while it was copied").

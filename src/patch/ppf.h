@@ -4,6 +4,7 @@
 // Plain C++ on purpose (no Qt): the parser and the in-memory applier are fuzzed directly.
 
 #include <algorithm>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -26,6 +27,7 @@ enum class ErrorKind {
     Corrupt = 3,     // the patch is not a well-formed PPF file
     Validation = 4,  // the image is not the one the patch was made for
     Refused = 5,     // well-formed, but cannot do this (no undo data, shortening, too large)
+    Stopped = 6,     // the caller stopped the file applier; nothing was changed
 };
 
 class PatchError : public std::runtime_error {
@@ -97,6 +99,10 @@ struct ApplyOptions {
     // The file applier refuses, before writing, a result larger than the free space of the
     // image's disk. Off only where the caller wants to meet a disk that fills up meanwhile.
     bool checkFreeSpace = true;
+    // Set (from a signal handler, say) to stop the file applier: it then throws
+    // PatchError(Stopped) at the next window, removing its temporary file; the image keeps its
+    // old bytes. Once the patched copy is complete it is put in place regardless.
+    const volatile std::sig_atomic_t* stop = nullptr;
 };
 
 enum class Outcome {

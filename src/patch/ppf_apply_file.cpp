@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,74 +15,118 @@ namespace zandrel::patch {
 
 namespace {
 
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
-
-// Records are written through one window of the output file at a time, mapped and pre-faulted
-// in one call, so a patch with hundreds of thousands of small records costs a few system calls
-// per window instead of one per record. Where the kernel cannot pre-fault (a write fault on a
-// full disk would then kill the process), or the pre-fault fails, the window is a buffer read
-// and written back instead: a pre-fault that finds the disk full says only "Bad address",
-// while the write then fails with the real cause.
-constexpr std::uint64_t kWindow = 4 << 20;
+// The patched copy is made front to back, one window at a time: a stretch no record touches is
+// copied by the kernel (holes kept), a window with records is read from the image into one
+// buffer, patched there and written with one pwrite. So the records cost no page fault and no
+// system call each, and every byte of the image passes through memory once, as in a plain copy.
+// Where the copy could share the image's blocks (a clone), only the patched windows are written.
+constexpr std::uint64_t kWindow = 1 << 20;
 
 class WindowWriter {
 public:
-    WindowWriter(int fd, std::uint64_t fileSize, const std::string& path)
-        : fd_(fd), size_(fileSize), path_(path) {}
-    ~WindowWriter() {
-        if (map_) ::munmap(map_, len_);
+    WindowWriter(int in, std::uint64_t inSize, const std::string& inPath, int out,
+                 std::uint64_t outSize, const std::string& outPath,
+                 const volatile std::sig_atomic_t* stop)
+        : in_(in),
+          inSize_(inSize),
+          inPath_(inPath),
+          out_(out),
+          outSize_(outSize),
+          outPath_(outPath),
+          stop_(stop) {
+        cloned_ = files::cloneData(in_, out_, inSize_, outPath_);
+        ::posix_fadvise(in_, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
 
-    // The bytes of window `index`, valid until the next call.
+    // The bytes of window `index`, valid until the next call; windows come in ascending order.
     std::uint8_t* window(std::uint64_t index) {
-        if (index == index_) return map_ ? map_ : buffer_.data();
+        if (index == index_) return buffer_.data();
         flush();
-        index_ = index;
         const std::uint64_t base = index * kWindow;
-        len_ = std::size_t(std::min(kWindow, size_ - base));
-        if (mapping_) {
-            void* p = ::mmap(nullptr, len_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, off_t(base));
-            if (p != MAP_FAILED) {
-                if (::madvise(p, len_, MADV_POPULATE_WRITE) == 0) {
-                    map_ = static_cast<std::uint8_t*>(p);
-                    return map_;
-                }
-                ::munmap(p, len_);
-            }
-            mapping_ = false;
+        copyUpTo(base);
+        checkStop();
+        index_ = index;
+        const std::size_t len = std::size_t(std::min(kWindow, outSize_ - base));
+        buffer_.resize(len);
+        const std::size_t fromImage =
+            base < inSize_ ? std::size_t(std::min<std::uint64_t>(len, inSize_ - base)) : 0;
+        if (files::readAt(in_, buffer_.data(), fromImage, base, inPath_) != fromImage) {
+            throw files::FileError(EIO, "cannot read " + inPath_ + ": it got shorter");
         }
-        buffer_.resize(len_);
-        if (files::readAt(fd_, buffer_.data(), len_, base, path_) != len_) {
-            throw files::FileError(EIO, "cannot read " + path_ + ": the file got shorter");
-        }
+        std::fill(buffer_.begin() + std::ptrdiff_t(fromImage), buffer_.end(), 0);
+        release(base, base + fromImage);
         return buffer_.data();
     }
 
-    void flush() {
-        if (index_ == kNone) return;
-        if (map_) {
-            ::munmap(map_, len_);
-            map_ = nullptr;
-        } else {
-            files::writeAllAt(fd_, buffer_.data(), len_, index_ * kWindow, path_);
+    // Writes the last window and copies the rest; the copy then has its final size.
+    void finish() {
+        flush();
+        copyUpTo(outSize_);
+        struct stat st {};
+        if (::fstat(in_, &st) != 0) files::fail(errno, "cannot read", inPath_);
+        if (std::uint64_t(st.st_size) < inSize_) {
+            throw files::FileError(EIO, "cannot read " + inPath_ + ": it got shorter");
         }
-        // Start writing the finished window to disk now, so that the flush before the rename
-        // has little left to wait for. Windows are visited in order and not touched again.
-        ::sync_file_range(fd_, off_t(index_ * kWindow), off_t(len_), SYNC_FILE_RANGE_WRITE);
-        index_ = kNone;
+        if (::ftruncate(out_, off_t(outSize_)) != 0) files::fail(errno, "cannot grow", outPath_);
     }
 
 private:
+    void flush() {
+        if (index_ == kNone) return;
+        const std::uint64_t base = index_ * kWindow;
+        files::writeAllAt(out_, buffer_.data(), buffer_.size(), base, outPath_);
+        startWriteback(base, base + buffer_.size());
+        done_ = base + buffer_.size();
+        index_ = kNone;
+    }
+
+    void checkStop() const {
+        if (stop_ && *stop_) {
+            throw PatchError(ErrorKind::Stopped, "stopped: the image was left as it was");
+        }
+    }
+
+    // Copies the image's bytes from where the last window ended up to `end`, in steps that a
+    // stop can come between.
+    void copyUpTo(std::uint64_t end) {
+        const std::uint64_t to = std::min(end, inSize_);
+        while (!cloned_ && done_ < to) {
+            checkStop();
+            const std::uint64_t step = std::min(to, done_ + kCopyStep);
+            files::copyDataRange(in_, out_, done_, step, inPath_, outPath_);
+            startWriteback(done_, step);
+            release(done_, step);
+            done_ = step;
+        }
+        done_ = std::max(done_, end);
+    }
+
+    // Starts writing a finished stretch to disk now, so that the flush before the rename has
+    // little left to wait for. Stretches are finished in order and not touched again.
+    void startWriteback(std::uint64_t from, std::uint64_t to) {
+        ::sync_file_range(out_, off_t(from), off_t(to - from), SYNC_FILE_RANGE_WRITE);
+    }
+
+    // The image's cached pages are of no more use once copied: it is about to be replaced.
+    // Dropped as the copy goes, they make room for the copy's own pages, so that the apply
+    // takes no more memory than a copy over the image would, and closing the old image at the
+    // end has nothing left to drop.
+    void release(std::uint64_t from, std::uint64_t to) {
+        if (to > from) ::posix_fadvise(in_, off_t(from), off_t(to - from), POSIX_FADV_DONTNEED);
+    }
+
     static constexpr std::uint64_t kNone = UINT64_MAX;
-    int fd_;
-    std::uint64_t size_;
-    std::string path_;
-    bool mapping_ = true;
+    static constexpr std::uint64_t kCopyStep = 64 * kWindow;
+    int in_;
+    std::uint64_t inSize_;
+    const std::string& inPath_;
+    int out_;
+    std::uint64_t outSize_;
+    const std::string& outPath_;
+    const volatile std::sig_atomic_t* stop_;
+    bool cloned_ = false;
+    std::uint64_t done_ = 0;  // everything before this is in the copy
     std::uint64_t index_ = kNone;
-    std::uint8_t* map_ = nullptr;
-    std::size_t len_ = 0;
     std::vector<std::uint8_t> buffer_;
 };
 
@@ -97,7 +140,7 @@ void writePiece(WindowWriter& out, std::uint64_t index, std::uint64_t offset, By
 
 void writeRecords(WindowWriter& out, const Patch& patch, bool undo) {
     // Patches from makers run through the image front to back: then the windows are visited in
-    // order and each is opened once. Any other order is sorted by window first, keeping file
+    // order and each is filled once. Any other order is sorted by window first, keeping file
     // order within a window, so that a later record still wins where records overlap.
     bool ordered = true;
     std::uint64_t reached = 0;
@@ -149,8 +192,11 @@ std::string resolved(const std::string& path) {
     return s;
 }
 
-std::string mib(std::uint64_t bytes) {
-    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+// Exact figures: rounded ones could read "needs 1 MiB, has 1 MiB free".
+std::string noRoom(std::uint64_t needed, std::uint64_t free) {
+    return "the disk is full: the patched image needs " + std::to_string(needed) +
+           " bytes, the disk has " + std::to_string(free) + " bytes free (" +
+           std::to_string(needed - free) + " bytes short)";
 }
 
 // The image as the applier sees it: opened once, read with pread only.
@@ -223,9 +269,7 @@ Outcome apply(const std::string& imagePath, const Patch& patch, const ApplyOptio
         // The patched copy is written whole beside the image before it replaces it.
         const std::uint64_t free = files::freeBytes(folder);
         if (finalSize > free) {
-            throw PatchError(ErrorKind::Refused, "the disk is full: the patched image needs " +
-                                                     mib(finalSize) + ", the disk has " +
-                                                     mib(free) + " free");
+            throw PatchError(ErrorKind::Refused, noRoom(finalSize, free));
         }
     }
 
@@ -236,15 +280,10 @@ Outcome apply(const std::string& imagePath, const Patch& patch, const ApplyOptio
     if (::fchmod(out.fd(), image.st.st_mode & 07777) != 0) {
         files::fail(errno, "cannot write", out.tempPath());
     }
-    files::copyData(image.fd.get(), out.fd(), size, image.path, out.tempPath());
-    if (finalSize > size && ::ftruncate(out.fd(), off_t(finalSize)) != 0) {
-        files::fail(errno, "cannot grow", out.tempPath());
-    }
-    {
-        WindowWriter writer(out.fd(), finalSize, out.tempPath());
-        writeRecords(writer, patch, undo);
-        writer.flush();
-    }
+    WindowWriter writer(image.fd.get(), size, image.path, out.fd(), finalSize, out.tempPath(),
+                        options.stop);
+    writeRecords(writer, patch, undo);
+    writer.finish();
     out.commit();
     return Outcome::Applied;
 }

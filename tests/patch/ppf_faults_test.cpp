@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,7 +117,7 @@ TEST(PpfFaults, AFullDiskIsReportedAsFullAndKeepsTheMap) {
     const ToolResult r = runTool({"a", map, patch});
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, int(ErrorKind::Refused)) << r.err;
-    expectOneLine(r, "the disk is full: the patched image needs 1 MiB");
+    expectOneLine(r, "the disk is full: the patched image needs 712706 bytes, the disk has ");
     EXPECT_EQ(readFile(map), image);
     EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
 
@@ -131,6 +134,93 @@ TEST(PpfFaults, AFullDiskIsReportedAsFullAndKeepsTheMap) {
     }
     EXPECT_EQ(readFile(map), image);
     EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
+}
+
+// The refusal gives exact figures, so that "needs" is visibly more than "free" even when the
+// two differ by a byte.
+TEST(PpfFaults, AFullDiskRefusalShowsTheShortfall) {
+    test::TinyDisk disk(2 << 20);
+    if (disk.path().empty()) GTEST_SKIP() << disk.skipReason();
+    const QString folder = QString::fromStdString(disk.path());
+    const QString map = folder + "/map.map", patch = folder + "/p.ppf";
+    writeFile(map, randomBytes(16 << 10, 4));
+    // Every patch below has this size: the free space measured stays the free space.
+    const std::size_t patchSize = writePpf3("x", 0, {}, false, {{0, {9}, {}}}).size();
+    writeFile(patch, ByteVector(patchSize, 0));
+    const std::uint64_t free = files::freeBytes(folder.toStdString());
+    struct Case {
+        const char* name;
+        std::uint64_t short_;
+    } cases[] = {{"one byte short", 1}, {"one page short", 4096}, {"1 MiB short", 1 << 20}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One byte at the end of a result of free + short_ bytes.
+        const ByteVector patchBytes =
+            writePpf3("x", 0, {}, false, {{free + c.short_ - 1, {9}, {}}});
+        ASSERT_EQ(patchBytes.size(), patchSize);
+        writeFile(patch, patchBytes);
+        ASSERT_EQ(files::freeBytes(folder.toStdString()), free);
+        const ToolResult r = runTool({"a", map, patch});
+        EXPECT_EQ(r.exitCode, int(ErrorKind::Refused)) << r.err;
+        const std::string expected = "needs " + std::to_string(free + c.short_) +
+                                     " bytes, the disk has " + std::to_string(free) +
+                                     " bytes free (" + std::to_string(c.short_) + " bytes short)";
+        expectOneLine(r, expected.c_str());
+        EXPECT_TRUE(leftoverTemporaries(folder).isEmpty());
+    }
+}
+
+// A tool killed while it writes the patched copy leaves the map with its old bytes. A stop
+// signal lets it remove its temporary file and end by that signal; after SIGKILL the file is
+// left behind, and the next run sweeps it and applies the patch.
+TEST(PpfFaults, KilledMidApplyTheMapKeepsItsOldBytes) {
+    constexpr std::size_t kSize = 64 << 20;  // long enough to be caught halfway
+    ByteVector image(kSize);
+    for (std::size_t i = 0; i < kSize; ++i) image[i] = std::uint8_t(i * 2654435761u >> 13);
+    std::vector<RawRecord> records;
+    ByteVector modified = image;
+    for (std::uint64_t at = 0; at < kSize; at += 64 << 10) {
+        records.push_back({at, ByteVector(16, 0xA5), {}});
+        std::fill_n(modified.begin() + std::ptrdiff_t(at), 16, 0xA5);
+    }
+    const ByteVector patchBytes = writePpf3("x", 0, {}, false, records);
+
+    struct Case {
+        const char* name;
+        int signal;
+    } cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGKILL", SIGKILL}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder f;
+        const QString map = f.path("map.map"), patch = f.path("p.ppf");
+        writeFile(map, image);
+        writeFile(patch, patchBytes);
+        QProcess tool;
+        tool.start(QStringLiteral(PPF_TOOL), {"a", map, patch});
+        ASSERT_TRUE(tool.waitForStarted(10000));
+        // Halfway: the temporary copy has its first window.
+        bool caught = false;
+        for (int i = 0; i < 20000 && !caught && tool.state() == QProcess::Running; ++i) {
+            for (const QString& name : leftoverTemporaries(f.dir.path())) {
+                caught = caught || QFileInfo(f.dir.filePath(name)).size() >= (1 << 20);
+            }
+            if (!caught) ::usleep(200);
+        }
+        ASSERT_TRUE(caught) << "the tool ended before it was caught writing";
+        ::kill(pid_t(tool.processId()), c.signal);
+        ASSERT_TRUE(tool.waitForFinished(30000));
+        EXPECT_EQ(tool.exitStatus(), QProcess::CrashExit)
+            << "the tool finished before the signal: " << tool.exitCode();
+        EXPECT_TRUE(readFile(map) == image) << "the map changed";
+        if (c.signal != SIGKILL) {
+            EXPECT_NE(tool.readAllStandardError().indexOf("stopped"), -1);
+            EXPECT_TRUE(leftoverTemporaries(f.dir.path()).isEmpty());
+        }
+        const ToolResult again = runTool({"a", map, patch});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_TRUE(readFile(map) == modified);
+        EXPECT_TRUE(leftoverTemporaries(f.dir.path()).isEmpty());
+    }
 }
 
 TEST(PpfFaults, StandardOutputThatCannotBeWrittenStillGivesTheErrorLine) {

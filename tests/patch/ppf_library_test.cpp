@@ -11,45 +11,57 @@
 #include <algorithm>
 #include <random>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace zandrel::patch::testing {
 namespace {
 
-// The file applier works through 4 MiB windows and reorders records that do not run front to
-// back; whatever the order, overlap or growth, it must give what plain in-memory writes give.
+// The file applier patches 1 MiB windows, copies the stretches between them as they are, and
+// reorders records that do not run front to back; whatever the order, overlap, growth or holes
+// in the image, it must give what plain in-memory writes give, and keep the image's holes.
 TEST(PpfLibrary, FileApplierMatchesInMemoryApplier) {
     constexpr std::size_t kSize = 9 << 20;
-    const ByteVector image = randomBytes(kSize, 11);
+    constexpr std::uint64_t kWindow = 1 << 20;
     struct Case {
         const char* name;
         std::uint32_t seed;
+        int records;  // besides those at the window boundaries
         bool sorted;
         Direction direction;
+        bool sparseImage;  // data only in the first and last 64 KiB, holes between
     };
     const Case cases[] = {
-        {"front to back", 1, true, Direction::Apply},
-        {"shuffled", 2, false, Direction::Apply},
-        {"shuffled, undo", 3, false, Direction::Undo},
-        {"front to back, undo", 4, true, Direction::Undo},
+        {"front to back", 1, 3000, true, Direction::Apply, false},
+        {"shuffled", 2, 3000, false, Direction::Apply, false},
+        {"shuffled, undo", 3, 3000, false, Direction::Undo, false},
+        {"front to back, undo", 4, 3000, true, Direction::Undo, false},
+        {"few records, untouched windows between", 5, 0, true, Direction::Apply, false},
+        {"few records, shuffled, sparse image", 6, 0, false, Direction::Apply, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::mt19937 rng(c.seed);
+        ByteVector image = randomBytes(kSize, 11);
+        if (c.sparseImage) std::fill(image.begin() + (64 << 10), image.end() - (64 << 10), 0);
         std::vector<RawRecord> records;
         auto add = [&](std::uint64_t offset, std::size_t n) {
             records.push_back({offset, randomBytes(n, rng()), randomBytes(n, rng())});
         };
-        for (int i = 0; i < 3000; ++i) add(rng() % (kSize + (1 << 20)), 1 + rng() % 255);
-        for (std::uint64_t w = 1; w <= 2; ++w) {  // across the window boundaries
-            add(w * (4 << 20) - 10, 50);
-            add(w * (4 << 20) - 30, 40);
+        for (int i = 0; i < c.records; ++i) add(rng() % (kSize + (1 << 20)), 1 + rng() % 255);
+        for (std::uint64_t w : {1, 4, 8}) {  // across window boundaries
+            add(w * kWindow - 10, 50);
+            add(w * kWindow - 30, 40);
         }
+        add(kSize + (kWindow / 2), 100);  // the image grows, with a gap that reads as zeros
         add(0, 255);
         add(100, 255);  // overlaps the one before: the later one wins
         if (c.sorted) {
             std::stable_sort(records.begin(), records.end(),
                              [](auto& a, auto& b) { return a.offset < b.offset; });
+        } else {
+            std::shuffle(records.begin(), records.end(), rng);
         }
         const ByteVector patchBytes = writePpf3("", 0, {}, true, records);
         const Patch patch = parsePatch(patchBytes);
@@ -61,9 +73,24 @@ TEST(PpfLibrary, FileApplierMatchesInMemoryApplier) {
 
         QTemporaryDir dir;
         const QString path = dir.filePath("image.bin");
-        writeFile(path, image);
+        if (c.sparseImage) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(f.resize(qint64(kSize)));
+            f.write(reinterpret_cast<const char*>(image.data()), 64 << 10);
+            f.seek(qint64(kSize - (64 << 10)));
+            f.write(reinterpret_cast<const char*>(image.data() + kSize - (64 << 10)), 64 << 10);
+        } else {
+            writeFile(path, image);
+        }
         applyToFile(path.toStdString(), patch, {.direction = c.direction});
         EXPECT_TRUE(readFile(path) == expected);
+        if (c.sparseImage) {
+            struct stat st {};
+            ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+            // Five patched windows and the two ends at most: the holes between stayed holes.
+            EXPECT_LT(std::uint64_t(st.st_blocks) * 512, 7 * kWindow);
+        }
     }
 }
 

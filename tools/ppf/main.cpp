@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -43,7 +44,8 @@ const char* const kUsage =
     "The image is replaced only when the patched copy is complete; --force goes on after a\n"
     "validation mismatch. An image that holds every byte of the patch already is left as it\n"
     "is (\"already applied\", exit status 0). A path like c:\\zandrel.ppf names a file on the\n"
-    "Wine drive C:.\n"
+    "Wine drive C:. Stopped by SIGTERM, SIGINT or SIGHUP before the patched copy is complete,\n"
+    "the tool leaves the image as it was, removes its temporary file and ends by that signal.\n"
     "Exit status: 0 done, 1 file error, 2 wrong command line, 3 corrupt patch,\n"
     "4 validation mismatch, 5 not possible with this patch or these files.\n";
 
@@ -117,11 +119,37 @@ int writeOut(const std::string& text) {
     return 0;
 }
 
+// The signal that asked an apply or undo to stop, 0 while none has.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void requestStop(int signal) {
+    stopSignal = signal;
+}
+
+// A stop signal during an apply lets the applier clean up before the tool ends by it.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+// Ends the tool by the signal that stopped it, so that its caller sees what it would have seen
+// without the clean-up.
+[[noreturn]] void endByStopSignal() {
+    const int signal = int(stopSignal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
 int applyOrUndo(const std::vector<std::string>& args, bool force, ppf::Direction direction) {
     if (args.size() != 3) return usageError(args[0] + " takes an image and a patch");
     ppf::ApplyOptions options;
     options.direction = direction;
     options.force = force;
+    options.stop = &stopSignal;
+    catchStopSignals();
     const ppf::Outcome outcome =
         ppf::applyPatchFile(localPath(args[1]), localPath(args[2]), options);
     if (outcome == ppf::Outcome::AlreadyApplied) {
@@ -230,7 +258,9 @@ int main(int argc, char** argv) {
         if (command == "s") return show(args);
         return usageError("unknown command " + command);
     } catch (const ppf::PatchError& e) {
-        return fail(e.kind(), e.what());
+        const int status = fail(e.kind(), e.what());
+        if (e.kind() == ppf::ErrorKind::Stopped) endByStopSignal();
+        return status;
     } catch (const std::bad_alloc&) {
         return fail(ppf::ErrorKind::Io, "out of memory");
     } catch (const std::exception& e) {
