@@ -194,6 +194,7 @@ bool DownloadUpdate(Inet& inet, const QStringList& sources, const QByteArray& sh
 
 bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, MessageBoxes& boxes) {
     if (Inet1.StillExecuting()) return false;
+    Inet1.setStage({});
     try {
         const QString name = localFileName(url);
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))

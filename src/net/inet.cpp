@@ -363,8 +363,9 @@ void Inet::Wait(int ms) {
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
     executing_ = true;
+    waiting_ = true;
     cancelled_ = false;
-    const auto done = qScopeGuard([this] { executing_ = false; });
+    const auto done = qScopeGuard([this] { executing_ = waiting_ = false; });
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     auto lastIdle = Clock::now();
     for (auto now = Clock::now(); now < end; now = Clock::now()) {
@@ -381,6 +382,16 @@ void Inet::Wait(int ms) {
 void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
+    try {
+        request(url, sink, conditions);
+    } catch (const Error& e) {
+        last_.failure = e.number();
+        last_.failureText = e.description();
+        throw;
+    }
+}
+
+void Inet::request(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     executing_ = true;
     cancelled_ = false;
     const auto done = qScopeGuard([this] { executing_ = false; });

@@ -67,6 +67,8 @@ struct FetchInfo {
     bool acceptRanges = false;       // the final response said Accept-Ranges: bytes
     std::int64_t offset = 0;         // where in the resource its body began (a 206's start)
     std::int64_t totalLength = -1;   // the whole resource's length, when the server told it
+    std::int32_t failure = 0;        // the number of the Error the request failed with
+    QString failureText;             // ...and its description
 };
 
 // The HTTP transfer component a fetching window holds. One request at a time; the request runs
@@ -135,6 +137,8 @@ public:
         QString url;      // the address being fetched
     };
     const Stage& CurrentStage() const { return stage_; }
+    // True during Wait: the pause between two tries.
+    bool Waiting() const { return waiting_; }
     void setStage(Stage stage) { stage_ = std::move(stage); }
 
     // Fetches url and hands its body to sink. Throws Error on any failure; a failure may come
@@ -143,6 +147,7 @@ public:
     void OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions = {});
 
 private:
+    void request(const QString& url, const BodySink& sink, const FetchConditions& conditions);
     void updateProgress(void* easy, std::int64_t offset, std::int64_t wholeLength);
 
     int connectTimeoutMs_ = 60000;
@@ -150,6 +155,7 @@ private:
     std::function<void()> idleHook_;
     bool executing_ = false;
     bool cancelled_ = false;
+    bool waiting_ = false;
     std::int64_t bytesReceived_ = 0;
     std::int64_t bytesTotal_ = -1;
     std::int64_t bodyOffset_ = 0;

@@ -3,6 +3,7 @@
 #include "frame/busy_cursor.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
+#include "server/settings_reader.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 
@@ -128,7 +129,7 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     BusyCursor busy;
     BusyCursorBoxes busyBoxes(reg().boxes(), busy);
     NotDownloadedBoxes boxes(busyBoxes);
-    const bool downloaded = DownloadFile(Inet1, url, folder(), boxes);
+    const bool downloaded = DownloadUpdate(Inet1, sources(url), announcedSha256(), folder(), boxes);
     Inet1.setIdleHook({});
     if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
     const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
@@ -138,6 +139,23 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
         busyBoxes.show(kNotDownloaded, MsgIcon::Information, QString());
     }
     return got;
+}
+
+// The server's own address, then the mirrors its settings name (used only with a hash).
+QStringList DownloadWindow::sources(const QString& url) {
+    const server::Settings settings =
+        server::readSettings(server::settingsFilePath(reg().appFolder()));
+    QStringList urls{url};
+    for (const auto& mirror : settings.mirrors)
+        if (mirror.state == server::Announced::Valid) urls.append(mirror.value.toString());
+    return urls;
+}
+
+QByteArray DownloadWindow::announcedSha256() {
+    const server::Settings settings =
+        server::readSettings(server::settingsFilePath(reg().appFolder()));
+    return settings.updateSha256.state == server::Announced::Valid ? settings.updateSha256.value
+                                                                   : QByteArray();
 }
 
 // Nothing is applied. Unloaded, the window is fetched afresh by the next "Download and Apply".
@@ -154,7 +172,11 @@ void DownloadWindow::showTransfer() {
     } else if (total < 0) {
         shpTransfer->stepBusy();
     }
-    lblTransfer->setText(transferFigures(received, total, rate));
+    const Inet::Stage& stage = Inet1.CurrentStage();
+    QString line = Inet1.Waiting() ? resumingLine(stage.retry, stage.retries)
+                                   : transferFigures(received, total, rate);
+    if (stage.source > 0) line = QStringLiteral("Mirror %1 · ").arg(stage.source) + line;
+    lblTransfer->setText(line);
 }
 
 void DownloadWindow::showUnpacking(std::int64_t written, std::int64_t total) {

@@ -84,6 +84,8 @@ protected:
 
 private:
     UpdateFetch fetch(const QString& url);
+    QStringList sources(const QString& url);
+    QByteArray announcedSha256();
     void showTransfer();
     void notDownloaded();
 
