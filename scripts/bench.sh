@@ -8,7 +8,7 @@
 #   --runs N           runs of each measured row (default 5)
 #   --startup-runs N   runs of each start-up probe (default 21; a start takes milliseconds)
 #   --download-mib N   size of the downloaded file (default 1024)
-#   --only NAMES       some of: startup, download, unrar, ppf (default all)
+#   --only NAMES       some of: startup, download, unrar, ppf, road (default all)
 #
 # ZANDREL_BENCH_BUILD names the build folder (default build-release). Each benchmark's own
 # output goes to <build folder>/bench-logs/<name>.log. Benchmarks print; nothing here judges a
@@ -19,7 +19,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 runs=5
 startup_runs=21
 download_mib=1024
-only="startup,download,unrar,ppf"
+only="startup,download,unrar,ppf,road"
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
@@ -45,6 +45,7 @@ declare -A commands=(
     [download]="$build/bench/download/bench_download $download_mib $runs --runs $runs"
     [unrar]="$build/bench/unrar/bench_unrar --runs $runs"
     [ppf]="$build/bench/ppf/bench_ppf --runs $runs"
+    [road]="$build/bench/road/bench_road --runs $runs"
 )
 
 # Each benchmark runs in a folder of its own, removed afterwards, whatever it leaves there.

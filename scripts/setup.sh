@@ -17,6 +17,7 @@ packages=(
     xauth
     clang-format
     openbox
+    xdotool
     x11-utils
 )
 

@@ -1,6 +1,7 @@
 #include "archive/staged_install.h"
 
 #include "archive/archive_reader.h"
+#include "archive/install_journal.h"
 #include "base/files.h"
 
 #include <QFile>
@@ -37,6 +38,9 @@ bool unsupported(int err) {
 
 StagedInstall::StagedInstall(int destFd, const QString& destination)
     : destFd_(destFd), destination_(destination) {
+    // A commit an earlier process left half made is finished before the sweep below could
+    // take its staging folder (and with it the replaced files) away.
+    recoverInstalls(destination);
     try {
         staging_ =
             std::make_unique<files::StagingFolder>(QFile::encodeName(destination).toStdString());
@@ -153,13 +157,39 @@ void StagedInstall::place(const PlannedEntry& e, const std::string& staged) {
     if (!replacing) undo_.push_back({Undo::Created, folder, leaf, staged});
 }
 
-void StagedInstall::commit(const std::vector<PlannedEntry>& entries) {
+// The journal of the moves commit() is about to make, on disk before the first of them.
+void StagedInstall::journal(const std::vector<PlannedEntry>& entries) {
+    const QString what = QStringLiteral("Cannot write in \"%1\"").arg(destination_);
+    std::vector<JournalEntry> moves;
+    moves.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        JournalEntry j{entries[i].folder, {}, 0, entries[i].path};
+        if (!j.folder) {
+            j.staged = std::to_string(i);
+            struct stat st {};
+            if (::fstatat(stagingFd_, j.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                failErrno(errno, what);
+            j.inode = st.st_ino;
+        }
+        moves.push_back(std::move(j));
+    }
+    writeJournal(stagingFd_, moves, what);
+    journalled_ = true;
+}
+
+void StagedInstall::commit(const std::vector<PlannedEntry>& entries) {
+    journal(entries);
+    std::size_t move = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (beforeMove) beforeMove(move++);
         if (entries[i].folder)
             openFolder(entries[i].path, true);
         else
             place(entries[i], std::to_string(i));
     }
+    if (beforeMove) beforeMove(move);
+    ::unlinkat(stagingFd_, kJournalName, 0);
+    journalled_ = false;
     committed_ = true;
 }
 
@@ -195,6 +225,7 @@ void StagedInstall::rollback() {
         ::close(parent);
     }
     undo_.clear();
+    if (journalled_) ::unlinkat(stagingFd_, kJournalName, 0);
 }
 
 }  // namespace zandrel::archive

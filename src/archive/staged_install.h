@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,8 +25,11 @@ namespace zandrel::archive {
 // step can be undone. On any failure the steps are undone, last first, and the staging folder
 // is removed: the destination is as it was. After commit() the staging folder holds only the
 // replaced files; release() hands it over, to be destroyed (and its files freed) later. The
-// staging folder stays locked until then; after a crash the lock is gone and the file layer's
-// sweep removes the folder the next time a writer of ours makes anything in the destination.
+// staging folder stays locked until then.
+//
+// A process killed during commit() leaves a journal (install_journal.h), and the next
+// recoverInstalls() on the destination finishes the commit: the update is all old or all new.
+// The program runs it at its start, and every StagedInstall does before it sweeps.
 class StagedInstall {
 public:
     // Sweeps what an earlier, killed writer left in the destination, then makes the staging
@@ -38,9 +42,13 @@ public:
     // A new file in the staging folder for entry `index`, open for writing.
     int createStaged(std::size_t index, const QString& what);
 
-    // Moves every staged file to its planned path, creating folders as needed. Throws
-    // zandrel::Error after undoing every step already made.
+    // Moves every staged file to its planned path, creating folders as needed, after writing
+    // the journal. Throws zandrel::Error after undoing every step already made.
     void commit(const std::vector<PlannedEntry>& entries);
+
+    // Called before each move of commit() with its number (from 0), and once more after the
+    // last, before the journal is removed: lets a test stop the process at any of them.
+    std::function<void(std::size_t move)> beforeMove;
 
     // After commit(): the staging folder, now the caller's; destroying it frees the replaced
     // files.
@@ -58,6 +66,7 @@ private:
                     int& err, bool& making);
     void place(const PlannedEntry& entry, const std::string& staged);
     void rollback();
+    void journal(const std::vector<PlannedEntry>& entries);
 
     int destFd_;
     QString destination_;
@@ -70,6 +79,7 @@ private:
     std::vector<std::pair<std::string, int>> open_;
     std::vector<Undo> undo_;
     bool committed_ = false;
+    bool journalled_ = false;
 };
 
 }  // namespace zandrel::archive

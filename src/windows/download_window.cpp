@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QShortcut>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -77,6 +78,7 @@ void DownloadWindow::addControls() {
 void DownloadWindow::load() {
     setWindowTitle(loadTitle_);
     reg().admitInputWhileBusy(*this);
+    keepAboveServerWindow();
     // On screen before the fetch, which holds the GUI thread: the player watches it arrive.
     displayNow();
     const QString address = reg().form<FrmSplash>().address();
@@ -84,6 +86,15 @@ void DownloadWindow::load() {
     const UpdateFetch got = fetch(serverFileUrl(address, updateFile_));
     if (cancelRequested_ || !isCurrentUpdate(got)) return notDownloaded();
     apply();
+}
+
+// Owned by the server window, still on screen behind during the fetch: the window manager keeps
+// it above that window, so a click there cannot bury the Cancel.
+void DownloadWindow::keepAboveServerWindow() {
+    if (!reg().isVisible<FrmSvrInfo>()) return;
+    QWidget& server = reg().form<FrmSvrInfo>();
+    winId();  // the window-system windows, to be tied together before the first display
+    windowHandle()->setTransientParent(server.windowHandle());
 }
 
 void DownloadWindow::cancelUpdate() {

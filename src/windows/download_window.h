@@ -83,6 +83,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void keepAboveServerWindow();
     UpdateFetch fetch(const QString& url);
     QStringList sources(const QString& url);
     QByteArray announcedSha256();

@@ -1,5 +1,7 @@
 #include "windows/program.h"
 
+#include "archive/install_journal.h"
+#include "maps/map_folder.h"
 #include "resources/resources.h"
 #include "windows/window_set.h"
 
@@ -34,6 +36,9 @@ Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationF
 }
 
 void Program::start() {
+    // An update that a killed run left half installed is finished before a window shows a map.
+    const auto recovery = archive::recoverInstalls(maps::mapFolder(registry_.appFolder()));
+    for (const QString& problem : recovery.problems) qWarning("%s", qUtf8Printable(problem));
     registry_.start<FrmSplash>();
 }
 

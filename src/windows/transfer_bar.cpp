@@ -2,6 +2,8 @@
 
 #include "frame/controls.h"
 
+#include <QEnterEvent>
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <algorithm>
@@ -69,6 +71,23 @@ void StripButton::paintEvent(QPaintEvent*) {
     p.drawRect(rect().adjusted(0, 0, -1, -1));
     p.setPen(lit ? kBlack : isEnabled() ? kWhite : kDimmed);
     p.drawText(rect(), Qt::AlignCenter, text());
+}
+
+void StripButton::enterEvent(QEnterEvent* event) {
+    const QCursor* cursor = QGuiApplication::overrideCursor();
+    if (cursor && cursor->shape() == Qt::WaitCursor) {
+        QGuiApplication::changeOverrideCursor(Qt::ArrowCursor);
+        arrowOverWait_ = true;
+    }
+    QAbstractButton::enterEvent(event);
+}
+
+void StripButton::leaveEvent(QEvent* event) {
+    // Unless the held work has ended meanwhile and taken its cursor away.
+    if (arrowOverWait_ && QGuiApplication::overrideCursor())
+        QGuiApplication::changeOverrideCursor(Qt::WaitCursor);
+    arrowOverWait_ = false;
+    QAbstractButton::leaveEvent(event);
 }
 
 QString transferFigures(std::int64_t received, std::int64_t total, double bytesPerSecond) {

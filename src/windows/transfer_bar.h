@@ -40,6 +40,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    // Over the button the arrow replaces held work's wait cursor: this button works then.
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    bool arrowOverWait_ = false;
 };
 
 // "41.2 of 128.0 MB · 3.1 MB/s · 28 s left": what has arrived, the total when known (negative:

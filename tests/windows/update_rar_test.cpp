@@ -605,6 +605,26 @@ TEST(UpdateProgress, TheFiguresLine) {
     }
 }
 
+// The wait cursor of a held fetch would say the Cancel beneath it cannot be clicked.
+TEST(UpdateProgress, OverTheCancelTheWaitCursorGivesWayToTheArrow) {
+    QWidget parent;
+    StripButton cancel(&parent);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(&cancel, &enter);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&cancel, &leave);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QGuiApplication::restoreOverrideCursor();
+    // Held work that ends while the pointer is over the button takes its cursor with it.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::sendEvent(&cancel, &enter);
+    QGuiApplication::restoreOverrideCursor();
+    QApplication::sendEvent(&cancel, &leave);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
 TEST(UpdateProgress, WithNoKnownTotalTheBarsBlockMovesBackAndForth) {
     QWidget parent;
     TransferBar bar(&parent);
