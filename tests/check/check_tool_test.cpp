@@ -478,7 +478,14 @@ TEST(CheckToolUsage, CommandLineIsChecked) {
          {"--map", "/nonexistent/ridge.map", "a.example.org"},
          2,
          "is not a readable file"},
-        {"help", {"--help"}, 0, "Usage: zandrel-check [--map FILE] [--json] ADDRESS"},
+        {"rate that is not BYTES/SECONDS",
+         {"--min-rate", "fast", "a.example.org"},
+         2,
+         "--min-rate takes BYTES/SECONDS"},
+        {"help",
+         {"--help"},
+         0,
+         "Usage: zandrel-check [--map FILE] [--min-rate BYTES/SECONDS] [--json] ADDRESS"},
     };
     for (const Usage& c : cases) {
         SCOPED_TRACE(c.name);
