@@ -4,8 +4,10 @@
 #include "base/files.h"
 #include "base/platform.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -189,6 +191,16 @@ void deleteMapFile(const QString& folder, const QString& name) {
     if (::unlink(raw.constData()) != 0) throw osError(errno, path);
     // The folder was written: leftovers of a killed copy go too.
     files::sweep(QFile::encodeName(folder).toStdString());
+}
+
+bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size) {
+    QFile in(file);
+    const QFileInfo info(file);
+    if (!info.isFile() || (size >= 0 && info.size() != size)) return false;
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&in)) return false;
+    return hash.result() == sha256;
 }
 
 void removeLeftovers(const QString& folder) {

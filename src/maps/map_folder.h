@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 // The game's map folder and the backup folder beside it, as the backup window and the updates
 // use them. Widget-free; every failure is a zandrel::Error with the operating system's number.
 namespace zandrel::maps {
@@ -35,6 +37,10 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
 // Deletes exactly folder + name, which must be a regular file that is not read-only. Raises
 // Error.
 void deleteMapFile(const QString& folder, const QString& name);
+
+// Whether file is a regular file of exactly these bytes: the SHA-256 given (32 bytes) and, when
+// size is not negative, that size (checked first, so a file of another size is not read).
+bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size);
 
 // Removes what a writer of ours that was stopped (the patch tool, ended by the player) left in
 // folder: its temporary files. The maps themselves are never touched. Failures are ignored.

@@ -61,21 +61,30 @@ public:
             throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
     }
 
+    // Over https the body comes one TLS record (16 KiB) at a time: gathered into larger writes,
+    // it costs the disk side a sixteenth of the system calls.
     void append(QByteArrayView chunk) override {
         open();
-        files::writeAll(file_->fd(), chunk.data(), static_cast<std::size_t>(chunk.size()),
-                        file_->tempPath());
         held_ += chunk.size();
+        if (pending_.size() + static_cast<std::size_t>(chunk.size()) > kWriteSize) flush();
+        if (static_cast<std::size_t>(chunk.size()) >= kWriteSize) {
+            files::writeAll(file_->fd(), chunk.data(), static_cast<std::size_t>(chunk.size()),
+                            file_->tempPath());
+            return;
+        }
+        pending_.insert(pending_.end(), chunk.begin(), chunk.end());
     }
 
     std::int64_t size() const override { return held_; }
 
     QByteArray sha256() {
         open();
+        flush();
         return sha256Of(file_->fd(), file_->tempPath());
     }
 
     void restart() override {
+        pending_.clear();
         if (!file_ || held_ == 0) return;
         if (::ftruncate(file_->fd(), 0) != 0 || ::lseek(file_->fd(), 0, SEEK_SET) != 0)
             files::fail(errno, "cannot empty", file_->tempPath());
@@ -86,6 +95,7 @@ public:
     // (readable by all for a new one), carrying what the server said about it.
     void commit(const FetchRecord& record) {
         open();
+        flush();
         struct stat old {};
         const mode_t mode = ::stat(native_.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
         if (::fchmod(file_->fd(), mode) != 0)
@@ -95,13 +105,21 @@ public:
     }
 
 private:
+    static constexpr std::size_t kWriteSize = 256 * 1024;
+
     void open() {
         if (!file_) file_.emplace(native_.toStdString(), files::Sync::No);
+    }
+
+    void flush() {
+        files::writeAll(file_->fd(), pending_.data(), pending_.size(), file_->tempPath());
+        pending_.clear();
     }
 
     QString path_;
     QByteArray native_;
     std::optional<files::ReplaceFile> file_;
+    std::vector<char> pending_;
     std::int64_t held_ = 0;
 };
 

@@ -1,6 +1,8 @@
 #include "windows/download_window.h"
 
+#include "base/platform.h"
 #include "frame/busy_cursor.h"
+#include "maps/map_folder.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "server/settings_reader.h"
@@ -8,6 +10,7 @@
 #include "windows/frm_svr_info.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QShortcut>
 #include <QWindow>
 
@@ -83,9 +86,27 @@ void DownloadWindow::load() {
     displayNow();
     const QString address = reg().form<FrmSplash>().address();
     if (cancelRequested_) return notDownloaded();
+    if (holdsAnnouncedUpdate()) return apply();
     const UpdateFetch got = fetch(serverFileUrl(address, updateFile_));
     if (cancelRequested_ || !isCurrentUpdate(got)) return notDownloaded();
     apply();
+}
+
+// The update file in the folder has the SHA-256 (and size) this server's settings announce: it
+// is this server's current update, and nothing needs downloading.
+bool DownloadWindow::holdsAnnouncedUpdate() {
+    const FrmSvrInfo& server = reg().form<FrmSvrInfo>();
+    if (server.UpdateSha256.state != server::Announced::Valid) return false;
+    const std::int64_t size =
+        server.UpdateSize.state == server::Announced::Valid ? server.UpdateSize.value : -1;
+    const QString file = folder() + platform::kSep + updateFile_;
+    if (!maps::hasDigest(file, server.UpdateSha256.value, size)) return false;
+    const std::int64_t bytes = QFileInfo(file).size();
+    shpTransfer->setFraction(1.0);
+    lblTransfer->setText(transferFigures(bytes, bytes, -1) +
+                         QStringLiteral(" \u00b7 already here"));
+    paintNow();
+    return true;
 }
 
 // Owned by the server window, still on screen behind during the fetch: the window manager keeps

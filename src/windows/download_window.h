@@ -18,8 +18,8 @@ enum class UpdateFetch {
 // downloaded is DownloadFile's result, fetch the transfer's account of the same request.
 UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch);
 
-// Only this server's current update is ever applied: a file this fetch stored or confirmed.
-// (A file whose bytes have the hash the server's settings announce will count too.)
+// Only this server's current update is ever applied: a file this fetch stored or confirmed, or
+// (without a fetch) a file whose bytes have the SHA-256 the server's settings announce.
 bool isCurrentUpdate(UpdateFetch fetch);
 
 // Thrown out of work the player cancelled (the unpack's progress handler) to end it there.
@@ -84,6 +84,7 @@ protected:
 
 private:
     void keepAboveServerWindow();
+    bool holdsAnnouncedUpdate();
     UpdateFetch fetch(const QString& url);
     QStringList sources(const QString& url);
     QByteArray announcedSha256();

@@ -90,8 +90,8 @@ void FrmSvrInfo::load() {
         // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
         BusyCursor busy;
         BusyCursorBoxes boxes(reg().boxes(), busy);
-        DownloadFile(Inet1, serverFileUrl(typedAddress(), server::kSettingsFile), reg().appFolder(),
-                     boxes);
+        settingsFetched_ = DownloadFile(Inet1, serverFileUrl(typedAddress(), server::kSettingsFile),
+                                        reg().appFolder(), boxes);
     }
     // From here on an error means the settings could not be used: report it and start the game
     // straight away with the typed address.
@@ -135,6 +135,11 @@ void FrmSvrInfo::readSettings() {
 
     AdminEmail = told(settings.adminEmail);
     cmdEmail->setText(AdminEmail);
+
+    if (settingsFetched_) {
+        UpdateSha256 = settings.updateSha256;
+        UpdateSize = settings.updateSize;
+    }
 }
 
 QString FrmSvrInfo::failurePrompt(std::int32_t number, const QString& description) {

@@ -2,6 +2,7 @@
 
 #include "frame/form.h"
 #include "net/inet.h"
+#include "server/settings_reader.h"
 #include "windows/web_view.h"
 
 namespace zandrel::windows {
@@ -44,6 +45,10 @@ public:
     QString TargetMap;
     bool IsPpfUpdate = false;
     QString AdminEmail;
+    // What this server's settings, fetched now, announce of its update; absent when the settings
+    // come from an earlier run's copy (another server's, perhaps) or do not say.
+    server::OptionalKey<QByteArray> UpdateSha256;
+    server::OptionalKey<std::int64_t> UpdateSize;
 
 private:
     QString typedAddress();
@@ -56,6 +61,8 @@ private:
     bool startUpdate();  // shows F; whether the update is under way
     void cmdBackups_Click();
     void cmdCancel_Click();
+
+    bool settingsFetched_ = false;
 };
 
 }  // namespace zandrel::windows

@@ -285,6 +285,31 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     EXPECT_EQ(svr->browser->requestedUrl(), QUrl(QStringLiteral("about:blank")));
 }
 
+// Only settings fetched from this server now vouch for an update file by its hash: an earlier
+// run's copy (perhaps another server's) never does.
+TEST_F(SvrInfoTest, OnlySettingsFetchedNowAnnounceTheUpdatesHash) {
+    Settings s;
+    s.html = QStringLiteral("about:blank");
+    const QByteArray keys = "UpdateSHA256=" + QByteArray(64, 'a') + "\r\nUpdateSize=12\r\n";
+    writeFile(QStringLiteral("connect.ini"), iniFile(s) + keys);
+    http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(404, "gone"));
+    connect();
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_EQ(svr->UpdateSha256.state, server::Announced::Absent);
+    EXPECT_EQ(svr->UpdateSize.state, server::Announced::Absent);
+
+    http.route(QStringLiteral("/connect.ini"), test::HttpReply::ok(iniFile(s) + keys));
+    reg().dispatch([this] {
+        reg().show<FrmSplash>();
+        reg().unload<FrmSvrInfo>();
+    });
+    connect();
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_EQ(svr->UpdateSha256.state, server::Announced::Valid);
+    EXPECT_EQ(svr->UpdateSha256.value, QByteArray(32, char(0xaa)));
+    EXPECT_EQ(svr->UpdateSize.value, 12);
+}
+
 // The settings could not be used: report, start the game with the typed address, end.
 struct FailureCase {
     const char* name;

@@ -11,6 +11,7 @@
 #include "windows/transfer_bar.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -307,6 +308,49 @@ TEST(UpdateRar, AFailedFetchUnpacksNothingAndTheServerWindowStaysToTryAgain) {
         EXPECT_EQ(run.readFile(QStringLiteral("maps/keep.map")), QByteArray("keep me"));
         EXPECT_TRUE(run.visible<FrmFinish>());
         EXPECT_EQ(run.boxes.boxes.size(), 1u);
+    }
+}
+
+// A zandrel.rar already in place with the SHA-256 (and size) this server's settings announce is
+// this server's current update: unpacked without a request. Any other file is fetched as ever.
+TEST(UpdateRar, AnArchiveWithTheAnnouncedHashIsUnpackedWithoutDownloadingIt) {
+    const QByteArray archive =
+        bytes(rar::writeStored(Format::Rar5, {{"bloodgulch.map", "announced"}}));
+    const QByteArray other = bytes(rar::writeStored(Format::Rar5, {{"bloodgulch.map", "other"}}));
+    const QString hex = QString::fromLatin1(
+        QCryptographicHash::hash(archive, QCryptographicHash::Sha256).toHex().toUpper());
+    const QString size = QString::number(archive.size());
+    struct Case {
+        const char* name;
+        QByteArray local;  // zandrel.rar before
+        QString sha256, size;
+        bool fetched;
+    };
+    const Case cases[] = {
+        {"hash and size match", archive, hex, size, false},
+        {"hash matches, no size announced", archive, hex, {}, false},
+        {"another archive in place", other, hex, size, true},
+        {"size announced differs", archive, hex, QString::number(archive.size() + 1), true},
+        {"no hash announced", archive, {}, size, true},
+        {"malformed hash", archive, hex.left(63), size, true},
+        {"no archive in place", {}, hex, size, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RarRun run;
+        if (!c.local.isNull()) run.writeFile(QStringLiteral("zandrel.rar"), c.local);
+        run.server.route(QStringLiteral("/zandrel.rar"), test::HttpReply::ok(archive));
+        auto& svr = run.reg().form<FrmSvrInfo>();
+        if (!c.sha256.isEmpty()) svr.UpdateSha256 = server::parseSha256(c.sha256);
+        if (!c.size.isEmpty()) svr.UpdateSize = server::parseSize(c.size);
+
+        run.downloadAndApply();
+        run.clock.advance(2048);
+
+        EXPECT_EQ(run.server.requestedPaths().size(), c.fetched ? 1 : 0);
+        EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("announced"));
+        EXPECT_TRUE(run.visible<FrmFinish>());
+        EXPECT_TRUE(run.boxes.boxes.empty());
     }
 }
 

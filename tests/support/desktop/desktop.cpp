@@ -125,10 +125,10 @@ std::string X::titleOf(xcb_window_t w) const {
     return name.empty() ? text(w, XCB_ATOM_WM_NAME) : name;
 }
 
-QString Desktop::missing() {
+QString Desktop::missing(const QStringList& tools) {
     QStringList out;
-    for (const char* name : {"Xvfb", "openbox", "xdotool"}) {
-        if (tool(name).isEmpty()) out << QString::fromLatin1(name);
+    for (const QString& name : tools) {
+        if (QStandardPaths::findExecutable(name).isEmpty()) out << name;
     }
     return out.join(QStringLiteral(", "));
 }

@@ -63,8 +63,10 @@ private:
 
 class Desktop {
 public:
-    // Empty when it has all it needs, else what is missing.
-    static QString missing();
+    // Empty when the tools are installed, else those missing (xdotool is only for the player).
+    static QString missing(const QStringList& tools = {QStringLiteral("Xvfb"),
+                                                       QStringLiteral("openbox"),
+                                                       QStringLiteral("xdotool")});
 
     // Starts the X server and the window manager; false (with why()) when either fails.
     bool start();
