@@ -5,7 +5,6 @@
 #include "maps/map_folder.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
-#include "server/settings_reader.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 
@@ -173,21 +172,19 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     return got;
 }
 
-// The server's own address, then the mirrors its settings name (used only with a hash).
+// The server's own address, then the mirrors its settings, fetched now, name.
 QStringList DownloadWindow::sources(const QString& url) {
-    const server::Settings settings =
-        server::readSettings(server::settingsFilePath(reg().appFolder()));
     QStringList urls{url};
-    for (const auto& mirror : settings.mirrors)
+    for (const auto& mirror : reg().form<FrmSvrInfo>().Mirrors)
         if (mirror.state == server::Announced::Valid) urls.append(mirror.value.toString());
     return urls;
 }
 
+// Without it the mirrors are not used: nothing would vouch for their bytes.
 QByteArray DownloadWindow::announcedSha256() {
-    const server::Settings settings =
-        server::readSettings(server::settingsFilePath(reg().appFolder()));
-    return settings.updateSha256.state == server::Announced::Valid ? settings.updateSha256.value
-                                                                   : QByteArray();
+    const FrmSvrInfo& server = reg().form<FrmSvrInfo>();
+    return server.UpdateSha256.state == server::Announced::Valid ? server.UpdateSha256.value
+                                                                 : QByteArray();
 }
 
 // Nothing is applied. Unloaded, the window is fetched afresh by the next "Download and Apply".
