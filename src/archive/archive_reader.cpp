@@ -24,6 +24,10 @@ void fail(std::int32_t number, const QString& description) {
     throw Error(number, description, kSource);
 }
 
+QString cancelledText() {
+    return QStringLiteral("The unpacking was cancelled: the map folder is as it was.");
+}
+
 Error errnoError(int err, const QString& what) {
     return Error::fromErrno(err, kSource, what);
 }

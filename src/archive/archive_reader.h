@@ -15,12 +15,15 @@ namespace zandrel::archive {
 
 // Error numbers of the unpacking failures that are not the operating system's own (those
 // carry errno).
-constexpr std::int32_t kErrorArchive = 30001;  // missing data, damaged, not RAR
-constexpr std::int32_t kErrorRefused = 30002;  // an entry that may not be written
-constexpr std::int32_t kErrorLimit = 30003;    // too many entries or bytes
-constexpr std::int32_t kErrorBusy = 30004;     // called again from a progress handler
+constexpr std::int32_t kErrorArchive = 30001;    // missing data, damaged, not RAR
+constexpr std::int32_t kErrorRefused = 30002;    // an entry that may not be written
+constexpr std::int32_t kErrorLimit = 30003;      // too many entries or bytes
+constexpr std::int32_t kErrorBusy = 30004;       // called again from a progress handler
+constexpr std::int32_t kErrorCancelled = 30005;  // the caller asked to stop
 
 [[noreturn]] void fail(std::int32_t number, const QString& description);
+// The text of a cancelled extraction.
+QString cancelledText();
 // An errno value as our error (Error::fromErrno): what failed, with the system's reason.
 Error errnoError(int err, const QString& what);
 [[noreturn]] void failErrno(int err, const QString& what);

@@ -293,7 +293,7 @@ int openArchive(const QString& archivePath, std::int64_t* size) {
 
 Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& archivePath,
                        int destFd, const QString& destination, const Limits& limits,
-                       bool stopAtFirst) {
+                       bool stopAtFirst, const std::function<bool()>& cancelled) {
     Pass pass(archivePath, destFd, destination, stopAtFirst);
 
     // What the archive may write: no more than the destination's file system has free.
@@ -348,8 +348,10 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
     try {
         ArchiveReader reader(archiveFd, archivePath);
         EntryHeader header;
-        while (reader.next(header))
+        while (reader.next(header)) {
+            if (cancelled && cancelled()) fail(kErrorCancelled, cancelledText());
             if (!pass.add(header)) break;
+        }
     } catch (const Error& e) {
         pass.problem(e.number(), e.description());
     }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,10 +47,11 @@ Inspection InspectArchive(const QString& archivePath, const QString& destination
                           const Limits& limits = {});
 
 // The same pass on an archive and a destination already open. With `stopAtFirst` it ends at
-// the first problem. destFd may be -1 (no destination to resolve against).
+// the first problem. destFd may be -1 (no destination to resolve against). `cancelled`, when
+// given, is asked after every header: true ends the pass with a kErrorCancelled problem.
 Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& archivePath,
                        int destFd, const QString& destination, const Limits& limits,
-                       bool stopAtFirst);
+                       bool stopAtFirst, const std::function<bool()>& cancelled = {});
 
 // Opens the archive through the file layer: without following a final link and without
 // waiting (a FIFO is refused at once, never opened for a writer to come), a regular file only.

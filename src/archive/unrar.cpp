@@ -19,11 +19,16 @@
 namespace zandrel::archive {
 
 static_assert(UnRar::kErrorArchive == kErrorArchive && UnRar::kErrorRefused == kErrorRefused &&
-              UnRar::kErrorLimit == kErrorLimit && UnRar::kErrorBusy == kErrorBusy);
+              UnRar::kErrorLimit == kErrorLimit && UnRar::kErrorBusy == kErrorBusy &&
+              UnRar::kErrorCancelled == kErrorCancelled);
 
 namespace {
 
 constexpr std::int64_t kDropCacheFrom = 8 << 20;
+
+void stopIfCancelled(const std::function<bool()>& cancelled) {
+    if (cancelled && cancelled()) fail(kErrorCancelled, cancelledText());
+}
 
 // Writes through the file layer, its failures as our error type.
 void writeAll(int fd, const void* data, std::size_t size, const QString& what) {
@@ -79,7 +84,8 @@ void dropCachedPages(int destFd, const Inspection& plan) {
 // and held to the header pass's plan (a name, kind or size that differs now means the archive
 // changed under us).
 void writeEntries(int archiveFd, const QString& archivePath, const QString& destination,
-                  const Inspection& plan, StagedInstall& install, Progress& progress) {
+                  const Inspection& plan, StagedInstall& install, Progress& progress,
+                  const std::function<bool()>& cancelled) {
     const QString changed =
         QStringLiteral("The archive \"%1\" changed while it was read.").arg(archivePath);
     ArchiveReader reader(archiveFd, archivePath);
@@ -87,6 +93,7 @@ void writeEntries(int archiveFd, const QString& archivePath, const QString& dest
     std::size_t index = 0;
     EntryHeader h;
     while (reader.next(h)) {
+        stopIfCancelled(cancelled);
         if (index >= plan.entries.size()) fail(kErrorArchive, changed);
         const PlannedEntry& p = plan.entries[index];
         if (h.name != p.name || (h.kind == EntryHeader::Folder) != p.folder ||
@@ -111,6 +118,7 @@ void writeEntries(int archiveFd, const QString& archivePath, const QString& dest
             written += std::int64_t(size);
             done += std::int64_t(size);
             progress.written(done);
+            stopIfCancelled(cancelled);
         }
         if (written != p.size)
             fail(kErrorArchive,
@@ -172,8 +180,9 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
             QStringLiteral("The destination folder \"%1\" cannot be opened").arg(destination));
 
     // Header pass: every name checked and the total known before anything is written.
-    const Inspection plan = inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(),
-                                        destination, {maxEntries_, maxTotalBytes_}, true);
+    const Inspection plan =
+        inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(), destination,
+                    {maxEntries_, maxTotalBytes_}, true, ExtractCancelled);
     if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
 
     dropCachedPages(destFd.get(), plan);
@@ -184,7 +193,17 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
         StagedInstall install(destFd.get(), destination);
         progress.written(0);
 
-        writeEntries(archiveFd.get(), archivePath, destination, plan, install, progress);
+        writeEntries(archiveFd.get(), archivePath, destination, plan, install, progress,
+                     ExtractCancelled);
+        if (BeforeReplacing) {
+            for (const PlannedEntry& p : plan.entries) {
+                if (!p.replaces || p.folder || p.path.find('/') != std::string::npos) continue;
+                BeforeReplacing(text(p.path));
+                stopIfCancelled(ExtractCancelled);
+            }
+        }
+        // The last chance to stop: from here on the update is finished, even after a kill.
+        stopIfCancelled(ExtractCancelled);
         install.commit(plan.entries);
         staging = install.release();
     }

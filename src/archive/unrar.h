@@ -44,10 +44,11 @@ namespace zandrel::archive {
 class UnRar {
 public:
     // Error numbers of the failures that are not the operating system's own (those carry errno).
-    static constexpr std::int32_t kErrorArchive = 30001;  // missing data, damaged, not RAR
-    static constexpr std::int32_t kErrorRefused = 30002;  // an entry that may not be written
-    static constexpr std::int32_t kErrorLimit = 30003;    // too many entries or bytes
-    static constexpr std::int32_t kErrorBusy = 30004;     // called again from ExtractProgress
+    static constexpr std::int32_t kErrorArchive = 30001;    // missing data, damaged, not RAR
+    static constexpr std::int32_t kErrorRefused = 30002;    // an entry that may not be written
+    static constexpr std::int32_t kErrorLimit = 30003;      // too many entries or bytes
+    static constexpr std::int32_t kErrorBusy = 30004;       // called again from ExtractProgress
+    static constexpr std::int32_t kErrorCancelled = 30005;  // ExtractCancelled said so
 
     static constexpr std::int64_t kDefaultMaxEntries = 10000;
 
@@ -65,6 +66,21 @@ public:
     // written (often: throttle what it does). Meant for painting progress; it may not call back
     // into this object. Exceptions abandon the extraction like those of ExtractProgress.
     std::function<void(std::int64_t written, std::int64_t total)> ExtractBytes;
+
+    // Asked between steps of the extraction (after every entry's header in both passes, after
+    // every block of data written, before anything in the destination changes): true abandons
+    // the extraction, which throws zandrel::Error with kErrorCancelled, the destination as it
+    // was and no staging folder left. A block is at most 1 MiB, so a cancel takes effect
+    // within one block's decompression and write. Once files are being moved into place it is
+    // no longer asked: the update is then finished. Safe to set from the calling thread only;
+    // it may read an atomic flag that another thread sets.
+    std::function<bool()> ExtractCancelled;
+
+    // Called once every entry is staged and before anything in the destination changes, with
+    // the name of each file directly in the destination that the archive replaces (its
+    // existing spelling): the windows keep the player's original map. An exception abandons
+    // the extraction, the destination as it was, and passes through.
+    std::function<void(const QString& name)> BeforeReplacing;
 
     // The destination folder must exist; it may end with a separator. Throws zandrel::Error.
     void ExtractArchive(const QString& archivePath, const QString& destinationFolder);

@@ -193,6 +193,40 @@ void deleteMapFile(const QString& folder, const QString& name) {
     files::sweep(QFile::encodeName(folder).toStdString());
 }
 
+namespace {
+
+// Whether `folder` holds `name` in any letter case, as anything: the game sees one name.
+bool holdsName(const QString& folder, const QString& name) {
+    DIR* dir = opendir(QFile::encodeName(folder).constData());
+    if (!dir) throw osError(errno, folder);
+    bool found = false;
+    while (const dirent* entry = readdir(dir)) {
+        if (QFile::decodeName(entry->d_name).compare(name, Qt::CaseInsensitive) == 0) found = true;
+    }
+    closedir(dir);
+    return found;
+}
+
+}  // namespace
+
+bool keepOriginal(const QString& appFolder, const QString& name) {
+    checkName(name);
+    if (!wildcardMatch(kMapPattern, name)) return false;
+    const QString maps = mapFolder(appFolder);
+    const QString backups = backupFolder(appFolder);
+    struct stat st;
+    if (lstat(QFile::encodeName(maps + name).constData(), &st) != 0) {
+        if (errno == ENOENT) return false;
+        throw osError(errno, maps + name);
+    }
+    if (!S_ISREG(st.st_mode)) return false;
+    if (mkdir(QFile::encodeName(backups).constData(), 0755) != 0 && errno != EEXIST)
+        throw osError(errno, backups);
+    if (holdsName(backups, name)) return false;
+    copyMapFile(maps, backups, name);
+    return true;
+}
+
 bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size) {
     QFile in(file);
     const QFileInfo info(file);

@@ -38,6 +38,15 @@ void copyMapFile(const QString& fromFolder, const QString& toFolder, const QStri
 // Error.
 void deleteMapFile(const QString& folder, const QString& name);
 
+// Keeps the map `name` of the application's map folder as it is now in its backup folder
+// (made when missing), before an update replaces or patches it: a player who needs the stock
+// map back for another server restores it from there. Nothing is done when the backup folder
+// already has that name in any letter case (a backup of the player's own is never
+// overwritten), when the map is not there (a new map) or is not a regular file, or when the
+// name is not a map ("*.map"). The copy is atomic and synced, as every backup. Returns whether
+// a copy was made. Raises Error.
+bool keepOriginal(const QString& appFolder, const QString& name);
+
 // Whether file is a regular file of exactly these bytes: the SHA-256 given (32 bytes) and, when
 // size is not negative, that size (checked first, so a file of another size is not read).
 bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size);

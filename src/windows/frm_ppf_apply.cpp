@@ -64,6 +64,15 @@ void FrmPPFApply::load() {
             QString::fromLatin1(kKind));
     }
     target_ = target;
+    // The first time an update patches a map, its original goes to the backup folder; without
+    // that copy the map is not patched.
+    try {
+        maps::keepOriginal(reg().appFolder(), target);
+    } catch (const Error& e) {
+        notStarted_ = QStringLiteral("Its original could not be kept in the backup folder: ") +
+                      e.description();
+        return;
+    }
     // The tool runs as our child: the window moves on once it has ended and reports a refusal.
     try {
         platform::startObserved(tool_, game::patchToolPlan(reg().appFolder(), target));

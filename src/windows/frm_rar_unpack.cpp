@@ -43,6 +43,10 @@ FrmRarUnpack::FrmRarUnpack(Registry& registry) : ProgressWindow(registry, kKind,
     // The component raises its progress while ExtractArchive runs, inside the tick's handler:
     // it is handled right there, not as a new entry from the event loop.
     UnRar.ExtractProgress = [this](std::int16_t percent) { UnRar_ExtractProgress(percent); };
+    // The first time an update replaces a map, its original goes to the backup folder.
+    UnRar.BeforeReplacing = [this](const QString& name) {
+        maps::keepOriginal(reg().appFolder(), name);
+    };
     // Painting only, while the extraction holds the GUI thread.
     UnRar.ExtractBytes = [this](std::int64_t written, std::int64_t total) {
         UnRar_ExtractBytes(written, total);

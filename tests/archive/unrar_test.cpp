@@ -329,6 +329,65 @@ TEST_F(UnRarTest, ProgressHandlerCanAbandonTheExtraction) {
     EXPECT_EQ(read("app/maps/bloodgulch.map"), "new bloodgulch");
 }
 
+// A cancel at any point the extraction asks leaves the map folder as it was, no staging
+// folder, and the cancelled kind of failure; the map folder is only touched after the last
+// question.
+TEST_F(UnRarTest, ACancelAtAnyQuestionLeavesTheMapFolderAsItWas) {
+    putArchive(zandrel::rar::writeStored(Format::Rar5, {{"bloodgulch.map", "new bloodgulch"},
+                                                        {"big.map", pattern(3 << 20, 7)},
+                                                        {"sub", "", Entry::Directory},
+                                                        {"sub/new.map", "new"},
+                                                        {"empty.map", ""}}));
+    const auto before = snapshot();
+    int questions = 0;
+    {
+        UnRar counting;
+        counting.ExtractCancelled = [&] { return ++questions < 0; };
+        ASSERT_FALSE(extract(counting));
+    }
+    // One per header in each pass, one per block, one before moving in.
+    EXPECT_GE(questions, 2 * 5 + 3 + 1);
+    put("app/maps/bloodgulch.map", "old bloodgulch");
+    for (int stopAt = 1; stopAt <= questions; ++stopAt) {
+        SCOPED_TRACE(stopAt);
+        ASSERT_TRUE(QDir(maps() + "sub").removeRecursively());
+        QFile::remove(maps() + "big.map");
+        QFile::remove(maps() + "empty.map");
+        ASSERT_EQ(snapshot(), before);
+        UnRar unrar;
+        int asked = 0;
+        unrar.ExtractCancelled = [&] { return ++asked == stopAt; };
+        const auto error = extract(unrar);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->number(), UnRar::kErrorCancelled) << error->what();
+        EXPECT_EQ(snapshot(), before);
+    }
+}
+
+// The windows keep the player's original map: they hear of each map an archive replaces, in the
+// map folder itself, before any is replaced; what they throw stops the update.
+TEST_F(UnRarTest, TheOriginalsAreNamedBeforeAnyIsReplaced) {
+    ASSERT_TRUE(QDir().mkpath(maps() + "sub"));
+    put("app/maps/sub/deep.map", "old deep");
+    putArchive(zandrel::rar::writeStored(Format::Rar4, {{"bloodgulch.map", "new bloodgulch"},
+                                                        {"KEEP.MAP", "new keep"},
+                                                        {"sub/deep.map", "new deep"},
+                                                        {"added.map", "added"}}));
+    UnRar unrar;
+    std::map<QString, QByteArray> named;  // each name with the map's bytes when it was named
+    unrar.BeforeReplacing = [&](const QString& name) { named[name] = read("app/maps/" + name); };
+    ASSERT_FALSE(extract(unrar));
+    EXPECT_EQ(named, (std::map<QString, QByteArray>{{"bloodgulch.map", "old bloodgulch"},
+                                                    {"keep.map", "keep me"}}));
+    EXPECT_EQ(read("app/maps/keep.map"), "new keep");
+
+    putArchive(zandrel::rar::writeStored(Format::Rar4, {{"bloodgulch.map", "newer"}}));
+    const auto before = snapshot();
+    unrar.BeforeReplacing = [](const QString&) { throw std::runtime_error("no room for it"); };
+    EXPECT_THROW(unrar.ExtractArchive(archive(), maps()), std::runtime_error);
+    EXPECT_EQ(snapshot(), before);
+}
+
 // An archive refused when it is opened (not RAR at all, or empty) must release libarchive's
 // reader like any other failure: it holds over 100 KB, and every refused download would leave
 // one behind. Measured with the allocator's own figures; the sanitizer build's leak checker

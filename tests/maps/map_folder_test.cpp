@@ -295,6 +295,65 @@ TEST_F(MapFolderTest, ASparseMapGivesASparseCopyAndLeftoversOfAKilledCopyGo) {
     EXPECT_EQ(folderEntries(backup()), QStringList{QStringLiteral("big.map")});
 }
 
+// The original of a map goes to the backup folder once, before an update changes it; a
+// backup of that name, the player's own, is never touched.
+TEST_F(MapFolderTest, TheOriginalOfAMapIsKeptUnlessABackupOfThatNameExists) {
+    struct Case {
+        const char* name;
+        const char* map;         // the map's name in maps/ (empty: not there)
+        const char* backupName;  // a file already in backup/ (empty: none)
+        const char* updated;     // the name the update changes
+        bool kept;
+    };
+    const Case cases[] = {
+        {"first update of a map", "a.map", "", "a.map", true},
+        {"the player's own backup stays", "a.map", "a.map", "a.map", false},
+        {"in another letter case too", "a.map", "A.MAP", "a.map", false},
+        {"a backup of another map does not count", "a.map", "b.map", "a.map", true},
+        {"a new map has no original", "", "", "a.map", false},
+        {"a file that is not a map", "readme.txt", "", "readme.txt", false},
+        {"a map in capitals", "B.MAP", "", "B.MAP", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(backup()).removeRecursively());
+        ASSERT_TRUE(QDir(maps()).removeRecursively());
+        QDir().mkpath(maps());
+        QDir().mkpath(backup());
+        if (*c.map) write(QStringLiteral("maps/") + QLatin1String(c.map), "stock");
+        if (*c.backupName) write(QStringLiteral("backup/") + QLatin1String(c.backupName), "mine");
+
+        EXPECT_EQ(keepOriginal(dir.path(), QLatin1String(c.updated)), c.kept);
+
+        const QStringList before =
+            *c.backupName ? QStringList{QLatin1String(c.backupName)} : QStringList();
+        QStringList expected = before;
+        if (c.kept) expected << QLatin1String(c.updated);
+        expected.sort(Qt::CaseInsensitive);
+        EXPECT_EQ(folderEntries(backup()), expected);
+        if (c.kept) {
+            EXPECT_EQ(readFile(backup() + QLatin1String(c.updated)), "stock");
+        }
+        if (*c.backupName) {
+            EXPECT_EQ(readFile(backup() + QLatin1String(c.backupName)), "mine");
+        }
+    }
+}
+
+TEST_F(MapFolderTest, KeepingAnOriginalMakesTheBackupFolderAndReportsWhatStopsIt) {
+    ASSERT_TRUE(QDir(backup()).removeRecursively());
+    write(QStringLiteral("maps/a.map"), "stock");
+    EXPECT_TRUE(keepOriginal(dir.path(), QStringLiteral("a.map")));
+    EXPECT_EQ(read(QStringLiteral("backup/a.map")), "stock");
+
+    // A backup folder that is a file: an error, and the map as it was.
+    ASSERT_TRUE(QDir(backup()).removeRecursively());
+    write(QStringLiteral("backup"), "not a folder");
+    EXPECT_THROW(keepOriginal(dir.path(), QStringLiteral("a.map")), Error);
+    EXPECT_EQ(read(QStringLiteral("maps/a.map")), "stock");
+    EXPECT_THROW(keepOriginal(dir.path(), QStringLiteral("../a.map")), Error);
+}
+
 TEST_F(MapFolderTest, ThePatchFolderIsDriveCMadeWhenMissing) {
     const QString prefix = path(QStringLiteral("prefix"));
     {
