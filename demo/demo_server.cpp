@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
     // Redirects are answered before the files are looked at; then a conditional request for a
     // file that has not changed gets 304 and no body.
     std::atomic<bool> cut{false};
-    server->set_pre_routing_handler(
-        [&o, &cut](const httplib::Request& req, httplib::Response& res) {
+    server->set_pre_routing_handler([&o, &cut](const httplib::Request& req,
+                                               httplib::Response& res) {
         const auto it = o.redirects.find(req.path);
         if (it != o.redirects.end()) {
             res.set_redirect(it->second, 302);
@@ -159,37 +159,48 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "[%s] %s: this first reply is cut at half\n", o.name.c_str(),
                              req.path.c_str());
             return httplib::Server::HandlerResponse::Handled;
-        });
-        server->set_post_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
-            if (res.status != 200 && res.status != 206 && res.status != -1) return;
-            const Validators v = validatorsOf(o.root, req.path);
-            if (v.etag.empty()) return;
-            res.set_header("ETag", v.etag);
-            res.set_header("Last-Modified", v.lastModified);
-            res.set_header("Accept-Ranges", "bytes");
-        });
-        if (!server->set_mount_point("/", o.root)) {
-            std::fprintf(stderr, "%s: cannot serve %s\n", o.name.c_str(), o.root.c_str());
-            return 1;
         }
-        server->set_file_extension_and_mimetype_mapping("ini", "text/plain");
-        server->set_file_extension_and_mimetype_mapping("ppf", "application/octet-stream");
-        server->set_file_extension_and_mimetype_mapping("rar", "application/vnd.rar");
-        server->set_logger([&o](const httplib::Request& req, const httplib::Response& res) {
-            std::fprintf(stderr, "[%s] %s %s -> %d\n", o.name.c_str(), req.method.c_str(),
-                         req.path.c_str(), res.status);
-        });
-        if (!server->bind_to_port("127.0.0.1", o.port)) {
-            std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%d (is the port in use?)\n",
-                         o.name.c_str(), o.port);
-            return 1;
-        }
-        std::thread stopper([&] {
-            int signal = 0;
-            sigwait(&stopSignals, &signal);
-            server->stop();
-        });
-        stopper.detach();
-        const bool ok = server->listen_after_bind();
-        return ok ? 0 : 1;
+        const bool unchanged =
+            req.has_header("If-None-Match")
+                ? req.get_header_value("If-None-Match") == v.etag
+                : req.has_header("If-Modified-Since") &&
+                      req.get_header_value("If-Modified-Since") == v.lastModified;
+        if (!unchanged) return httplib::Server::HandlerResponse::Unhandled;
+        res.status = 304;
+        res.set_header("ETag", v.etag);
+        res.set_header("Last-Modified", v.lastModified);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server->set_post_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
+        if (res.status != 200 && res.status != 206 && res.status != -1) return;
+        const Validators v = validatorsOf(o.root, req.path);
+        if (v.etag.empty()) return;
+        res.set_header("ETag", v.etag);
+        res.set_header("Last-Modified", v.lastModified);
+        res.set_header("Accept-Ranges", "bytes");
+    });
+    if (!server->set_mount_point("/", o.root)) {
+        std::fprintf(stderr, "%s: cannot serve %s\n", o.name.c_str(), o.root.c_str());
+        return 1;
+    }
+    server->set_file_extension_and_mimetype_mapping("ini", "text/plain");
+    server->set_file_extension_and_mimetype_mapping("ppf", "application/octet-stream");
+    server->set_file_extension_and_mimetype_mapping("rar", "application/vnd.rar");
+    server->set_logger([&o](const httplib::Request& req, const httplib::Response& res) {
+        std::fprintf(stderr, "[%s] %s %s -> %d\n", o.name.c_str(), req.method.c_str(),
+                     req.path.c_str(), res.status);
+    });
+    if (!server->bind_to_port("127.0.0.1", o.port)) {
+        std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%d (is the port in use?)\n",
+                     o.name.c_str(), o.port);
+        return 1;
+    }
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server->stop();
+    });
+    stopper.detach();
+    const bool ok = server->listen_after_bind();
+    return ok ? 0 : 1;
 }
