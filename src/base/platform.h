@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -16,8 +17,16 @@ inline constexpr QChar kSep = QLatin1Char('/');
 // The folder of the running executable, without a trailing separator.
 QString applicationFolder();
 
-// The folder that the Windows path "c:\" names. On Linux the game runs under Wine, so drive C:
-// is the Wine prefix's drive_c: $WINEPREFIX/drive_c, else ~/.wine/drive_c. No trailing separator.
+// The Wine prefix the game in appFolder runs in: $WINEPREFIX when it is set; else, when appFolder
+// lies in a folder named drive_c, the folder that holds the nearest such drive_c (game managers
+// and compatibility tools give each game a prefix of its own, with the game under its drive_c);
+// else ~/.wine. No trailing separator.
+QString winePrefix(const QString& appFolder);
+
+// The folder that the Windows path "c:\" names for the game in appFolder. On Linux the game runs
+// under Wine, so drive C: is the prefix's drive_c. No trailing separator.
+QString driveCFolder(const QString& appFolder);
+// The same for this program's own application folder.
 QString driveCFolder();
 
 // A path written the Windows way ("c:\zandrel.ppf", "maps\x.map") on this platform: a leading
@@ -45,12 +54,16 @@ struct LaunchPlan {
 
 // What this system starts for a plan. A Windows program (a file that starts with "MZ") runs
 // through `wine start`, which passes the window style on; with waitForEnd, start waits for the
-// program and ends with its exit status. Raises Error when the program is missing, is not
-// executable, or is a Windows program and wine is not found.
+// program and ends with its exit status. The wine is the one the WINE variable names (a path, or
+// a name looked up on PATH), else wine on PATH. The program runs in the prefix of its own folder
+// (winePrefix): when that prefix comes from the folder, the started program gets WINEPREFIX set
+// to it, so that it sees the drive C: this program sees. Raises Error when the program is
+// missing, is not executable, or is a Windows program and the wine cannot be run.
 struct Invocation {
     QString program;
     QStringList arguments;
     QString workingFolder;
+    QProcessEnvironment environment;
 };
 Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd = false);
 

@@ -29,6 +29,11 @@ bool startsWithMZ(const QString& path) {
     return f.read(2) == "MZ";
 }
 
+QString withoutTrailingSeparators(QString path) {
+    while (path.size() > 1 && path.endsWith(kSep)) path.chop(1);
+    return path;
+}
+
 }  // namespace
 
 LoadedLibrary::LoadedLibrary(const char* fileName, QString what, QString source)
@@ -57,16 +62,50 @@ QString programModule(const char* name) {
 }
 
 QString applicationFolder() {
-    QString dir = QCoreApplication::applicationDirPath();
-    while (dir.size() > 1 && dir.endsWith(kSep)) dir.chop(1);
-    return dir;
+    return withoutTrailingSeparators(QCoreApplication::applicationDirPath());
+}
+
+namespace {
+
+// The folder holding the nearest folder named drive_c at or above `folder`; empty when none.
+QString prefixHolding(const QString& folder) {
+    const QStringList parts = QDir::cleanPath(folder).split(kSep);
+    for (qsizetype i = parts.size() - 1; i > 0; --i) {
+        if (parts[i] == QLatin1String("drive_c")) {
+            const QString prefix = parts.mid(0, i).join(kSep);
+            return prefix.isEmpty() ? QString(kSep) : prefix;
+        }
+    }
+    return {};
+}
+
+// The prefix, and whether it comes from the game's folder (so that programs started for the
+// game must be told it).
+struct Prefix {
+    QString folder;
+    bool fromGameFolder = false;
+};
+
+Prefix prefixFor(const QString& appFolder) {
+    const QString named = qEnvironmentVariable("WINEPREFIX");
+    if (!named.isEmpty()) return {withoutTrailingSeparators(named)};
+    const QString holding = prefixHolding(appFolder);
+    if (!holding.isEmpty()) return {holding, true};
+    return {QDir::homePath() + QStringLiteral("/.wine")};
+}
+
+}  // namespace
+
+QString winePrefix(const QString& appFolder) {
+    return prefixFor(appFolder).folder;
+}
+
+QString driveCFolder(const QString& appFolder) {
+    return QDir::cleanPath(winePrefix(appFolder) + QStringLiteral("/drive_c"));
 }
 
 QString driveCFolder() {
-    QString prefix = qEnvironmentVariable("WINEPREFIX");
-    if (prefix.isEmpty()) prefix = QDir::homePath() + QStringLiteral("/.wine");
-    while (prefix.size() > 1 && prefix.endsWith(kSep)) prefix.chop(1);
-    return prefix + QStringLiteral("/drive_c");
+    return driveCFolder(applicationFolder());
 }
 
 QString fromWindowsPath(const QString& path) {
@@ -128,28 +167,61 @@ QStringList splitWindowsArguments(const QString& text) {
     return args;
 }
 
+namespace {
+
+// The wine to run Windows programs with: WINE as the player names it, else wine on PATH.
+QString wineFor(const QString& program) {
+    const QString named = qEnvironmentVariable("WINE");
+    if (named.isEmpty()) {
+        const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
+        if (!wine.isEmpty()) return wine;
+        throw Error(
+            ENOENT,
+            QStringLiteral("Cannot start the Windows program %1: wine was not found").arg(program),
+            kLaunchSource);
+    }
+    // A name without a separator is looked up on PATH, as a shell does.
+    const QString wine = named.contains(kSep) ? QFileInfo(named).absoluteFilePath()
+                                              : QStandardPaths::findExecutable(named);
+    const QString which =
+        QStringLiteral("Cannot start the Windows program %1 with the wine that WINE names, \"%2\"")
+            .arg(program, named);
+    if (wine.isEmpty() || !QFileInfo(wine).isFile())
+        throw Error(ENOENT, which + QStringLiteral(": it was not found"), kLaunchSource);
+    if (::access(QFile::encodeName(wine).constData(), X_OK) != 0)
+        throw Error::fromErrno(errno, kLaunchSource, which);
+    return wine;
+}
+
+// start hands the style to the program as its show-window flag; /unix names the program by its
+// Linux path and must come last before it.
+QStringList wineStart(const LaunchPlan& plan, bool waitForEnd) {
+    QStringList start{QStringLiteral("start"), plan.windowStyle == LaunchPlan::kMinimized
+                                                   ? QStringLiteral("/min")
+                                                   : QStringLiteral("/max")};
+    if (waitForEnd) start << QStringLiteral("/wait");
+    return start << QStringLiteral("/unix") << plan.program;
+}
+
+// What the started program sees: ours, with the game's prefix when it came from the game's
+// folder (a native patch tool then reads "c:\" as we do, too).
+QProcessEnvironment environmentFor(const QString& program) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const Prefix prefix = prefixFor(QFileInfo(program).absolutePath());
+    if (prefix.fromGameFolder) environment.insert(QStringLiteral("WINEPREFIX"), prefix.folder);
+    return environment;
+}
+
+}  // namespace
+
 Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
     if (!QFileInfo(plan.program).isFile()) {
         throw Error(ENOENT, QStringLiteral("File not found: ") + plan.program, kLaunchSource);
     }
-    Invocation run{plan.program, plan.arguments, plan.workingFolder};
+    Invocation run{plan.program, plan.arguments, plan.workingFolder, environmentFor(plan.program)};
     if (startsWithMZ(plan.program)) {
-        const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
-        if (wine.isEmpty()) {
-            throw Error(ENOENT,
-                        QStringLiteral("Cannot start the Windows program %1: wine was not found")
-                            .arg(plan.program),
-                        kLaunchSource);
-        }
-        // start hands the style to the program as its show-window flag; /unix names the program
-        // by its Linux path and must come last before it.
-        QStringList start{QStringLiteral("start"), plan.windowStyle == LaunchPlan::kMinimized
-                                                       ? QStringLiteral("/min")
-                                                       : QStringLiteral("/max")};
-        if (waitForEnd) start << QStringLiteral("/wait");
-        start << QStringLiteral("/unix") << plan.program;
-        run.program = wine;
-        run.arguments = start + plan.arguments;
+        run.program = wineFor(plan.program);
+        run.arguments = wineStart(plan, waitForEnd) + plan.arguments;
     } else if (::access(QFile::encodeName(plan.program).constData(), X_OK) != 0) {
         throw Error::fromErrno(errno, kLaunchSource);
     }
@@ -158,24 +230,37 @@ Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
     return run;
 }
 
+namespace {
+
+QString cannotStart(const LaunchPlan& plan, const Invocation& run) {
+    return run.program == plan.program
+               ? QStringLiteral("Cannot start ") + plan.program
+               : QStringLiteral("Cannot start %1 through %2").arg(plan.program, run.program);
+}
+
+void prepare(QProcess& process, const Invocation& run) {
+    process.setProgram(run.program);
+    process.setArguments(run.arguments);
+    process.setWorkingDirectory(run.workingFolder);
+    process.setProcessEnvironment(run.environment);
+}
+
+}  // namespace
+
 void launch(const LaunchPlan& plan) {
     const Invocation run = invocationFor(plan);
-    if (!QProcess::startDetached(run.program, run.arguments, run.workingFolder)) {
-        throw Error(ENOEXEC, QStringLiteral("Cannot start ") + plan.program, kLaunchSource);
-    }
+    QProcess process;
+    prepare(process, run);
+    if (!process.startDetached()) throw Error(ENOEXEC, cannotStart(plan, run), kLaunchSource);
 }
 
 void startObserved(QProcess& process, const LaunchPlan& plan) {
     const Invocation run = invocationFor(plan, /*waitForEnd=*/true);
-    process.setProgram(run.program);
-    process.setArguments(run.arguments);
-    process.setWorkingDirectory(run.workingFolder);
+    prepare(process, run);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted()) {
-        throw Error(ENOEXEC,
-                    QStringLiteral("Cannot start ") + plan.program + QStringLiteral(": ") +
-                        process.errorString(),
+        throw Error(ENOEXEC, cannotStart(plan, run) + QStringLiteral(": ") + process.errorString(),
                     kLaunchSource);
     }
 }

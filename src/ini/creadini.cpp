@@ -4,22 +4,51 @@
 #include "ini/profile.h"
 
 #include <QByteArray>
+#include <QStringDecoder>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <utility>
 
 namespace zandrel {
 namespace {
 
 constexpr std::size_t kBufferSize = 255;
 
-// The buffer's text up to its first NUL. A value cut at the buffer's end may end inside a
-// multi-byte character; that partial character is dropped rather than shown as garbage.
-QString bufferText(const char* buffer) {
-    std::size_t n = strnlen(buffer, kBufferSize);
+// Windows-1252 for bytes 0x80-0x9F; every other byte is the code point of its value, as in
+// ISO-8859-1 (the five bytes Windows-1252 leaves undefined included).
+constexpr std::array<char16_t, 32> kWindows1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const char* bytes, std::size_t n) {
+    QString text;
+    text.reserve(static_cast<qsizetype>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        text.append(b >= 0x80 && b < 0xA0 ? QChar(kWindows1252High[b - 0x80]) : QChar(b));
+    }
+    return text;
+}
+
+std::optional<QString> fromValidUtf8(const char* bytes, std::size_t n) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(QByteArrayView(bytes, static_cast<qsizetype>(n)));
+    if (utf8.hasError()) return std::nullopt;
+    return text;
+}
+
+// The buffer's text up to its first NUL, and whether it was not UTF-8. A value cut at the
+// buffer's end may end inside a multi-byte character; that partial character is dropped rather
+// than shown as garbage. Bytes that are not UTF-8 are read as Windows-1252, the code page of the
+// Windows systems these files are written on.
+std::pair<QString, bool> bufferText(const char* buffer) {
+    const std::size_t all = strnlen(buffer, kBufferSize);
+    std::size_t n = all;
     if (n == kBufferSize - 1) {
         std::size_t start = n;
         while (start > 0 && n - start < 4 && (buffer[start - 1] & 0xC0) == 0x80) --start;
@@ -29,7 +58,8 @@ QString bufferText(const char* buffer) {
             if (need > 1 && n - (start - 1) < need) n = start - 1;
         }
     }
-    return QString::fromUtf8(buffer, static_cast<qsizetype>(n));
+    if (std::optional<QString> text = fromValidUtf8(buffer, n)) return {*std::move(text), false};
+    return {fromWindows1252(buffer, all), true};
 }
 
 // Only the space character: tabs and other white space stay.
@@ -56,6 +86,7 @@ void CReadINI::setININame(const QString& iniName) {
 }
 
 std::optional<QString> CReadINI::ReadINISettings() {
+    lastWasWindows1252_ = false;
     const QString source = QStringLiteral("CReadINI.ReadINISettings");
     auto report = [this](const Error& e) {
         boxes_.show(QStringLiteral("Error Number: ") + QString::number(e.number()) +
@@ -70,7 +101,11 @@ std::optional<QString> CReadINI::ReadINISettings() {
             ini::getPrivateProfileString(std::string_view(section.constData(), section.size()),
                                          std::string_view(key.constData(), key.size()), "",
                                          buffer.data(), buffer.size(), iniName_.toStdString());
-        if (count != 0) return trimSpaces(bufferText(buffer.data()));
+        if (count != 0) {
+            auto [text, windows1252] = bufferText(buffer.data());
+            lastWasWindows1252_ = windows1252;
+            return trimSpaces(text);
+        }
         throw Error(ErrorNumber::IniFileError, QStringLiteral("Initialization File Error!"),
                     source);
     } catch (const Error& e) {

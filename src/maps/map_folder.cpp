@@ -241,8 +241,8 @@ void removeLeftovers(const QString& folder) {
     files::sweep(QFile::encodeName(folder).toStdString());
 }
 
-QString patchFolder() {
-    const QString driveC = platform::driveCFolder();
+QString patchFolder(const QString& appFolder) {
+    const QString driveC = platform::driveCFolder(appFolder);
     QDir().mkpath(driveC);
     return driveC;
 }

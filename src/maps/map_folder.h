@@ -55,10 +55,10 @@ bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size)
 // folder: its temporary files. The maps themselves are never touched. Failures are ignored.
 void removeLeftovers(const QString& folder);
 
-// The folder the PPF patch is fetched into: drive C:, made when it is missing. Drive C: is the
-// Wine prefix's drive_c, which does not exist before Wine first ran; the patch belongs there all
-// the same, and Wine takes over a prefix folder that exists. A folder that cannot be made is
+// The folder the PPF patch is fetched into: the game's drive C:, made when it is missing. Drive C:
+// is the Wine prefix's drive_c, which does not exist before Wine first ran; the patch belongs there
+// all the same, and Wine takes over a prefix folder that exists. A folder that cannot be made is
 // left to the fetch, which reports the failure to write there.
-QString patchFolder();
+QString patchFolder(const QString& appFolder);
 
 }  // namespace zandrel::maps

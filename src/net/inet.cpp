@@ -68,6 +68,7 @@ struct Transfer {
     std::int64_t rangeStart = -1;  // from the current response's Content-Range
     std::int64_t rangeEnd = -1;
     std::int64_t rangeTotal = -1;
+    QByteArray contentEncoding;
     std::int64_t bodyBytes = 0;
     long refusedStatus = 0;  // a status whose body is not the resource, seen when its body began
     std::exception_ptr sinkError;
@@ -128,6 +129,7 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->lastModified.clear();
         t->acceptRanges = false;
         t->rangeStart = t->rangeEnd = t->rangeTotal = -1;
+        t->contentEncoding.clear();
     } else if (line == "\r\n" || line == "\n") {
         t->headerEnded = true;
     } else if (startsWithNoCase(line, "etag:")) {
@@ -138,6 +140,8 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->acceptRanges = line.sliced(14).trimmed().compare("bytes", Qt::CaseInsensitive) == 0;
     } else if (startsWithNoCase(line, "content-range:")) {
         parseContentRange(line.sliced(14).trimmed(), *t);
+    } else if (startsWithNoCase(line, "content-encoding:")) {
+        t->contentEncoding = line.sliced(17).toByteArray().trimmed();
     }
     return n;
 }
@@ -294,6 +298,7 @@ void record(FetchInfo& info, CURL* easy, const Transfer& t) {
     info.bodyBytes = t.bodyBytes;
     info.etag = t.etag;
     info.lastModifiedText = t.lastModified;
+    info.contentEncoding = t.contentEncoding;
     info.lastModified = -1;
     if (!t.lastModified.isEmpty()) {
         const std::time_t when = curlApi().getdate(t.lastModified.constData(), nullptr);

@@ -1,6 +1,7 @@
 #include "server/settings_reader.h"
 
 #include "base/platform.h"
+#include "base/printable.h"
 #include "ini/creadini.h"
 #include "server/settings.h"
 
@@ -34,14 +35,26 @@ public:
     KeyValue required(const QString& key) {
         reader_.setKey(key);
         const std::optional<QString> value = reader_.ReadINISettings();
-        return KeyValue{value.value_or(QString()), value.has_value(), boxes_.take()};
+        return KeyValue{value.value_or(QString()), value.has_value(), boxes_.take(),
+                        reader_.lastValueWasWindows1252()};
     }
 
-    // An optional key is quiet: its absence is no failure, so the reader's box is dropped.
-    std::optional<QString> optional(const QString& key) {
+    // An optional key is quiet: its absence is no failure, so the reader's box is dropped. A
+    // malformed value is listed among the problems.
+    template <class T, class Parse>
+    OptionalKey<T> optional(const QString& key, Parse parse, const QString& meant,
+                            QList<SettingsProblem>& problems) {
         reader_.setKey(key);
-        std::optional<QString> value = reader_.ReadINISettings();
+        const std::optional<QString> text = reader_.ReadINISettings();
         boxes_.take();
+        if (!text) return {};
+        OptionalKey<T> value = parse(*text);
+        value.windows1252 = reader_.lastValueWasWindows1252();
+        if (value.state == Announced::Malformed) {
+            problems.append({key, value.raw,
+                             QStringLiteral("%1=%2 is not %3; it is ignored")
+                                 .arg(key, printable(value.raw), meant)});
+        }
         return value;
     }
 
@@ -53,11 +66,6 @@ private:
 template <class T>
 OptionalKey<T> malformed(const QString& text) {
     return OptionalKey<T>{Announced::Malformed, T{}, text};
-}
-
-template <class T, class Parse>
-OptionalKey<T> parseIfPresent(const std::optional<QString>& text, Parse parse) {
-    return text ? parse(*text) : OptionalKey<T>{};
 }
 
 bool isHexDigit(QChar c) {
@@ -78,6 +86,39 @@ void KeyValue::tellPlayer(MessageBoxes& messageBoxes) const {
 
 bool Settings::ppfUpdate() const {
     return isPpfUpdate(ppf.text);
+}
+
+QList<std::pair<QString, QString>> Settings::windows1252Values() const {
+    QList<std::pair<QString, QString>> values;
+    const auto required = [&](const QString& key, const KeyValue& v) {
+        if (v.windows1252) values.append({key, v.text});
+    };
+    const auto optional = [&](const QString& key, const auto& v) {
+        if (v.windows1252) values.append({key, v.raw});
+    };
+    required(kKeyHtml, html);
+    required(kKeyHaloIP, haloIP);
+    required(kKeyTarget, target);
+    required(kKeyPpf, ppf);
+    required(kKeyAdminEmail, adminEmail);
+    optional(kKeyUpdateSha256, updateSha256);
+    optional(kKeyUpdateSize, updateSize);
+    for (int i = 0; i < kMirrorCount; ++i) optional(mirrorKey(i + 1), mirrors[i]);
+    return values;
+}
+
+ReaderBox problemsBox(const QList<SettingsProblem>& problems) {
+    QStringList lines{
+        QStringLiteral("The server's settings file has values this program cannot "
+                       "use:")};
+    for (const SettingsProblem& p : problems) lines << p.text;
+    return {lines.join(QStringLiteral("\r\n")), MsgIcon::Information, QString()};
+}
+
+void Settings::tellPlayerAboutProblems(MessageBoxes& messageBoxes) const {
+    if (problems.isEmpty()) return;
+    const ReaderBox box = problemsBox(problems);
+    messageBoxes.show(box.prompt, box.icon, box.title);
 }
 
 QString settingsFilePath(const QString& appFolder) {
@@ -124,10 +165,16 @@ Settings readSettings(const QString& file) {
     s.target = reader.required(kKeyTarget);
     s.ppf = reader.required(kKeyPpf);
     s.adminEmail = reader.required(kKeyAdminEmail);
-    s.updateSha256 = parseIfPresent<QByteArray>(reader.optional(kKeyUpdateSha256), parseSha256);
-    s.updateSize = parseIfPresent<std::int64_t>(reader.optional(kKeyUpdateSize), parseSize);
-    for (int i = 0; i < kMirrorCount; ++i)
-        s.mirrors[i] = parseIfPresent<QUrl>(reader.optional(mirrorKey(i + 1)), parseMirror);
+    s.updateSha256 = reader.optional<QByteArray>(
+        kKeyUpdateSha256, parseSha256, QStringLiteral("a SHA-256 of 64 hexadecimal digits"),
+        s.problems);
+    s.updateSize = reader.optional<std::int64_t>(
+        kKeyUpdateSize, parseSize, QStringLiteral("a size in bytes (digits only)"), s.problems);
+    for (int i = 0; i < kMirrorCount; ++i) {
+        s.mirrors[i] = reader.optional<QUrl>(
+            mirrorKey(i + 1), parseMirror,
+            QStringLiteral("the full http or https address of the update file"), s.problems);
+    }
     return s;
 }
 

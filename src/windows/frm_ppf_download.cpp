@@ -30,7 +30,7 @@ FrmPPFDownload::FrmPPFDownload(Registry& registry)
 }
 
 QString FrmPPFDownload::folder() {
-    return maps::patchFolder();
+    return maps::patchFolder(reg().appFolder());
 }
 
 void FrmPPFDownload::apply() {

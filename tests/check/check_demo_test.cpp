@@ -97,6 +97,9 @@ TEST_F(DemoServers, RarServerPasses) {
     const auto fetched = findingsWithCode(run.json, QStringLiteral("update-fetched"));
     ASSERT_EQ(fetched.size(), 1);
     EXPECT_TRUE(fetched[0].value(QStringLiteral("tlsVerified")).toBool());
+    // The demo publishes the keys of the update it built.
+    EXPECT_EQ(findingsWithCode(run.json, QStringLiteral("update-keys-match")).size(), 1)
+        << run.out.toStdString();
 }
 
 TEST_F(DemoServers, PpfServerPassesAndFitsTheSampleMap) {
@@ -108,6 +111,8 @@ TEST_F(DemoServers, PpfServerPassesAndFitsTheSampleMap) {
     EXPECT_EQ(run.exitStatus, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(run.json.value(QStringLiteral("problems")).toInt(), 0) << run.out.toStdString();
     EXPECT_EQ(findingsWithCode(run.json, QStringLiteral("patch-applies")).size(), 1);
+    EXPECT_EQ(findingsWithCode(run.json, QStringLiteral("update-keys-match")).size(), 1)
+        << run.out.toStdString();
 }
 
 TEST_F(DemoServers, HttpsServerTypedWithItsSchemePasses) {
@@ -116,6 +121,8 @@ TEST_F(DemoServers, HttpsServerTypedWithItsSchemePasses) {
                  trustDemo());
     EXPECT_EQ(run.exitStatus, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(run.json.value(QStringLiteral("problems")).toInt(), 0) << run.out.toStdString();
+    EXPECT_EQ(findingsWithCode(run.json, QStringLiteral("update-keys-match")).size(), 1)
+        << run.out.toStdString();
 }
 
 }  // namespace

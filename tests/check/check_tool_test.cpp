@@ -17,9 +17,24 @@ std::string str(const QByteArray& b) {
     return b.toStdString();
 }
 
+// The text's finding lines and its last line, without the lines to paste (an empty line, a
+// heading, the lines, an empty line).
+QList<QByteArray> findingLines(const QByteArray& text) {
+    QList<QByteArray> lines;
+    bool inBlock = false;
+    for (const QByteArray& line : text.trimmed().split('\n')) {
+        if (line.isEmpty()) {
+            inBlock = !inBlock;
+            continue;
+        }
+        if (!inBlock) lines.append(line);
+    }
+    return lines;
+}
+
 QStringList stepsOf(const QByteArray& text) {
     QStringList steps;
-    for (const QByteArray& line : text.split('\n')) {
+    for (const QByteArray& line : findingLines(text)) {
         const QString step = QString::fromUtf8(line).section(QLatin1Char(' '), 0, 0);
         if (!step.isEmpty() && !steps.contains(step)) steps.append(step);
     }
@@ -135,7 +150,7 @@ TEST(CheckToolJson, ParsesBackWithTheSameFindingsAsTheText) {
     EXPECT_EQ(json.json.value(QStringLiteral("warnings")).toInt(), 1);
     EXPECT_EQ(json.json.value(QStringLiteral("problems")).toInt(), 0);
 
-    const QList<QByteArray> lines = text.out.trimmed().split('\n');
+    const QList<QByteArray> lines = findingLines(text.out);
     const QJsonArray findings = json.json.value(QStringLiteral("findings")).toArray();
     ASSERT_EQ(lines.size(), findings.size() + 1) << str(text.out);
     for (qsizetype i = 0; i < findings.size(); ++i) {

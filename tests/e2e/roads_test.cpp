@@ -2,6 +2,7 @@
 // information page and update served over loopback HTTP, the archive unpacked by the real
 // unpacker, the patch applied by the real patch tool started as ppf.exe, and the game a
 // stand-in that records the command line it was started with.
+#include "env_var.h"
 #include "frame/frame_fixture.h"
 #include "frame/registry.h"
 #include "http/test_http_server.h"
@@ -471,6 +472,100 @@ TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
     EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
                                         QStringLiteral("ridge.map")}));
     EXPECT_FALSE(reg().ended());
+}
+
+// The game in a prefix of its own, as a game manager or a compatibility tool lays it out
+// (.../prefixes/halo/drive_c/Games/Halo), no WINEPREFIX, and the wine the player names in WINE: a
+// stand-in that records the WINEPREFIX it is given, its folder and its arguments. The game is a
+// Windows program; the patch tool is the real one, native.
+class RoadsInAPrefix : public Roads {
+protected:
+    RoadsInAPrefix() {
+        QDir().mkpath(game(QStringLiteral("maps")));
+        QDir().mkpath(game(QStringLiteral("backup")));
+        QDir().mkpath(path(QStringLiteral("bin")));
+        if (!QFile::copy(QStringLiteral(ZANDREL_PPF_TOOL), game(QStringLiteral("ppf.exe"))))
+            qFatal("cannot copy ppf.exe");
+        QFile::setPermissions(game(QStringLiteral("ppf.exe")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeAll(game(QStringLiteral("halo.exe")), QByteArray("MZ\x90\x00 a Windows game", 20));
+        for (const char* name : {"canyon", "harbor", "ridge"})
+            writeAll(game(QStringLiteral("maps/%1.map").arg(QLatin1String(name))),
+                     mapBytes(name, 1));
+        writeFile(QStringLiteral("bin/wine"),
+                  "#!/bin/sh\n{ echo \"WINEPREFIX=${WINEPREFIX-(unset)}\"; pwd; "
+                  "for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
+                  "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.record\"\n");
+        QFile::setPermissions(path(QStringLiteral("bin/wine")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // A new run of the program from the game folder.
+        registry = std::make_unique<frame::Registry>(
+            frame::Services{&boxes, &mail, &clock, game(QString())});
+        registerWindows(reg());
+        reg().start<FrmSplash>();
+    }
+
+    QString game(const QString& relative) const {
+        return path(QStringLiteral("manager/prefixes/halo/drive_c/Games/Halo/") + relative)
+            .chopped(relative.isEmpty() ? 1 : 0);
+    }
+    QStringList wineRecord() const {
+        const QString record = path(QStringLiteral("bin/wine.record"));
+        if (!waitFor([&] { return QFile::exists(record); })) return {};
+        return QString::fromUtf8(readAll(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    test::EnvVar noPrefix_{"WINEPREFIX", QByteArray()};
+    test::EnvVar wine_{"WINE", QFile::encodeName(path(QStringLiteral("bin/wine")))};
+};
+
+TEST_F(RoadsInAPrefix, ThePatchGoesToThatPrefixAndTheGameStartsInItThroughTheNamedWine) {
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const QByteArray ridge2 = editedMap(ridge);
+    const QByteArray patch = makePatch(ridge, ridge2);
+    ASSERT_FALSE(patch.isEmpty());
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2304"), QStringLiteral("ridge.map"), "1",
+                   QStringLiteral("Ridge server"));
+    server.put(QStringLiteral("zandrel.ppf"), patch);
+
+    connectAndApply(server, QStringLiteral("127.0.0.1:2304"), QStringLiteral("Ridge server"));
+    const QString prefix = path(QStringLiteral("manager/prefixes/halo"));
+    EXPECT_EQ(readAll(prefix + QStringLiteral("/drive_c/zandrel.ppf")), patch);
+    EXPECT_FALSE(QFile::exists(driveC(QStringLiteral("zandrel.ppf"))));
+    EXPECT_TRUE(tickUntilLaunchWindow());
+    EXPECT_EQ(readAll(game(QStringLiteral("maps/ridge.map"))), ridge2) << "the map was not patched";
+    clock.advance(1500);
+
+    EXPECT_TRUE(reg().ended());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(wineRecord(),
+              (QStringList{QStringLiteral("WINEPREFIX=") + prefix, game(QString()),
+                           QStringLiteral("start"), QStringLiteral("/max"), QStringLiteral("/unix"),
+                           game(QStringLiteral("halo.exe")), QStringLiteral("-connect"),
+                           QStringLiteral("127.0.0.1:2304"), QStringLiteral("--end--")}));
+}
+
+TEST_F(RoadsInAPrefix, AWineThatCannotBeRunIsReportedByName) {
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const QByteArray patch = makePatch(ridge, editedMap(ridge));
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2304"), QStringLiteral("ridge.map"), "1",
+                   QStringLiteral("Ridge server"));
+    server.put(QStringLiteral("zandrel.ppf"), patch);
+    const QString missing = path(QStringLiteral("no such wine/wine"));
+    const test::EnvVar wine("WINE", QFile::encodeName(missing));
+
+    connectAndApply(server, QStringLiteral("127.0.0.1:2304"), QStringLiteral("Ridge server"));
+    EXPECT_TRUE(tickUntilLaunchWindow());
+    clock.advance(1500);
+
+    EXPECT_TRUE(reg().ended());
+    ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Critical);
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(missing)) << boxes.boxes[0].prompt.toStdString();
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(game(QStringLiteral("halo.exe"))));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("bin/wine.record"))));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The one runner of launch plans (stand-ins, and a real Windows program under Wine where
-// Wine is installed), Windows argument splitting and the drive-C: folder.
+// Wine is installed): the game's Wine prefix and the wine the player names, Windows argument
+// splitting and the drive-C: folder.
 #include "base/platform.h"
 #include "base/error.h"
+#include "env_var.h"
 #include "frame/frame_fixture.h"
 
 #include <QDir>
@@ -11,6 +13,8 @@
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace zandrel {
 namespace {
@@ -52,18 +56,18 @@ TEST(SplitWindowsArguments, FollowsTheWindowsRuntimeRules) {
 }
 
 TEST(DriveC, IsTheWinePrefixDriveC) {
-    const QByteArray old = qgetenv("WINEPREFIX");
-    qputenv("WINEPREFIX", "/tmp/some prefix/");
-    EXPECT_EQ(platform::driveCFolder(), QStringLiteral("/tmp/some prefix/drive_c"));
-    EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("c:\\zandrel.ppf")),
-              QStringLiteral("/tmp/some prefix/drive_c/zandrel.ppf"));
-    EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("C:\\\\zandrel.ppf")),
-              QStringLiteral("/tmp/some prefix/drive_c/zandrel.ppf"));
-    EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("maps\\a.map")),
-              QStringLiteral("maps/a.map"));
-    qunsetenv("WINEPREFIX");
+    {
+        test::EnvVar prefix("WINEPREFIX", "/tmp/some prefix/");
+        EXPECT_EQ(platform::driveCFolder(), QStringLiteral("/tmp/some prefix/drive_c"));
+        EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("c:\\zandrel.ppf")),
+                  QStringLiteral("/tmp/some prefix/drive_c/zandrel.ppf"));
+        EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("C:\\\\zandrel.ppf")),
+                  QStringLiteral("/tmp/some prefix/drive_c/zandrel.ppf"));
+        EXPECT_EQ(platform::fromWindowsPath(QStringLiteral("maps\\a.map")),
+                  QStringLiteral("maps/a.map"));
+    }
+    test::EnvVar unset("WINEPREFIX", QByteArray());
     EXPECT_EQ(platform::driveCFolder(), QDir::homePath() + QStringLiteral("/.wine/drive_c"));
-    if (!old.isEmpty()) qputenv("WINEPREFIX", old);
 }
 
 // Libraries loaded on first use: a present one gives its functions; a missing library and a
@@ -110,7 +114,32 @@ protected:
     }
     ~LaunchTest() override { qputenv("PATH", oldPath_); }
 
+    // A stand-in wine that records the WINEPREFIX it was given, its working folder and its
+    // arguments in <relative>.record, written whole at once.
+    QString makeRecordingWine(const QString& relative) const {
+        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+        writeFile(relative,
+                  "#!/bin/sh\n{ echo \"WINEPREFIX=${WINEPREFIX-(unset)}\"; pwd; "
+                  "for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
+                  "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.record\"\n");
+        QFile::setPermissions(path(relative),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path(relative);
+    }
+    // What it recorded, waiting for it; removes the record.
+    QStringList recorded(const QString& wine) const {
+        QFile record(wine + QStringLiteral(".record"));
+        if (!test::waitFor([&] { return record.exists(); })) return {};
+        record.open(QIODevice::ReadOnly);
+        const QStringList lines = QString::fromUtf8(record.readAll()).split(QLatin1Char('\n'));
+        record.remove();
+        return lines.mid(0, lines.size() - 1);
+    }
+
     QByteArray oldPath_ = qgetenv("PATH");
+    // The player's own Wine settings stay out of the tests unless a test sets them.
+    test::EnvVar wine_{"WINE", QByteArray()};
+    test::EnvVar prefix_{"WINEPREFIX", QByteArray()};
 };
 
 TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsThey) {
@@ -129,39 +158,43 @@ TEST_F(LaunchTest, WindowsProgramsRunThroughWineStartWithTheirStyleNativeOnesAsT
         const char* name;
         platform::LaunchPlan plan;
         bool waitForEnd;
-        platform::Invocation expected;
+        QString program;
+        QStringList arguments;
     };
     const Case cases[] = {
         {"Windows game, maximized",
          plan(win + "/halo.exe", {"-connect", "1.2.3.4:2302"}),
          false,
-         {wine, {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"}, win}},
+         wine,
+         {"start", "/max", "/unix", win + "/halo.exe", "-connect", "1.2.3.4:2302"}},
         {"Windows game, minimized",
          plan(win + "/halo.exe", {"-connect", "a", "b"}, kMin),
          false,
-         {wine, {"start", "/min", "/unix", win + "/halo.exe", "-connect", "a", "b"}, win}},
+         wine,
+         {"start", "/min", "/unix", win + "/halo.exe", "-connect", "a", "b"}},
         {"Windows patch tool, observed to its end",
          plan(win + "/ppf.exe", {"a", win + "/maps/x y.map", "c:\\zandrel.ppf"}),
          true,
-         {wine,
-          {"start", "/max", "/wait", "/unix", win + "/ppf.exe", "a", win + "/maps/x y.map",
-           "c:\\zandrel.ppf"},
-          win}},
+         wine,
+         {"start", "/max", "/wait", "/unix", win + "/ppf.exe", "a", win + "/maps/x y.map",
+          "c:\\zandrel.ppf"}},
         {"native game",
          plan(nat + "/halo.exe", {"-connect", "1.2.3.4"}),
          false,
-         {nat + "/halo.exe", {"-connect", "1.2.3.4"}, nat}},
+         nat + "/halo.exe",
+         {"-connect", "1.2.3.4"}},
         {"native patch tool, observed",
          plan(nat + "/ppf.exe", {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}),
          true,
-         {nat + "/ppf.exe", {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}, nat}},
+         nat + "/ppf.exe",
+         {"a", nat + "/maps/x.map", "c:\\zandrel.ppf"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const platform::Invocation run = platform::invocationFor(c.plan, c.waitForEnd);
-        EXPECT_EQ(run.program, c.expected.program);
-        EXPECT_EQ(run.arguments, c.expected.arguments);
-        EXPECT_EQ(run.workingFolder, c.expected.workingFolder);
+        EXPECT_EQ(run.program, c.program);
+        EXPECT_EQ(run.arguments, c.arguments);
+        EXPECT_EQ(run.workingFolder, c.plan.workingFolder);
     }
 }
 
@@ -194,6 +227,109 @@ TEST_F(LaunchTest, AWindowsExecutableWithoutWineIsAnError) {
     makeWindowsProgram(QStringLiteral("g/halo.exe"));
     qputenv("PATH", QFile::encodeName(path(QStringLiteral("g"))));
     EXPECT_THROW(platform::launch(plan(path(QStringLiteral("g/halo.exe")), {"x"})), Error);
+}
+
+// Game managers and compatibility tools give a game a prefix of its own, with the game under its
+// drive_c. Started from there, the program takes that prefix for drive C: and starts the game in
+// it; WINEPREFIX, when set, still wins; outside any drive_c the default prefix stays.
+TEST_F(LaunchTest, TheGamesPrefixIsWINEPREFIXElseTheOneItsFolderLiesIn) {
+    const QString wine = makeRecordingWine(QStringLiteral("bin/recording wine"));
+    const test::EnvVar named("WINE", QFile::encodeName(wine));
+    const QString home = QDir::homePath() + QStringLiteral("/.wine");
+    struct Case {
+        const char* name;
+        QString game;    // the application folder
+        QString prefix;  // null: none found there
+    };
+    const Case cases[] = {
+        {"inside X/drive_c", "games/pfx/drive_c/Program Files/Halo", "games/pfx"},
+        {"at the root of drive C:", "tool/pfx/drive_c", "tool/pfx"},
+        {"nested prefixes: the nearest drive_c", "outer/drive_c/users/inner/drive_c/Halo",
+         "outer/drive_c/users/inner"},
+        {"drive_c only within a longer name", "my drive_c games/Halo", QString()},
+        {"no drive_c", "games/Halo", QString()},
+    };
+    for (const bool prefixSet : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (prefixSet ? ", WINEPREFIX set" : ""));
+            const QByteArray explicitPrefix = QFile::encodeName(path(QStringLiteral("mine/")));
+            const test::EnvVar given("WINEPREFIX", prefixSet ? explicitPrefix : QByteArray());
+            const QString prefix = prefixSet           ? path(QStringLiteral("mine"))
+                                   : c.prefix.isNull() ? home
+                                                       : path(c.prefix);
+            const QString game = path(c.game);
+            EXPECT_EQ(platform::winePrefix(game), prefix);
+            EXPECT_EQ(platform::driveCFolder(game), prefix + QStringLiteral("/drive_c"));
+
+            // The game, a Windows program there, started through the wine WINE names, sees the
+            // prefix: inherited when set, given when found from the folder.
+            makeWindowsProgram(c.game + QStringLiteral("/halo.exe"));
+            platform::launch(plan(game + QStringLiteral("/halo.exe"), {"-connect", "1.2.3.4"}));
+            const QString seen = prefixSet           ? QString::fromUtf8(explicitPrefix)
+                                 : c.prefix.isNull() ? QStringLiteral("(unset)")
+                                                     : prefix;
+            EXPECT_EQ(recorded(wine),
+                      (QStringList{"WINEPREFIX=" + seen, game, "start", "/max", "/unix",
+                                   game + "/halo.exe", "-connect", "1.2.3.4", "--end--"}));
+        }
+    }
+}
+
+// A native program started for the game sees the same drive C: (the patch tool reads "c:\" so).
+TEST_F(LaunchTest, ANativeProgramOfAGameInAPrefixIsGivenThePrefixToo) {
+    const QString tool = makeRecordingWine(QStringLiteral("pfx/drive_c/Halo/ppf.exe"));
+    QProcess observed;
+    platform::startObserved(observed, plan(tool, {"a", "c:\\zandrel.ppf"}));
+    ASSERT_TRUE(observed.waitForFinished(10000));
+    EXPECT_EQ(recorded(tool), (QStringList{"WINEPREFIX=" + path(QStringLiteral("pfx")),
+                                           path(QStringLiteral("pfx/drive_c/Halo")), "a",
+                                           "c:\\zandrel.ppf", "--end--"}));
+}
+
+// WINE, as winetricks reads it: a path, or a name looked up on PATH; without it, wine on PATH. A
+// WINE that cannot be run is the launch's error, naming it.
+TEST_F(LaunchTest, TheWineIsTheOneWINENamesElseWineOnPath) {
+    makeWindowsProgram(QStringLiteral("game/halo.exe"));
+    makeStandIn(QStringLiteral("bin/wine"));
+    makeStandIn(QStringLiteral("bin/wine-staging"));
+    makeStandIn(QStringLiteral("tools/proton files/wine"));
+    writeFile(QStringLiteral("tools/not a program"), "#!/bin/sh\n");
+    prependPath(QStringLiteral("bin"));
+    const QString game = path(QStringLiteral("game/halo.exe"));
+    struct Case {
+        const char* name;
+        QByteArray wine;  // null: not set
+        QString runs;     // empty: an error
+        int error;
+    };
+    const Case cases[] = {
+        {"not set: wine on PATH", QByteArray(), path(QStringLiteral("bin/wine")), 0},
+        {"empty: as not set", "", path(QStringLiteral("bin/wine")), 0},
+        {"a path", QFile::encodeName(path(QStringLiteral("tools/proton files/wine"))),
+         path(QStringLiteral("tools/proton files/wine")), 0},
+        {"a name looked up on PATH", "wine-staging", path(QStringLiteral("bin/wine-staging")), 0},
+        {"a path to nothing", QFile::encodeName(path(QStringLiteral("tools/none"))), {}, ENOENT},
+        {"a path that cannot be run",
+         QFile::encodeName(path(QStringLiteral("tools/not a program"))),
+         {},
+         EACCES},
+        {"a name not on PATH", "wine-nowhere", {}, ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::EnvVar named("WINE", c.wine);
+        try {
+            const platform::Invocation run = platform::invocationFor(plan(game, {"x"}));
+            EXPECT_EQ(run.program, c.runs);
+            EXPECT_EQ(run.arguments, (QStringList{"start", "/max", "/unix", game, "x"}));
+        } catch (const Error& e) {
+            EXPECT_TRUE(c.runs.isEmpty()) << e.description().toStdString();
+            EXPECT_EQ(e.number(), c.error);
+            EXPECT_TRUE(e.description().contains(QString::fromUtf8(c.wine)))
+                << e.description().toStdString();
+            EXPECT_TRUE(e.description().contains(game)) << e.description().toStdString();
+        }
+    }
 }
 
 TEST_F(LaunchTest, MissingOrNonExecutableProgramRaisesAnError) {
@@ -314,6 +450,32 @@ TEST_F(WineLaunchTest, TheProgramSeesItsStyleFolderAndArguments) {
                             plan(path(game + "/ppf.exe"), {"u", path(game + "/maps/x.map")}));
     ASSERT_TRUE(failing.waitForFinished(60000));
     EXPECT_EQ(failing.exitCode(), 5);
+}
+
+// A game in a prefix of its own, WINEPREFIX not set, the wine named by WINE: the program runs in
+// that prefix, so its folder is on drive C: (not on the Z: drive that maps "/").
+TEST_F(WineLaunchTest, AGameInAPrefixOfItsOwnRunsThereThroughTheWineWINENames) {
+    const test::EnvVar unset("WINEPREFIX", QByteArray());
+    const test::EnvVar named("WINE", QFile::encodeName(wine_));
+    const QString game = QStringLiteral("pfx/drive_c/Games/Halo");
+    ASSERT_TRUE(buildProbe(game + QStringLiteral("/ppf.exe")));
+
+    QProcess tool;
+    platform::startObserved(tool, plan(path(game + "/ppf.exe"), {"a", "c:\\zandrel.ppf"}));
+    ASSERT_TRUE(tool.waitForFinished(240000));  // a new prefix takes a while
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_EQ(standInArgs(game + QStringLiteral("/ppf.exe")),
+              (QStringList{"show", "3", "C:\\Games\\Halo", "a", "c:\\zandrel.ppf", "--end--"}));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pfx/system.reg"))))
+        << "wine made its prefix elsewhere";
+
+    QProcess server;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WINEPREFIX"), path(QStringLiteral("pfx")));
+    server.setProcessEnvironment(environment);
+    server.start(QFileInfo(wine_).absolutePath() + QStringLiteral("/wineserver"),
+                 {QStringLiteral("-k")});
+    server.waitForFinished();
 }
 
 }  // namespace

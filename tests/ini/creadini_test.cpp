@@ -87,6 +87,48 @@ TEST_F(CReadINITest, ReadsValues) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// Administrators write this file on Windows, often in its code page: a value that is not UTF-8
+// is read as Windows-1252 (and said to be), so "for\xEAt.map" names forêt.map, not a file with a
+// replacement character in its name.
+TEST_F(CReadINITest, ValuesThatAreNotUtf8AreReadAsWindows1252) {
+    write(
+        "[Main]\r\n"
+        "latin1=for\xEAt.map\r\n"
+        "cp1252=\x80 5 \x93quoted\x94 \x8A\x9F\x81\r\n"
+        "utf8=for\xC3\xAAt.map\r\n"
+        "mixed=for\xC3\xAAt \xEA\r\n"
+        "overlong=\xC0\xAF\r\n"
+        "surrogate=\xED\xA0\x80\r\n"
+        "long=" +
+        QByteArray(300, '\xE9') +
+        "\r\n"
+        "ascii=plain\r\n");
+    struct Case {
+        const char* key;
+        QString expected;
+        bool windows1252;
+    };
+    const Case cases[] = {
+        {"latin1", QStringLiteral("for\u00EAt.map"), true},
+        {"cp1252", QStringLiteral("\u20AC 5 \u201Cquoted\u201D \u0160\u0178\u0081"), true},
+        {"utf8", QStringLiteral("for\u00EAt.map"), false},
+        // One byte that is not UTF-8 makes the whole value Windows-1252, as Windows reads it.
+        {"mixed", QStringLiteral("for\u00C3\u00AAt \u00EA"), true},
+        {"overlong", QStringLiteral("\u00C0\u00AF"), true},
+        {"surrogate", QStringLiteral("\u00ED\u00A0\u20AC"), true},
+        // All 254 bytes: no "partial character" is dropped from a value that is not UTF-8.
+        {"long", QString(254, QChar(0xE9)), true},
+        {"ascii", QStringLiteral("plain"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(read(c.key), std::optional<QString>(c.expected));
+        EXPECT_EQ(reader.lastValueWasWindows1252(), c.windows1252);
+    }
+    read("missing");
+    EXPECT_FALSE(reader.lastValueWasWindows1252());
+}
+
 TEST_F(CReadINITest, EachFailureShowsOneBoxAndGivesNoValue) {
     write("[Main]\r\nppf=\r\nblank=   \r\n[Other]\r\nHaloIP=1.2.3.4\r\n");
     struct Case {

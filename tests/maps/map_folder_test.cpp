@@ -358,14 +358,21 @@ TEST_F(MapFolderTest, ThePatchFolderIsDriveCMadeWhenMissing) {
     const QString prefix = path(QStringLiteral("prefix"));
     {
         test::EnvVar wine("WINEPREFIX", QFile::encodeName(prefix));
-        EXPECT_EQ(patchFolder(), prefix + QStringLiteral("/drive_c"));
+        EXPECT_EQ(patchFolder(dir.path()), prefix + QStringLiteral("/drive_c"));
         EXPECT_TRUE(QFileInfo(prefix + QStringLiteral("/drive_c")).isDir());
     }
     // A folder that cannot be made is left to the fetch to report.
     write(QStringLiteral("blocked"), "a file where the prefix would be");
     test::EnvVar wine("WINEPREFIX", QFile::encodeName(path(QStringLiteral("blocked"))));
-    EXPECT_EQ(patchFolder(), path(QStringLiteral("blocked/drive_c")));
+    EXPECT_EQ(patchFolder(dir.path()), path(QStringLiteral("blocked/drive_c")));
     EXPECT_EQ(read(QStringLiteral("blocked")), QByteArray("a file where the prefix would be"));
+}
+
+TEST_F(MapFolderTest, ThePatchFolderOfAGameInAPrefixIsThatPrefixsDriveC) {
+    test::EnvVar unset("WINEPREFIX", QByteArray());
+    EXPECT_EQ(patchFolder(path(QStringLiteral("pfx/drive_c/Games/Halo"))),
+              path(QStringLiteral("pfx/drive_c")));
+    EXPECT_TRUE(QFileInfo(path(QStringLiteral("pfx/drive_c"))).isDir());
 }
 
 }  // namespace

@@ -7,11 +7,14 @@
 #include "frame/frame_fixture.h"
 #include "http/test_http_server.h"
 #include "server/settings.h"
+#include "server/settings_reader.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
 #include "windows/web_view.h"
 
+#include <QFile>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -30,9 +33,10 @@ const QString kKeys[] = {server::kKeyHtml, server::kKeyHaloIP, server::kKeyTarge
 
 struct Row {
     const char* name;
-    QByteArray text;   // connect.ini as served
-    bool windowShown;  // false: the load's failure path ends the program
-    int keyBoxes;      // reader boxes the player sees before the window or the "Error!" box
+    QByteArray text;    // connect.ini as served
+    bool windowShown;   // false: the load's failure path ends the program
+    int keyBoxes;       // reader boxes the player sees before the window or the "Error!" box
+    int malformed = 0;  // optional values that cannot be used, told in one box
 };
 
 // What the player saw: the boxes as "Title": prompt, and the window's values when it was shown.
@@ -50,6 +54,7 @@ struct Checked {
     QMap<QString, QString> missingText;
     QString format;                // the update-format line
     bool htmlEndsTheLoad = false;  // missing or refused: the "Error!" box follows
+    QStringList malformed;         // the lines about optional values that cannot be used
 };
 
 Seen connectAsAPlayer(const QString& address) {
@@ -103,6 +108,8 @@ Checked check(const QString& address) {
             checked.htmlEndsTheLoad = true;
         } else if (f.code == QLatin1String("update-format")) {
             checked.format = f.text;
+        } else if (f.code == QLatin1String("key-malformed")) {
+            checked.malformed << f.text;
         }
     }
     return checked;
@@ -118,7 +125,7 @@ TEST(SettingsAgreement, TheWindowAndTheCheckerReadEveryFileAlike) {
          "; ours\n[Other]\nHaloIP=wrong\n[Main]\nAdminEmail = a@b.org \nppf=  1  \n"
          "UpdateSHA256=zz\nTarget=Blood Gulch.map\nMirror1=nowhere\nHaloIP=1.2.3.4:2302\n"
          "html=about:blank\n",
-         true, 0},
+         true, 0, 2},
         {"a missing HaloIP and an empty ppf",
          "[Main]\nhtml=about:blank\nTarget=ridge.map\nppf=\nAdminEmail=a@b.org\n", true, 2},
         {"ppf 01 and a target the patch tool would refuse",
@@ -128,13 +135,41 @@ TEST(SettingsAgreement, TheWindowAndTheCheckerReadEveryFileAlike) {
         {"no [Main] section", "[Server]\nhtml=about:blank\n", false, 1},
         {"an information page the view refuses",
          "[Main]\nhtml=file:///etc/passwd\nHaloIP=h:1\nTarget=ridge.map\nppf=1\n", false, 0},
+        {"values written in Windows-1252",
+         "[Main]\nhtml=about:blank\nHaloIP=h:1\nTarget=for\xEAt.map\nppf=1\n"
+         "AdminEmail=ren\xE9@example.org\n",
+         true, 0},
+        {"optional values that cannot be used",
+         "[Main]\nhtml=about:blank\nHaloIP=h:1\nTarget=ridge.map\nppf=1\nAdminEmail=a@b.org\n"
+         "UpdateSHA256=12ab\nUpdateSize=-5\nMirror3=ftp://m.example.org/zandrel.ppf\n",
+         true, 0, 3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TestHttpServer http;
         http.route(QStringLiteral("/connect.ini"), test::HttpReply::ok(row.text));
-        const Seen seen = connectAsAPlayer(http.address());
+        Seen seen = connectAsAPlayer(http.address());
         const Checked checked = check(http.address());
+
+        // Optional values that cannot be used: the checker has a line for each, the player one
+        // box that lists the same lines (kept apart from the reader's boxes here).
+        ASSERT_EQ(checked.malformed.size(), row.malformed);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(server::kSettingsFile));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(row.text) == row.text.size());
+        file.close();
+        const QList<server::SettingsProblem> problems =
+            server::readSettings(file.fileName()).problems;
+        ASSERT_EQ(problems.size(), row.malformed);
+        for (qsizetype i = 0; i < problems.size(); ++i)
+            EXPECT_TRUE(checked.malformed[i].startsWith(problems[i].text))
+                << checked.malformed[i].toStdString();
+        if (row.malformed > 0) {
+            const server::ReaderBox box = server::problemsBox(problems);
+            const QString shown = QStringLiteral("\"%1\": %2")
+                                      .arg(box.title.isEmpty() ? kAppTitle : box.title, box.prompt);
+            seen.boxes.removeOne(shown);
+        }
 
         // The player's boxes: the reader's, then the failure path's when the load ends.
         const qsizetype errorBox = seen.boxes.indexOf(QRegularExpression(

@@ -209,5 +209,64 @@ TEST_F(SettingsFile, MirrorsByNumberOneToNine) {
     EXPECT_EQ(s.mirrors[2].value.host(), QStringLiteral("three.example.org"));
 }
 
+// Malformed optional values are ignored and listed, so that the player is told once, in one box
+// (and the checker once, a line each); valid and absent ones are not listed.
+TEST_F(SettingsFile, MalformedOptionalValuesMakeOneBox) {
+    const Settings s = read(kFiveKeys +
+                            "UpdateSHA256=zz\r\n"
+                            "UpdateSize=12 MB\r\n"
+                            "Mirror1=http://one.example.org/u\r\n"
+                            "Mirror2=nowhere\r\n"
+                            "Mirror4=http://evil\xE2\x80\xAEtxt.exe\r\n");
+    QStringList keys;
+    for (const SettingsProblem& p : s.problems) keys << p.key;
+    // A host name with a right-to-left override in it is no address either.
+    EXPECT_EQ(keys, (QStringList{"UpdateSHA256", "UpdateSize", "Mirror2", "Mirror4"}));
+    EXPECT_EQ(s.problems[1].raw, QStringLiteral("12 MB"));
+    EXPECT_EQ(s.updateSha256.state, Announced::Malformed);
+    EXPECT_EQ(s.mirrors[0].state, Announced::Valid);
+
+    test::RecordingBoxes shown;
+    s.tellPlayerAboutProblems(shown);
+    ASSERT_EQ(shown.boxes.size(), 1u);
+    EXPECT_EQ(shown.boxes[0].icon, MsgIcon::Information);
+    const QStringList lines = shown.boxes[0].prompt.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[1], QStringLiteral("UpdateSHA256=zz is not a SHA-256 of 64 hexadecimal digits; "
+                                       "it is ignored"));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Mirror2=nowhere is not")))
+        << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].startsWith(QStringLiteral("Mirror4=http://evil\\u202etxt.exe is not")))
+        << lines[4].toStdString();
+
+    // A value from the server is shown escaped: a right-to-left override cannot turn the line.
+    const Settings evil = read(kFiveKeys +
+                               "UpdateSize=1\xE2\x80\xAE"
+                               "2\r\n");
+    ASSERT_EQ(evil.problems.size(), 1);
+    EXPECT_FALSE(evil.problems[0].text.contains(QChar(0x202E)));
+    EXPECT_TRUE(evil.problems[0].text.contains(QStringLiteral("\\u202e")))
+        << evil.problems[0].text.toStdString();
+
+    test::RecordingBoxes none;
+    read(kFiveKeys + "UpdateSize=5\r\n").tellPlayerAboutProblems(none);
+    EXPECT_TRUE(none.boxes.empty());
+}
+
+// A value written in the Windows code page reads as the administrator meant it, and the keys
+// read so are named (the checker warns about them).
+TEST_F(SettingsFile, ValuesNotInUtf8AreReadAsWindows1252AndNamed) {
+    const Settings s = read(
+        "[Main]\r\nhtml=about:blank\r\nHaloIP=h:1\r\nTarget=for\xEAt.map\r\nppf=1\r\n"
+        "AdminEmail=ren\xC3\xA9@example.org\r\nMirror2=http://m.example.org/caf\xE9.ppf\r\n");
+    EXPECT_EQ(s.target.text, QStringLiteral("for\u00EAt.map"));
+    EXPECT_EQ(s.adminEmail.text, QStringLiteral("ren\u00E9@example.org"));
+    EXPECT_EQ(s.mirrors[1].raw, QStringLiteral("http://m.example.org/caf\u00E9.ppf"));
+    using Values = QList<std::pair<QString, QString>>;
+    EXPECT_EQ(s.windows1252Values(),
+              (Values{{"Target", s.target.text}, {"Mirror2", s.mirrors[1].raw}}));
+    EXPECT_TRUE(read(kFiveKeys).windows1252Values().isEmpty());
+}
+
 }  // namespace
 }  // namespace zandrel::server

@@ -12,14 +12,17 @@
 #include "server/page_address.h"
 #include "server/settings.h"
 #include "server/settings_reader.h"
+#include "update_digest.h"
 #include "value_checks.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <optional>
@@ -34,6 +37,7 @@ namespace server = zandrel::server;
 const QString kSettings = QStringLiteral("settings");
 const QString kKeys = QStringLiteral("keys");
 const QString kUpdate = QStringLiteral("update");
+const QString kMirrors = QStringLiteral("mirrors");
 
 // Message boxes as one text: "Title": prompt; ...
 QString boxesText(const QList<server::ReaderBox>& boxes) {
@@ -190,6 +194,20 @@ QString fetchSummary(const FetchInfo& info) {
     return text;
 }
 
+// The program asks for no Content-Encoding: bytes sent with one are not the file.
+void reportUnaskedEncoding(const QString& step, const QString& file, const FetchInfo& info,
+                           Report& report) {
+    const QByteArray encoding = info.contentEncoding.trimmed();
+    if (encoding.isEmpty() || encoding.compare("identity", Qt::CaseInsensitive) == 0) return;
+    report.problem(step, QStringLiteral("unasked-encoding"),
+                   QStringLiteral("the server sends %1 with \"Content-Encoding: %2\", which the "
+                                  "program does not ask for: the bytes are not the file itself; "
+                                  "serve it as it is (no compression for this file)")
+                       .arg(file, QString::fromLatin1(encoding)),
+                   QJsonObject{{QStringLiteral("url"), info.url},
+                               {QStringLiteral("contentEncoding"), QString::fromLatin1(encoding)}});
+}
+
 // Reports a completed fetch; without Last-Modified and ETag players fetch it whole every time.
 void reportFetched(const QString& step, const QString& code, const QString& file,
                    const Fetched& got, Report& report) {
@@ -202,6 +220,20 @@ void reportFetched(const QString& step, const QString& code, const QString& file
                            .arg(file),
                        QJsonObject{{QStringLiteral("url"), got.info.url}});
     }
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    if (got.info.lastModified > now) {
+        report.warning(
+            step, QStringLiteral("last-modified-future"),
+            QStringLiteral("the server dates %1 Last-Modified %2, later than this machine's clock "
+                           "(%3): a time from the future cannot tell players' programs whether "
+                           "the file changed; check the server's clock and the file's date")
+                .arg(file, QString::fromLatin1(got.info.lastModifiedText),
+                     QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::RFC2822Date)),
+            QJsonObject{
+                {QStringLiteral("url"), got.info.url},
+                {QStringLiteral("lastModified"), QString::fromLatin1(got.info.lastModifiedText)}});
+    }
+    reportUnaskedEncoding(step, file, got.info, report);
 }
 
 QString failureText(const QString& file, const Fetched& got) {
@@ -396,6 +428,35 @@ server::Settings checkKeys(const QString& appFolder, Report& report) {
     return s;
 }
 
+// The optional keys: each malformed one (players see them in one box, and the values are
+// ignored), values not in UTF-8, and mirrors that nothing lets the program use.
+void checkOptionalKeys(const server::Settings& s, Report& report) {
+    for (const server::SettingsProblem& p : s.problems) {
+        report.warning(
+            kKeys, QStringLiteral("key-malformed"),
+            p.text + QStringLiteral(": players see it in a box as they connect"),
+            QJsonObject{{QStringLiteral("key"), p.key}, {QStringLiteral("value"), p.raw}});
+    }
+    for (const auto& [key, value] : s.windows1252Values()) {
+        report.warning(kKeys, QStringLiteral("key-not-utf8"),
+                       QStringLiteral("%1 is not UTF-8: the program reads it in Windows-1252, as "
+                                      "%2; save connect.ini as UTF-8 so that every program reads "
+                                      "it alike")
+                           .arg(key, quoted(value)),
+                       QJsonObject{{QStringLiteral("key"), key}, {QStringLiteral("value"), value}});
+    }
+    const bool anyMirror = std::any_of(s.mirrors.begin(), s.mirrors.end(), [](const auto& m) {
+        return m.state == server::Announced::Valid;
+    });
+    if (anyMirror && s.updateSha256.state != server::Announced::Valid) {
+        report.warning(kKeys, QStringLiteral("mirrors-unused"),
+                       QStringLiteral("mirrors are given but no valid UpdateSHA256: the program "
+                                      "fetches from a mirror only an update whose hash it can "
+                                      "check, so players never use them (paste the UpdateSHA256 "
+                                      "line below)"));
+    }
+}
+
 // ---- step 3: the update ----
 
 // The program's header pass lists every entry and every reason to refuse the archive; when it
@@ -568,8 +629,51 @@ void checkPatch(const QString& patchPath, const Request& request, const QString&
     checkPatchOnMap(patchPath, request.mapFile, work, settings, report);
 }
 
-void checkUpdate(const Request& request, const QString& appFolder, const server::Settings& settings,
-                 Report& report) {
+// The served update against the keys connect.ini announces, and the lines to paste.
+void checkAnnouncedKeys(const Digest& served, const server::Settings& settings, Report& report) {
+    report.setLinesToPaste(keyLines(served));
+    report.info(kUpdate, QStringLiteral("update-digest"),
+                QStringLiteral("the update fetched is %1 bytes, SHA-256 %2")
+                    .arg(served.size)
+                    .arg(QString::fromLatin1(served.sha256.toHex())),
+                QJsonObject{{QStringLiteral("sha256"), QString::fromLatin1(served.sha256.toHex())},
+                            {QStringLiteral("size"), double(served.size)}});
+    const QString refused = QStringLiteral(
+        ": players' program refuses the update and their maps stay as they are (the usual "
+        "cause: connect.ini was uploaded before the update finished); paste the lines below");
+    const auto& hash = settings.updateSha256;
+    const auto& size = settings.updateSize;
+    const bool hashGiven = hash.state == server::Announced::Valid;
+    const bool sizeGiven = size.state == server::Announced::Valid;
+    const bool hashDiffers = hashGiven && hash.value != served.sha256;
+    const bool sizeDiffers = sizeGiven && size.value != served.size;
+    if (hashDiffers) {
+        report.problem(
+            kUpdate, QStringLiteral("update-hash-mismatch"),
+            QStringLiteral("connect.ini announces UpdateSHA256 %1, the update served has %2")
+                    .arg(shortHex(hash.value), shortHex(served.sha256)) +
+                refused,
+            QJsonObject{{QStringLiteral("announced"), QString::fromLatin1(hash.value.toHex())},
+                        {QStringLiteral("served"), QString::fromLatin1(served.sha256.toHex())}});
+    }
+    if (sizeDiffers) {
+        report.problem(kUpdate, QStringLiteral("update-size-mismatch"),
+                       QStringLiteral("connect.ini announces UpdateSize %1 bytes, the update "
+                                      "served has %2 bytes")
+                               .arg(size.value)
+                               .arg(served.size) +
+                           refused,
+                       QJsonObject{{QStringLiteral("announced"), double(size.value)},
+                                   {QStringLiteral("served"), double(served.size)}});
+    }
+    if ((hashGiven || sizeGiven) && !hashDiffers && !sizeDiffers) {
+        report.info(kUpdate, QStringLiteral("update-keys-match"),
+                    QStringLiteral("the update served matches the keys connect.ini announces"));
+    }
+}
+
+std::optional<Digest> checkUpdate(const Request& request, const QString& appFolder,
+                                  const server::Settings& settings, Report& report) {
     const QString file = settings.ppfUpdate() ? server::kPpfUpdateFile : server::kRarUpdateFile;
     const QString url = serverFileUrl(request.address, file);
     report.info(kUpdate, QStringLiteral("update-url"), QStringLiteral("fetching ") + url,
@@ -577,17 +681,24 @@ void checkUpdate(const Request& request, const QString& appFolder, const server:
     const Fetched got = fetch(request, url, appFolder, file);
     if (got.notStored) {
         workFolderFull(kUpdate, file, appFolder, report);
-        return;
+        return std::nullopt;
     }
     if (!got.ok) {
         report.problem(kUpdate, QStringLiteral("update-fetch-failed"),
                        failureText(file, got) +
                            QStringLiteral(", so players get no update: nothing is applied"),
                        fetchDetails(got.info));
-        return;
+        reportUnaskedEncoding(kUpdate, file, got.info, report);
+        return std::nullopt;
     }
     reportFetched(kUpdate, QStringLiteral("update-fetched"), file, got, report);
     const QString path = appFolder + platform::kSep + file;
+    const std::optional<Digest> served = digestOfFile(path);
+    if (!served) {
+        workFolderFull(kUpdate, file, appFolder, report);
+        return std::nullopt;
+    }
+    checkAnnouncedKeys(*served, settings, report);
     if (settings.ppfUpdate()) {
         checkPatch(path, request, appFolder, settings, report);
     } else {
@@ -597,6 +708,79 @@ void checkUpdate(const Request& request, const QString& appFolder, const server:
                                        "archive, not a patch"));
         }
         checkArchive(request, path, appFolder + QStringLiteral("/maps"), settings, report);
+    }
+    return served;
+}
+
+// ---- step 4: the mirrors ----
+
+// Every mirror is fetched as players' programs would fetch it when the server's own address
+// fails, and its bytes weighed against the announced hash (or, without one, the update the
+// server itself serves). Each is stored in a folder of its own and removed once weighed.
+void checkMirrors(const Request& request, const QString& appFolder,
+                  const server::Settings& settings, const std::optional<Digest>& served,
+                  Report& report) {
+    const bool announced = settings.updateSha256.state == server::Announced::Valid;
+    const QByteArray expected = announced ? settings.updateSha256.value
+                                : served  ? served->sha256
+                                          : QByteArray();
+    const QString against = announced ? QStringLiteral("the announced UpdateSHA256")
+                                      : QStringLiteral("the server's own update");
+    for (int i = 0; i < server::kMirrorCount; ++i) {
+        const auto& mirror = settings.mirrors[i];
+        if (mirror.state != server::Announced::Valid) continue;
+        const QString key = server::mirrorKey(i + 1);
+        const QString url = mirror.value.toString(QUrl::FullyEncoded);
+        const QJsonObject where{{QStringLiteral("key"), key}, {QStringLiteral("url"), url}};
+        const QString folder = appFolder + QStringLiteral("/mirror-") + QString::number(i + 1);
+        if (!QDir().mkpath(folder)) {
+            workFolderFull(kMirrors, key, appFolder, report);
+            return;
+        }
+        const Fetched got = fetch(request, url, folder, key);
+        const QStringList stored = QDir(folder).entryList(QDir::Files);
+        const std::optional<Digest> digest = got.ok && stored.size() == 1
+                                                 ? digestOfFile(folder + platform::kSep + stored[0])
+                                                 : std::nullopt;
+        QDir(folder).removeRecursively();
+        if (got.notStored || (got.ok && !digest)) {
+            workFolderFull(kMirrors, key, appFolder, report);
+            return;
+        }
+        if (!got.ok) {
+            report.problem(kMirrors, QStringLiteral("mirror-failed"),
+                           QStringLiteral("%1 %2 cannot be fetched (%3): players whose download "
+                                          "from the server fails cannot use it")
+                               .arg(key, url, got.why),
+                           where);
+            continue;
+        }
+        QJsonObject details = where;
+        details.insert(QStringLiteral("sha256"), QString::fromLatin1(digest->sha256.toHex()));
+        details.insert(QStringLiteral("size"), double(digest->size));
+        if (expected.isEmpty()) {
+            report.info(kMirrors, QStringLiteral("mirror-fetched"),
+                        QStringLiteral("%1 %2: %3 bytes, SHA-256 %4")
+                            .arg(key, url)
+                            .arg(digest->size)
+                            .arg(shortHex(digest->sha256)),
+                        details);
+        } else if (digest->sha256 != expected) {
+            report.problem(kMirrors, QStringLiteral("mirror-differs"),
+                           QStringLiteral("%1 %2 serves other bytes than %3 (%4 bytes, SHA-256 "
+                                          "%5 where %6 is expected): players' program refuses "
+                                          "them and tries the next source")
+                               .arg(key, url, against)
+                               .arg(digest->size)
+                               .arg(shortHex(digest->sha256), shortHex(expected)),
+                           details);
+        } else {
+            report.info(kMirrors, QStringLiteral("mirror-ok"),
+                        QStringLiteral("%1 %2 serves the same update (%3 bytes)")
+                            .arg(key, url)
+                            .arg(digest->size),
+                        details);
+        }
     }
 }
 
@@ -619,7 +803,9 @@ Report checkServer(const Request& request) {
     }
     if (!checkSettingsFetch(request, appFolder, report)) return report;
     const server::Settings settings = checkKeys(appFolder, report);
-    checkUpdate(request, appFolder, settings, report);
+    checkOptionalKeys(settings, report);
+    const std::optional<Digest> served = checkUpdate(request, appFolder, settings, report);
+    checkMirrors(request, appFolder, settings, served, report);
     return report;
 }
 

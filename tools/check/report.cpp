@@ -76,6 +76,11 @@ QString Report::toText() const {
                    .arg(severityName(f.severity), -7)
                    .arg(oneLine(f.text));
     }
+    if (!linesToPaste_.isEmpty()) {
+        out += QStringLiteral("\nFor [Main] in connect.ini, computed from the update fetched:\n");
+        for (const QString& line : linesToPaste_) out += oneLine(line) + QLatin1Char('\n');
+        out += QLatin1Char('\n');
+    }
     out += lastLine() + QLatin1Char('\n');
     return out;
 }
@@ -93,6 +98,8 @@ QByteArray Report::toJson() const {
     QJsonObject doc;
     doc.insert(QStringLiteral("address"), address_);
     doc.insert(QStringLiteral("findings"), findings);
+    if (!linesToPaste_.isEmpty())
+        doc.insert(QStringLiteral("linesToPaste"), QJsonArray::fromStringList(linesToPaste_));
     doc.insert(QStringLiteral("problems"), count(Severity::Problem));
     doc.insert(QStringLiteral("warnings"), count(Severity::Warning));
     doc.insert(QStringLiteral("result"), lastLine());

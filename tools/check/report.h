@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // What zandrel-check found, step by step, and how it is printed: as lines for a person or as one
 // JSON document for a script.
@@ -16,7 +17,7 @@ enum class Severity {
 };
 
 struct Finding {
-    QString step;  // "settings", "keys" or "update"
+    QString step;  // "settings", "keys", "update" or "mirrors"
     QString code;  // stable name of the kind of finding (docs/check.md lists them)
     Severity severity = Severity::Info;
     QString text;
@@ -40,6 +41,11 @@ public:
     void problem(const QString& step, const QString& code, const QString& text,
                  const QJsonObject& details = {});
 
+    // Lines for the administrator to paste into connect.ini as they are ("UpdateSHA256=...",
+    // "UpdateSize=..."), printed apart from the findings.
+    void setLinesToPaste(QStringList lines) { linesToPaste_ = std::move(lines); }
+    const QStringList& linesToPaste() const { return linesToPaste_; }
+
     // The check could not be made: the server did not answer at all, or the checker itself
     // failed (no temporary folder, no room in it). Exit status 2, whatever else was found.
     void setUnusable() { unusable_ = true; }
@@ -53,15 +59,17 @@ public:
     // "OK", "OK, 1 warning", "2 problems", "1 problem, 3 warnings".
     QString lastLine() const;
 
-    // One line per finding ("step  severity  text"), then the last line.
+    // One line per finding ("step  severity  text"), then the lines to paste under a heading of
+    // their own, then the last line.
     QString toText() const;
     // {"address", "findings": [{step, code, severity, text, ...details}], "problems",
-    //  "warnings", "result" (the last line), "exitStatus"}
+    //  "warnings", "result" (the last line), "exitStatus", "linesToPaste" (when there are)}
     QByteArray toJson() const;
 
 private:
     QString address_;
     QList<Finding> findings_;
+    QStringList linesToPaste_;
     bool unusable_ = false;
 };
 

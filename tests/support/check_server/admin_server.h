@@ -43,6 +43,8 @@ public:
 
     // Serves the file, with Last-Modified and ETag unless told otherwise; or a 404 for it.
     void put(const QString& name, const QByteArray& bytes);
+    // The bytes served under that name (empty when none).
+    QByteArray file(const QString& name) const { return files_.value(name); }
     void remove(const QString& name);
     void setSendsValidators(bool sends);
 
