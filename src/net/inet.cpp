@@ -95,13 +95,13 @@ int onConnected(void* user, char*, char*, int, int) {
 // "bytes N-M/T" (T may be "*"); anything else leaves the range unknown, so no 206 is taken.
 void parseContentRange(QByteArrayView value, Transfer& t) {
     if (!startsWithNoCase(value, "bytes ")) return;
-    const QByteArray spec = value.sliced(6).toByteArray().trimmed();
-    const qsizetype dash = spec.indexOf('-'), slash = spec.indexOf('/');
+    const QByteArray range = value.sliced(6).toByteArray().trimmed();
+    const qsizetype dash = range.indexOf('-'), slash = range.indexOf('/');
     if (dash <= 0 || slash <= dash) return;
     bool startOk = false, endOk = false, totalOk = false;
-    const std::int64_t start = spec.first(dash).toLongLong(&startOk);
-    const std::int64_t end = spec.mid(dash + 1, slash - dash - 1).toLongLong(&endOk);
-    const QByteArray totalText = spec.mid(slash + 1);
+    const std::int64_t start = range.first(dash).toLongLong(&startOk);
+    const std::int64_t end = range.mid(dash + 1, slash - dash - 1).toLongLong(&endOk);
+    const QByteArray totalText = range.mid(slash + 1);
     const std::int64_t total = totalText == "*" ? -1 : totalText.toLongLong(&totalOk);
     if (!startOk || !endOk || start < 0 || end < start || (totalText != "*" && !totalOk) ||
         (total >= 0 && end >= total))
