@@ -141,6 +141,7 @@ void FrmSvrInfo::readSettings() {
     if (settingsFetched_) {
         UpdateSha256 = settings.updateSha256;
         UpdateSize = settings.updateSize;
+        Mirrors = settings.mirrors;
     }
 }
 
