@@ -1,20 +1,26 @@
 // demo-server <document root> <port> [name] [--tls CERT KEY] [--redirect PATH URL]...
+//             [--cut-first PATH]
 // A static web server for the demo's game servers: serves the files under the document root on
 // 127.0.0.1 only, nothing outside it (cpp-httplib refuses paths that climb out with ".."), and
 // logs one line per request. With --tls it speaks https with the given certificate and key
 // (PEM files); each --redirect answers PATH with a 302 to URL instead of a file. Files carry
 // Last-Modified and an ETag, and a request that names the current ones is answered 304, as a
-// well-kept web host does, so a second "Download and Apply" transfers no body. Stops on SIGINT
-// or SIGTERM.
+// well-kept web host does, so a second "Download and Apply" transfers no body. Files take
+// "Range: bytes=N-" (Accept-Ranges: bytes), honouring If-Range. With --cut-first the first
+// whole reply for PATH drops the connection halfway through its body, as a home link does, so
+// the program's resume can be watched. Stops on SIGINT or SIGTERM.
 #include <httplib.h>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,6 +35,7 @@ struct Options {
     std::string name = "demo server";
     std::string certificate, key;                  // both set: https
     std::map<std::string, std::string> redirects;  // path -> URL
+    std::string cutFirst;                          // path whose first whole reply is cut
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -41,6 +48,8 @@ bool parse(int argc, char** argv, Options& o) {
         } else if (arg == "--redirect" && i + 2 < argc) {
             const std::string path = argv[++i];
             o.redirects[path] = argv[++i];
+        } else if (arg == "--cut-first" && i + 1 < argc) {
+            o.cutFirst = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             return false;
         } else {
@@ -79,7 +88,7 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: demo-server <document root> <port> [name] [--tls CERT KEY] "
-                     "[--redirect PATH URL]...\n");
+                     "[--redirect PATH URL]... [--cut-first PATH]\n");
         return 2;
     }
     if (!std::filesystem::is_directory(o.root) || o.port <= 0 || o.port > 65535) {
@@ -115,7 +124,9 @@ int main(int argc, char** argv) {
     });
     // Redirects are answered before the files are looked at; then a conditional request for a
     // file that has not changed gets 304 and no body.
-    server->set_pre_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
+    std::atomic<bool> cut{false};
+    server->set_pre_routing_handler([&o, &cut](const httplib::Request& req,
+                                               httplib::Response& res) {
         const auto it = o.redirects.find(req.path);
         if (it != o.redirects.end()) {
             res.set_redirect(it->second, 302);
@@ -123,6 +134,32 @@ int main(int argc, char** argv) {
         }
         const Validators v = validatorsOf(o.root, req.path);
         if (v.etag.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        // A part of another version of the file is no use to the client: If-Range that names
+        // other validators gets the whole file. cpp-httplib applies the ranges it parsed to
+        // whatever is answered, so they are dropped here (the request is the server's own).
+        const bool otherVersion = req.has_header("If-Range") &&
+                                  req.get_header_value("If-Range") != v.etag &&
+                                  req.get_header_value("If-Range") != v.lastModified;
+        if (otherVersion) const_cast<httplib::Request&>(req).ranges.clear();
+        const bool cutThis = req.path == o.cutFirst && req.ranges.empty() && !cut.exchange(true);
+        if (otherVersion || cutThis) {
+            std::ifstream in(o.root + req.path, std::ios::binary);
+            auto body = std::make_shared<std::string>(std::istreambuf_iterator<char>(in),
+                                                      std::istreambuf_iterator<char>());
+            // The link goes down halfway through a cut reply.
+            const std::size_t end = cutThis ? body->size() / 2 : body->size();
+            res.status = 200;
+            res.set_content_provider(
+                body->size(), "application/octet-stream",
+                [body, end](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    if (offset >= end) return false;
+                    return sink.write(body->data() + offset, end - offset);
+                });
+            if (cutThis)
+                std::fprintf(stderr, "[%s] %s: this first reply is cut at half\n", o.name.c_str(),
+                             req.path.c_str());
+            return httplib::Server::HandlerResponse::Handled;
+        }
         const bool unchanged =
             req.has_header("If-None-Match")
                 ? req.get_header_value("If-None-Match") == v.etag
@@ -135,11 +172,12 @@ int main(int argc, char** argv) {
         return httplib::Server::HandlerResponse::Handled;
     });
     server->set_post_routing_handler([&o](const httplib::Request& req, httplib::Response& res) {
-        if (res.status != 200) return;
+        if (res.status != 200 && res.status != 206 && res.status != -1) return;
         const Validators v = validatorsOf(o.root, req.path);
         if (v.etag.empty()) return;
         res.set_header("ETag", v.etag);
         res.set_header("Last-Modified", v.lastModified);
+        res.set_header("Accept-Ranges", "bytes");
     });
     if (!server->set_mount_point("/", o.root)) {
         std::fprintf(stderr, "%s: cannot serve %s\n", o.name.c_str(), o.root.c_str());

@@ -34,7 +34,8 @@ start_demo_servers() {
     "$demo/demo-server" "$demo/servers/rar" "$RAR_PORT" "RAR server" \
         --redirect /zandrel.rar "https://127.0.0.1:$HTTPS_PORT/zandrel.rar" 2>"$log" &
     pids+=($!)
-    "$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" 2>"$log" &
+    "$demo/demo-server" "$demo/servers/ppf" "$PPF_PORT" "PPF server" \
+        --cut-first /zandrel.ppf 2>"$log" &
     pids+=($!)
     "$demo/demo-server" "$demo/servers/community" "$COMMUNITY_PORT" "community site" 2>/dev/null &
     pids+=($!)

@@ -53,6 +53,9 @@ Zandrel demo. Type one of these addresses into the start window and click "Conne
     127.0.0.1:$RAR_PORT   a server whose map update is a RAR archive (new maps for maps/),
                      fetched over https from 127.0.0.1:$HTTPS_PORT
     127.0.0.1:$PPF_PORT   a server whose map update is a PPF patch for maps/ridge.map
+                     (its first reply of the patch breaks off halfway: the download
+                     window shows "Connection lost, resuming (1 of 5)…" and goes on
+                     from where it broke)
     https://127.0.0.1:$HTTPS_PORT
                      the https server itself: its settings file, over https from the start
 

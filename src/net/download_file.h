@@ -3,7 +3,9 @@
 #include "base/messages.h"
 #include "net/inet.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace zandrel {
 
@@ -15,9 +17,21 @@ namespace zandrel {
 // Never throws.
 //
 // The stored file takes the server's Last-Modified as its modification time and keeps where it
-// came from and the server's ETag (see fetch_record.h). When the file there came from the same
+// came from and the server's ETag (see fetch_record.h). A transfer cut after bytes arrived is
+// tried again, continuing from those bytes where the server allows it (see fetchWithRetries);
+// they stay in a temporary file until the whole body is in. When the file there came from the same
 // URL and is unchanged since, the request asks whether the server's copy changed
 // (If-None-Match / If-Modified-Since); a 304 leaves the file as it is and gives true.
 bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, MessageBoxes& boxes);
+
+// The update file, as DownloadFile stores it, from the first of sources that gives the bytes
+// whose SHA-256 (32 bytes) is sha256: the server's own address first, then its mirrors in
+// order. A source is left for the next one after a refused status, a time-out, a trickle, a
+// certificate failure, a cut its tries did not mend, or other bytes; inet's stage says which
+// source is being fetched. Stored under the name the first address gives. Without a hash the
+// mirrors cannot be trusted and only the first address is fetched (DownloadFile). One box when
+// no source gave it; none for a cancel.
+bool DownloadUpdate(Inet& inet, const QStringList& sources, const QByteArray& sha256,
+                    const QString& folder, MessageBoxes& boxes);
 
 }  // namespace zandrel

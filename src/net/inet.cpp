@@ -9,8 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <thread>
 
 namespace zandrel {
 namespace {
@@ -50,7 +53,9 @@ bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix) {
 struct Transfer {
     CURL* easy = nullptr;
     const BodySink* sink = nullptr;
-    bool connected = false;  // the stall clock runs only once a connection is up
+    std::int64_t askedFrom = -1;         // the Range start asked for, -1 for the whole resource
+    std::int64_t* bodyOffset = nullptr;  // the Inet's, told where the reply's body begins
+    bool connected = false;              // the stall clock runs only once a connection is up
     Clock::time_point lastActivity = Clock::now();
     bool wentHttps = false;   // some hop so far was https
     bool downgraded = false;  // ...and a later one was not
@@ -59,6 +64,10 @@ struct Transfer {
     bool headerEnded = false;
     QByteArray etag;
     QByteArray lastModified;
+    bool acceptRanges = false;
+    std::int64_t rangeStart = -1;  // from the current response's Content-Range
+    std::int64_t rangeEnd = -1;
+    std::int64_t rangeTotal = -1;
     QByteArray contentEncoding;
     std::int64_t bodyBytes = 0;
     long refusedStatus = 0;  // a status whose body is not the resource, seen when its body began
@@ -83,6 +92,32 @@ int onConnected(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+// "bytes N-M/T" (T may be "*"); anything else leaves the range unknown, so no 206 is taken.
+void parseContentRange(QByteArrayView value, Transfer& t) {
+    if (!startsWithNoCase(value, "bytes ")) return;
+    const QByteArray range = value.sliced(6).toByteArray().trimmed();
+    const qsizetype dash = range.indexOf('-'), slash = range.indexOf('/');
+    if (dash <= 0 || slash <= dash) return;
+    bool startOk = false, endOk = false, totalOk = false;
+    const std::int64_t start = range.first(dash).toLongLong(&startOk);
+    const std::int64_t end = range.mid(dash + 1, slash - dash - 1).toLongLong(&endOk);
+    const QByteArray totalText = range.mid(slash + 1);
+    const std::int64_t total = totalText == "*" ? -1 : totalText.toLongLong(&totalOk);
+    if (!startOk || !endOk || start < 0 || end < start || (totalText != "*" && !totalOk) ||
+        (total >= 0 && end >= total))
+        return;
+    t.rangeStart = start;
+    t.rangeEnd = end;
+    t.rangeTotal = total;
+}
+
+// A 206 is the resource's body only when it answers our range request from where we asked to
+// the end of a resource of known length: anything else could not be told complete.
+bool isAskedPart(long status, const Transfer& t) {
+    return status == 206 && t.askedFrom >= 0 && t.rangeStart == t.askedFrom && t.rangeTotal > 0 &&
+           t.rangeEnd == t.rangeTotal - 1;
+}
+
 size_t onHeader(char* data, size_t, size_t n, void* user) {
     auto* t = static_cast<Transfer*>(user);
     t->lastActivity = Clock::now();
@@ -92,6 +127,8 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->headerEnded = false;
         t->etag.clear();
         t->lastModified.clear();
+        t->acceptRanges = false;
+        t->rangeStart = t->rangeEnd = t->rangeTotal = -1;
         t->contentEncoding.clear();
     } else if (line == "\r\n" || line == "\n") {
         t->headerEnded = true;
@@ -99,6 +136,10 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->etag = line.sliced(5).toByteArray().trimmed();
     } else if (startsWithNoCase(line, "last-modified:")) {
         t->lastModified = line.sliced(14).toByteArray().trimmed();
+    } else if (startsWithNoCase(line, "accept-ranges:")) {
+        t->acceptRanges = line.sliced(14).trimmed().compare("bytes", Qt::CaseInsensitive) == 0;
+    } else if (startsWithNoCase(line, "content-range:")) {
+        parseContentRange(line.sliced(14).trimmed(), *t);
     } else if (startsWithNoCase(line, "content-encoding:")) {
         t->contentEncoding = line.sliced(17).toByteArray().trimmed();
     }
@@ -110,11 +151,13 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
     t->lastActivity = Clock::now();
     long status = 0;
     curlApi().easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
-    if (!isStoredStatus(status)) {
+    const bool part = isAskedPart(status, *t);
+    if (!isStoredStatus(status) && !part) {
         // An error page, a part or anything else that is not the file never reaches the sink.
         t->refusedStatus = status;
         return 0;
     }
+    if (t->bodyOffset) *t->bodyOffset = part ? t->rangeStart : 0;
     try {
         (*t->sink)(QByteArrayView(data, static_cast<qsizetype>(n)));
     } catch (...) {
@@ -191,6 +234,10 @@ HeaderList conditionHeaders(const FetchConditions& conditions) {
     if (!conditions.etag.isEmpty()) add("If-None-Match: " + conditions.etag);
     if (conditions.lastModified >= 0)
         add("If-Modified-Since: " + httpDate(conditions.lastModified));
+    if (conditions.from >= 0) {
+        add("Range: bytes=" + QByteArray::number(conditions.from) + "-");
+        if (!conditions.ifRange.isEmpty()) add("If-Range: " + conditions.ifRange);
+    }
     return list;
 }
 
@@ -258,39 +305,113 @@ void record(FetchInfo& info, CURL* easy, const Transfer& t) {
         const std::time_t when = curlApi().getdate(t.lastModified.constData(), nullptr);
         if (when >= 0) info.lastModified = when;
     }
+    info.acceptRanges = t.acceptRanges;
+    info.offset = isAskedPart(info.status, t) ? t.rangeStart : 0;
+    if (info.offset > 0 || info.status == 206) {
+        info.totalLength = t.rangeTotal;
+    } else {
+        curl_off_t length = -1;
+        curlApi().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        info.totalLength = length;
+    }
     info.tls = info.finalUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
     long verify = -1;
     curlApi().easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verify);
     info.tlsVerified = info.tls && t.headerEnded && verify == 0;
 }
 
+// The body's arrival over the last rate window, to tell a trickle from a slow start: the first
+// window is counted from the connection on, then it slides.
+class RateFloor {
+public:
+    RateFloor(int bytesPerSecond, int windowMs)
+        : floor_(static_cast<std::int64_t>(bytesPerSecond) * windowMs / 1000), window_(windowMs) {}
+
+    bool tooSlow(Clock::time_point now, std::int64_t bytes) {
+        if (floor_ <= 0) return false;
+        if (samples_.empty() || now - samples_.back().at >= kSampleEvery)
+            samples_.push_back({now, bytes});
+        while (samples_.size() >= 2 && samples_[1].at <= now - window_) samples_.pop_front();
+        return now - samples_.front().at >= window_ && bytes - samples_.front().bytes < floor_;
+    }
+
+private:
+    static constexpr auto kSampleEvery = std::chrono::milliseconds(100);
+    struct Sample {
+        Clock::time_point at;
+        std::int64_t bytes;
+    };
+    std::int64_t floor_;  // bytes a window must bring
+    std::chrono::milliseconds window_;
+    std::deque<Sample> samples_;
+};
+
+std::int64_t bytesDownloaded(CURL* easy) {
+    curl_off_t received = 0;
+    curlApi().easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    return received;
+}
+
 }  // namespace
 
 Inet::Inet() = default;
 
-void Inet::updateProgress(void* easy) {
-    curl_off_t received = 0;
+// A part's figures count from the resource's start, so a resumed download's bar goes on from
+// where the cut left it.
+void Inet::updateProgress(void* easy, std::int64_t offset, std::int64_t wholeLength) {
     curl_off_t total = -1;
-    curlApi().easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
     curlApi().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
-    bytesReceived_ = received;
-    bytesTotal_ = total;
+    bytesReceived_ = offset + bytesDownloaded(easy);
+    bytesTotal_ = offset > 0 ? wholeLength : total;
+}
+
+void Inet::Wait(int ms) {
+    if (executing_)
+        throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
+    executing_ = true;
+    waiting_ = true;
+    cancelled_ = false;
+    const auto done = qScopeGuard([this] { executing_ = waiting_ = false; });
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    auto lastIdle = Clock::now();
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kIdleInterval));
+        if (idleHook_ && Clock::now() - lastIdle >= kIdleInterval) {
+            idleHook_();
+            lastIdle = Clock::now();
+        }
+        if (cancelled_)
+            throw Error(kInetCancelled, QStringLiteral("The transfer was cancelled"), kSource);
+    }
 }
 
 void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     if (executing_)
         throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
+    try {
+        request(url, sink, conditions);
+    } catch (const Error& e) {
+        last_.failure = e.number();
+        last_.failureText = e.description();
+        throw;
+    }
+}
+
+void Inet::request(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     executing_ = true;
     cancelled_ = false;
     const auto done = qScopeGuard([this] { executing_ = false; });
 
     bytesReceived_ = 0;
     bytesTotal_ = -1;
+    bodyOffset_ = 0;
     last_ = FetchInfo{};
     last_.url = url;
     last_.conditional = conditions.any();
     Transfer t;
     t.sink = &sink;
+    t.askedFrom = conditions.from;
+    t.bodyOffset = &bodyOffset_;
     const HeaderList headers = conditionHeaders(conditions);
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_, headers.get());
     MultiHandle multi(curlApi().multi_init());
@@ -303,6 +424,7 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
     const auto recorded = qScopeGuard([&] { record(last_, easy.get(), t); });
 
     const auto stallLimit = std::chrono::milliseconds(stallTimeoutMs_);
+    std::optional<RateFloor> rateFloor;
     auto lastIdle = Clock::now();
     for (;;) {
         int running = 0;
@@ -311,9 +433,16 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
         if (t.connected && Clock::now() - t.lastActivity > stallLimit)
             throw Error(kInetTransferError + CURLE_OPERATION_TIMEDOUT,
                         QStringLiteral("No data received for %1 ms").arg(stallTimeoutMs_), kSource);
+        if (t.connected && !rateFloor) rateFloor.emplace(minimumRate_, rateWindowMs_);
+        if (rateFloor && rateFloor->tooSlow(Clock::now(), bytesDownloaded(easy.get())))
+            throw Error(kInetTooSlow,
+                        QStringLiteral("Fewer than %1 bytes a second arrived over %2 s")
+                            .arg(minimumRate_)
+                            .arg(rateWindowMs_ / 1000.0),
+                        kSource);
         checkMulti(curlApi().multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr));
         if (idleHook_ && Clock::now() - lastIdle >= kIdleInterval) {
-            updateProgress(easy.get());
+            updateProgress(easy.get(), bodyOffset_, t.rangeTotal);
             idleHook_();
             lastIdle = Clock::now();
         }
@@ -321,7 +450,7 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
             throw Error(kInetCancelled, QStringLiteral("The transfer was cancelled"), kSource);
     }
 
-    updateProgress(easy.get());
+    updateProgress(easy.get(), bodyOffset_, t.rangeTotal);
     const CURLcode result = finishedResult(multi.get());
     if (t.sinkError) std::rethrow_exception(t.sinkError);
     if (t.downgraded)
@@ -346,7 +475,7 @@ void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditio
         last_.complete = true;
         return;
     }
-    if (!isStoredStatus(status)) throw statusError(status);
+    if (!isStoredStatus(status) && !isAskedPart(status, t)) throw statusError(status);
     last_.complete = true;
 }
 

@@ -24,6 +24,9 @@ inline constexpr std::int32_t kInetDowngrade = 30002;
 inline constexpr std::int32_t kInetIncompleteReply = 30003;
 // The request was cancelled (Inet::cancel): the player's own choice, not a failure to report.
 inline constexpr std::int32_t kInetCancelled = 30004;
+// The body came slower than the minimum rate over the rate window (see setMinimumRate): a
+// time-out like a stall, only for a server that trickles instead of falling silent.
+inline constexpr std::int32_t kInetTooSlow = 30005;
 
 // What the caller already holds of the resource, for a conditional request. Empty values are
 // not sent; with neither set the request is plain and a 304 is a failure like any other status.
@@ -31,7 +34,19 @@ struct FetchConditions {
     QByteArray etag;                 // sent as If-None-Match
     std::int64_t lastModified = -1;  // seconds since the epoch, sent as If-Modified-Since
 
+    // Continuing a cut transfer: ask for the body from this byte on (Range: bytes=N-), provided
+    // the resource still is the one whose validator ifRange gives (If-Range). A 206 answering
+    // from exactly there reaches the sink like a 200; a 200 is the whole resource again.
+    std::int64_t from = -1;
+    QByteArray ifRange;
+
     bool any() const { return !etag.isEmpty() || lastModified >= 0; }
+};
+
+// How a download cut after bytes arrived is tried again (see fetchWithRetries).
+struct RetryPolicy {
+    int retries = 5;          // tries after the first, at most
+    int firstPauseMs = 1000;  // before the first of them; each next pause is twice as long
 };
 
 // What happened on the last request of an Inet, filled in as far as it got, also on failure.
@@ -50,6 +65,11 @@ struct FetchInfo {
     bool tls = false;                // the final response came over https
     bool tlsVerified = false;        // ...with its certificate and host name verified
     bool complete = false;           // the request succeeded (OpenURL returned)
+    bool acceptRanges = false;       // the final response said Accept-Ranges: bytes
+    std::int64_t offset = 0;         // where in the resource its body began (a 206's start)
+    std::int64_t totalLength = -1;   // the whole resource's length, when the server told it
+    std::int32_t failure = 0;        // the number of the Error the request failed with
+    QString failureText;             // ...and its description
 };
 
 // The HTTP transfer component a fetching window holds. One request at a time; the request runs
@@ -62,8 +82,9 @@ struct FetchInfo {
 // else SSL_CERT_FILE / SSL_CERT_DIR name, as the curl command line does; proxies come from the
 // environment (http_proxy, https_proxy, no_proxy). Only a complete 200 or 203 reply reaches the
 // sink: any other status, a reply cut short in its headers or its body, a connect time-out and a
-// stall (no byte within the stall time-out once connected) are failures. The one exception is a
-// 304 in answer to a conditional request, which is success with nothing sent to the sink.
+// stall (no byte within the stall time-out once connected) and a trickle (under the minimum rate)
+// are failures. The exceptions: a 304 in answer to a conditional request, which is success with
+// nothing sent to the sink, and a 206 that answers a range request from the byte it asked for.
 class Inet {
 public:
     Inet();
@@ -78,11 +99,21 @@ public:
     std::int64_t BytesReceived() const { return bytesReceived_; }
     std::int64_t BytesTotal() const { return bytesTotal_; }
 
+    // Where in the resource the current reply's body begins: 0 for a whole reply, the asked
+    // start for a 206. Valid from the first chunk handed to the sink on.
+    std::int64_t BodyOffset() const { return bodyOffset_; }
+
     // The last request's outcome; see FetchInfo.
     const FetchInfo& LastFetch() const { return last_; }
 
     void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }
+    // A transfer whose body arrives at fewer than bytesPerSecond on average over windowMs fails
+    // with kInetTooSlow (the first window starts when the connection is up). 0 turns it off.
+    void setMinimumRate(int bytesPerSecond, int windowMs) {
+        minimumRate_ = bytesPerSecond;
+        rateWindowMs_ = windowMs;
+    }
     // Called on the calling thread about every 40 ms while a request runs.
     void setIdleHook(std::function<void()> hook) { idleHook_ = std::move(hook); }
     // Ends the running request (e.g. from the idle hook) as soon as the hook has returned:
@@ -91,21 +122,48 @@ public:
         if (executing_) cancelled_ = true;
     }
 
+    const RetryPolicy& Retries() const { return retryPolicy_; }
+    void setRetryPolicy(RetryPolicy policy) { retryPolicy_ = policy; }
+
+    // Waits ms milliseconds as a request would (between two tries of a download): the idle hook
+    // keeps being called and cancel() ends the wait with kInetCancelled.
+    void Wait(int ms);
+
+    // What the download going on through this instance is doing besides receiving, for the
+    // window to show: set by whoever retries or changes sources, read from the idle hook.
+    struct Stage {
+        int retry = 0;    // 1.. while a try after a cut runs or is waited for; 0 on the first
+        int retries = 0;  // how many tries after a cut there may be
+        int source = 0;   // 0: the server's own address; 1..: the mirrors in order
+        QString url;      // the address being fetched
+    };
+    const Stage& CurrentStage() const { return stage_; }
+    // True during Wait: the pause between two tries.
+    bool Waiting() const { return waiting_; }
+    void setStage(Stage stage) { stage_ = std::move(stage); }
+
     // Fetches url and hands its body to sink. Throws Error on any failure; a failure may come
     // after part of the body has already reached the sink. With conditions, a 304 reply returns
     // normally with LastFetch().notModified set and nothing handed to the sink.
     void OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions = {});
 
 private:
-    void updateProgress(void* easy);
+    void request(const QString& url, const BodySink& sink, const FetchConditions& conditions);
+    void updateProgress(void* easy, std::int64_t offset, std::int64_t wholeLength);
 
     int connectTimeoutMs_ = 60000;
     int stallTimeoutMs_ = 60000;
     std::function<void()> idleHook_;
     bool executing_ = false;
     bool cancelled_ = false;
+    bool waiting_ = false;
     std::int64_t bytesReceived_ = 0;
     std::int64_t bytesTotal_ = -1;
+    std::int64_t bodyOffset_ = 0;
+    int minimumRate_ = 1024;
+    int rateWindowMs_ = 30000;
+    Stage stage_;
+    RetryPolicy retryPolicy_;
     FetchInfo last_;
 };
 

@@ -160,7 +160,7 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     BusyCursor busy;
     BusyCursorBoxes busyBoxes(reg().boxes(), busy);
     NotDownloadedBoxes boxes(busyBoxes);
-    const bool downloaded = DownloadFile(Inet1, url, folder(), boxes);
+    const bool downloaded = DownloadUpdate(Inet1, sources(url), announcedSha256(), folder(), boxes);
     Inet1.setIdleHook({});
     if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
     const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
@@ -170,6 +170,21 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
         busyBoxes.show(kNotDownloaded, MsgIcon::Information, QString());
     }
     return got;
+}
+
+// The server's own address, then the mirrors its settings, fetched now, name.
+QStringList DownloadWindow::sources(const QString& url) {
+    QStringList urls{url};
+    for (const auto& mirror : reg().form<FrmSvrInfo>().Mirrors)
+        if (mirror.state == server::Announced::Valid) urls.append(mirror.value.toString());
+    return urls;
+}
+
+// Without it the mirrors are not used: nothing would vouch for their bytes.
+QByteArray DownloadWindow::announcedSha256() {
+    const FrmSvrInfo& server = reg().form<FrmSvrInfo>();
+    return server.UpdateSha256.state == server::Announced::Valid ? server.UpdateSha256.value
+                                                                 : QByteArray();
 }
 
 // Nothing is applied. Unloaded, the window is fetched afresh by the next "Download and Apply".
@@ -186,7 +201,11 @@ void DownloadWindow::showTransfer() {
     } else if (total < 0) {
         shpTransfer->stepBusy();
     }
-    lblTransfer->setText(transferFigures(received, total, rate));
+    const Inet::Stage& stage = Inet1.CurrentStage();
+    QString line = Inet1.Waiting() ? resumingLine(stage.retry, stage.retries)
+                                   : transferFigures(received, total, rate);
+    if (stage.source > 0) line = QStringLiteral("Mirror %1 · ").arg(stage.source) + line;
+    lblTransfer->setText(line);
 }
 
 void DownloadWindow::showUnpacking(std::int64_t written, std::int64_t total) {

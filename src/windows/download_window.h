@@ -86,6 +86,8 @@ private:
     void keepAboveServerWindow();
     bool holdsAnnouncedUpdate();
     UpdateFetch fetch(const QString& url);
+    QStringList sources(const QString& url);
+    QByteArray announcedSha256();
     void showTransfer();
     void notDownloaded();
 

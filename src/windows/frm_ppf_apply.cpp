@@ -115,7 +115,10 @@ void FrmPPFApply::stopTool() {
     tool_.terminate();
     if (!tool_.waitForFinished(kTermWaitMs)) {
         tool_.kill();
-        tool_.waitForFinished(kTermWaitMs);
+        // SIGKILL cannot be refused, but on a busy machine the tool may take longer than the
+        // first wait to be scheduled and die; returning sooner would leave it running or
+        // unreaped past the window.
+        tool_.waitForFinished(kKillWaitMs);
     }
     maps::removeLeftovers(maps::mapFolder(reg().appFolder()));
 }

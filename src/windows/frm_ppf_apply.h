@@ -28,7 +28,8 @@ public:
     frame::Shape* shpProgBack;
     StripButton* cmdCancel;
 
-    static constexpr int kTermWaitMs = 1000;  // after SIGTERM, before SIGKILL
+    static constexpr int kTermWaitMs = 1000;   // after SIGTERM, before SIGKILL
+    static constexpr int kKillWaitMs = 30000;  // after SIGKILL, until it is reaped
 
 protected:
     void closeEvent(QCloseEvent* event) override;

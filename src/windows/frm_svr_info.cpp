@@ -136,9 +136,12 @@ void FrmSvrInfo::readSettings() {
     AdminEmail = told(settings.adminEmail);
     cmdEmail->setText(AdminEmail);
 
+    // One box for all the optional keys this program cannot use; they count as absent.
+    settings.tellPlayerAboutProblems(reg().boxes());
     if (settingsFetched_) {
         UpdateSha256 = settings.updateSha256;
         UpdateSize = settings.updateSize;
+        Mirrors = settings.mirrors;
     }
 }
 

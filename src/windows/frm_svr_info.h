@@ -5,6 +5,10 @@
 #include "server/settings_reader.h"
 #include "windows/web_view.h"
 
+#include <QUrl>
+
+#include <array>
+
 namespace zandrel::windows {
 
 // The server information window: fetches the server's connect.ini, shows its information
@@ -49,6 +53,7 @@ public:
     // come from an earlier run's copy (another server's, perhaps) or do not say.
     server::OptionalKey<QByteArray> UpdateSha256;
     server::OptionalKey<std::int64_t> UpdateSize;
+    std::array<server::OptionalKey<QUrl>, server::kMirrorCount> Mirrors;  // only with the hash
 
 private:
     QString typedAddress();

@@ -127,4 +127,8 @@ double TransferRate::update(std::int64_t received) {
            static_cast<double>(now - first.ms);
 }
 
+QString resumingLine(int retry, int retries) {
+    return QStringLiteral("Connection lost, resuming (%1 of %2)\u2026").arg(retry).arg(retries);
+}
+
 }  // namespace zandrel::windows

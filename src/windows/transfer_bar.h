@@ -52,6 +52,8 @@ private:
 // unknown), the rate when known (negative: not yet) and, with both, the time left at that rate.
 // 1 MB is 1,000,000 bytes.
 QString transferFigures(std::int64_t received, std::int64_t total, double bytesPerSecond);
+// "Connection lost, resuming (2 of 5)…": the pause before the retry-th of retries tries.
+QString resumingLine(int retry, int retries);
 // "3 s left", "4 min left" (from a minute on), "10 h left" (from an hour and a half on), rounded
 // to the nearest and never below 1.
 QString timeLeft(double seconds);

@@ -444,6 +444,25 @@ TEST(CheckToolReach, UnreachableServerExitsWithTwo) {
     EXPECT_EQ(run.json.value(QStringLiteral("result")).toString(), QStringLiteral("1 problem"));
 }
 
+// A trickling update fails on the rate floor once: one request, one finding, no second fetch to
+// learn why (the time-out already said it).
+TEST(CheckToolReach, TricklingUpdateIsReportedOnceWithoutASecondFetch) {
+    AdminServer server;
+    HttpReply slow = HttpReply::ok(QByteArray(1 << 20, 'x'));
+    slow.pieceSize = 1024;  // about 10 KB/s
+    slow.pauseMs = 100;
+    server.http().route(QStringLiteral("/zandrel.rar"), slow);
+    const ToolRun run = runCheck({QStringLiteral("--json"), QStringLiteral("--min-rate"),
+                                  QStringLiteral("65536/0.5"), server.address()});
+    EXPECT_EQ(run.exitStatus, 1) << str(run.out);
+    const auto found = findingsWithCode(run.json, QStringLiteral("update-fetch-failed"));
+    ASSERT_EQ(found.size(), 1) << str(run.out);
+    EXPECT_TRUE(
+        found[0].value(QStringLiteral("text")).toString().contains("Fewer than 65536 bytes"))
+        << str(run.out);
+    EXPECT_EQ(server.http().requestedPaths().count(QStringLiteral("/zandrel.rar")), 1);
+}
+
 // A large update reports its progress on standard error; standard output holds the report only.
 TEST(CheckToolProgress, LargeUpdateShowsProgressOnStandardError) {
     AdminServer server;
@@ -474,7 +493,14 @@ TEST(CheckToolUsage, CommandLineIsChecked) {
          {"--map", "/nonexistent/ridge.map", "a.example.org"},
          2,
          "is not a readable file"},
-        {"help", {"--help"}, 0, "Usage: zandrel-check [--map FILE] [--json] ADDRESS"},
+        {"rate that is not BYTES/SECONDS",
+         {"--min-rate", "fast", "a.example.org"},
+         2,
+         "--min-rate takes BYTES/SECONDS"},
+        {"help",
+         {"--help"},
+         0,
+         "Usage: zandrel-check [--map FILE] [--min-rate BYTES/SECONDS] [--json] ADDRESS"},
     };
     for (const Usage& c : cases) {
         SCOPED_TRACE(c.name);

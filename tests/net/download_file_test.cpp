@@ -18,7 +18,10 @@ const QByteArray kOldContents = "[Main]\r\nhtml=http://old.example/\r\nHaloIP=10
 
 class DownloadFileTest : public ::testing::Test {
 protected:
-    DownloadFileTest() { inet.setStallTimeoutMs(300); }
+    DownloadFileTest() {
+        inet.setStallTimeoutMs(300);
+        inet.setRetryPolicy({5, 10});  // cuts are tried again: quickly here
+    }
 
     QString folder() const { return dir.path(); }
     QString inFolder(const QString& name) const { return dir.filePath(name); }

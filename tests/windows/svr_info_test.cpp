@@ -311,6 +311,26 @@ TEST_F(SvrInfoTest, OnlySettingsFetchedNowAnnounceTheUpdatesHash) {
 }
 
 // The settings could not be used: report, start the game with the typed address, end.
+// A malformed optional key gets one box naming it, and the window works as if it were absent.
+TEST_F(SvrInfoTest, AMalformedUpdateHashIsToldOnceAndIgnored) {
+    Settings s;
+    s.html = QStringLiteral("about:blank");
+    http.route(QStringLiteral("/connect.ini"),
+               test::HttpReply::ok(iniFile(s) + "UpdateSHA256=not-a-digest\r\nUpdateSize=12\r\n"));
+    connect();
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    ASSERT_EQ(boxes.boxes.size(), 1u) << boxes.prompts().join(" | ").toStdString();
+    EXPECT_TRUE(boxes.boxes[0].prompt.startsWith(
+        QStringLiteral("The server's settings file has values this program cannot use:")));
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("UpdateSHA256")));
+    EXPECT_FALSE(boxes.boxes[0].prompt.contains(QStringLiteral("UpdateSize")));
+    EXPECT_NE(svr->UpdateSha256.state, server::Announced::Valid);
+    EXPECT_EQ(svr->UpdateSize.value, 12);
+    EXPECT_EQ(svr->windowTitle(), QStringLiteral("10.0.0.7:2302"));
+    EXPECT_EQ(svr->txtMap->text(), QStringLiteral("bloodgulch.map"));
+    EXPECT_TRUE(svr->IsPpfUpdate);
+}
+
 struct FailureCase {
     const char* name;
     bool serveFile;

@@ -544,6 +544,36 @@ TEST(UpdatePpf, ACancelledTransferLeavesDriveCAsItWas) {
     EXPECT_FALSE(run.started("ppf.exe"));
 }
 
+// The link drops the patch halfway: the window says so while it waits to try again, and the
+// patch that arrives on the next try is the one applied.
+TEST(UpdatePpf, ACutTransferIsTriedAgainAndTheWindowSaysSo) {
+    PpfRun run(QStringLiteral("target.map"));
+    const QByteArray patch(200 * 1000, 'p');
+    test::HttpReply cut = test::HttpReply::ok(patch.first(100 * 1000));
+    cut.announcedLength = patch.size();
+    run.server.route(QStringLiteral("/zandrel.ppf"), cut);
+    QString seen;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (!seen.isEmpty() || !run.loaded<FrmPPFDownload>()) return;
+        const QString line = run.reg().form<FrmPPFDownload>().lblTransfer->text();
+        if (!line.startsWith(QStringLiteral("Connection lost"))) return;
+        seen = line;
+        run.server.route(QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(patch));
+    });
+    watcher.start(5);
+    run.downloadAndApply();
+    watcher.stop();
+
+    EXPECT_EQ(seen, QStringLiteral("Connection lost, resuming (1 of 5)\u2026"));
+    EXPECT_EQ(run.server.requestedPaths().count(QStringLiteral("/zandrel.ppf")), 2);
+    EXPECT_TRUE(run.boxes.boxes.empty());
+    run.standInArgs(QStringLiteral("ppf.exe"));  // the tool has run on the whole patch
+    QFile stored(run.wine.driveC() + QStringLiteral("/zandrel.ppf"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll() == patch);
+}
+
 TEST(UpdatePpf, TheDownloadWindowIsOnScreenBeforeThePatchIsRequested) {
     PpfRun run(QStringLiteral("target.map"));
     test::HttpReply slow = test::HttpReply::ok(QByteArray(200 * 1000, 'p'));

@@ -278,6 +278,7 @@ TEST(UpdateRar, AFailedFetchUnpacksNothingAndTheServerWindowStaysToTryAgain) {
         run.reg().define<FrmRarDownload>([](Registry& r) {
             auto w = std::make_unique<FrmRarDownload>(r);
             w->Inet1.setStallTimeoutMs(300);
+            w->Inet1.setRetryPolicy({5, 10});  // the cut is tried again, quickly here
             return w;
         });
         if (c.reply) run.server.route(QStringLiteral("/zandrel.rar"), *c.reply);
@@ -558,10 +559,14 @@ TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
     EXPECT_EQ(requestsWhenShown, 0);
     EXPECT_EQ(run.readFile(QStringLiteral("zandrel.rar")), bytes(archive));
     ASSERT_GE(samples.size(), 4u);
+    // A slow machine may take the first samples before the server's headers, while the size
+    // is not known yet, and see a low early rate give minutes left.
     const QRegularExpression figures(
         QStringLiteral("^\\d+\\.\\d of ") + total +
-        QStringLiteral(" MB( \u00b7 \\d+\\.\\d MB/s( \u00b7 \\d+ s left)?)?$"));
+        QStringLiteral(" MB( \u00b7 \\d+\\.\\d MB/s( \u00b7 \\d+ (s|min) left)?)?$"));
+    const QRegularExpression sizeNotKnownYet(QStringLiteral("^0\\.0 MB( \u00b7 0\\.0 MB/s)?$"));
     QStringList distinct;
+    bool sizeKnown = false;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(samples[i].visible);
@@ -569,8 +574,10 @@ TEST(UpdateRar, TheDownloadWindowIsOnScreenBeforeTheFetchAndShowsItArriving) {
             EXPECT_GE(samples[i].fraction, samples[i - 1].fraction);
         }
         if (!samples[i].figures.isEmpty()) {
-            EXPECT_TRUE(figures.match(samples[i].figures).hasMatch())
-                << samples[i].figures.toStdString();
+            const bool known = figures.match(samples[i].figures).hasMatch();
+            const bool early = !sizeKnown && sizeNotKnownYet.match(samples[i].figures).hasMatch();
+            EXPECT_TRUE(known || early) << samples[i].figures.toStdString();
+            sizeKnown = sizeKnown || known;
         }
         if (!distinct.contains(samples[i].figures)) distinct << samples[i].figures;
     }

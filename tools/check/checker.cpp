@@ -105,6 +105,11 @@ bool isUnreachable(const Error& e) {
            code == kCouldNotConnect || code == kTimedOut;
 }
 
+bool isTimeOut(const FetchInfo& info) {
+    return info.failure == kInetTooSlow ||
+           info.failure == kInetTransferError + 28;  // no byte within the stall time-out
+}
+
 struct Fetched {
     bool ok = false;
     bool unreachable = false;  // not even the first server answered
@@ -122,6 +127,7 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
     Inet inet;
     ProgressLines progress(request, what);
     inet.setIdleHook([&] { progress.update(inet.BytesReceived(), inet.BytesTotal()); });
+    inet.setMinimumRate(request.minimumRate, request.rateWindowMs);
     Fetched result;
     result.ok = DownloadFile(inet, url, folder, boxes);
     result.info = inet.LastFetch();
@@ -131,6 +137,13 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
         return result;
     }
     result.box = boxes.take();
+    // A time-out already took its time and told why: asking again would only repeat it.
+    if (isTimeOut(result.info)) {
+        result.why = result.info.failureText;
+        result.unreachable = result.info.failure != kInetTooSlow && result.info.status == 0 &&
+                             result.info.redirects == 0;
+        return result;
+    }
     Inet again;
     try {
         again.OpenURL(url, [](QByteArrayView) {});

@@ -19,6 +19,9 @@ struct Request {
     // An empty folder made for the check, which the caller removes afterwards. Empty: the check
     // makes its own under $TMPDIR and removes it before returning.
     QString workFolder;
+    // The transfers' floor: slower than this many bytes a second over the window is a time-out.
+    int minimumRate = 1024;
+    int rateWindowMs = 30000;
 };
 
 // Everything is fetched and unpacked into the work folder; nothing else is written. Never throws

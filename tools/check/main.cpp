@@ -16,7 +16,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: zandrel-check [--map FILE] [--json] ADDRESS\n"
+    "Usage: zandrel-check [--map FILE] [--min-rate BYTES/SECONDS] [--json] ADDRESS\n"
     "\n"
     "Does what Zandrel does with ADDRESS typed into its start window, without a window and\n"
     "without the game, and reports each step: the settings file connect.ini and its five keys,\n"
@@ -24,6 +24,9 @@ const char* const kUsage =
     "with --map, tried on a copy of FILE). Nothing outside a temporary folder is written.\n"
     "\n"
     "  --map FILE   a copy of the map the patch is for (the server's Target)\n"
+    "  --min-rate BYTES/SECONDS\n"
+    "               fail a transfer that brings fewer bytes than that over that many seconds\n"
+    "               (players' floor: 1024/30)\n"
     "  --json       print the findings as one JSON document\n"
     "  --help       this text\n"
     "\n"
@@ -34,6 +37,18 @@ const char* const kUsage =
 void print(std::FILE* to, const QByteArray& text) {
     std::fwrite(text.constData(), 1, std::size_t(text.size()), to);
     std::fflush(to);
+}
+
+// "1024/30": bytes a second, over a window of that many seconds (fractions allowed).
+bool parseRate(const QString& text, zandrel::check::Request& request) {
+    const QStringList parts = text.split(QLatin1Char('/'));
+    bool rateOk = false, windowOk = false;
+    const int rate = parts.size() == 2 ? parts[0].toInt(&rateOk) : 0;
+    const double seconds = parts.size() == 2 ? parts[1].toDouble(&windowOk) : 0;
+    if (!rateOk || !windowOk || rate < 0 || !(seconds > 0 && seconds <= 3600)) return false;
+    request.minimumRate = rate;
+    request.rateWindowMs = static_cast<int>(seconds * 1000);
+    return true;
 }
 
 int usageError(const QString& why) {
@@ -64,6 +79,9 @@ int check(int argc, char** argv, const std::string& workFolder) {
         } else if (arg.startsWith(QLatin1String("--map="))) {
             request.mapFile = arg.mid(6);
             if (request.mapFile.isEmpty()) return usageError(QStringLiteral("--map takes a file"));
+        } else if (arg == QLatin1String("--min-rate")) {
+            if (i + 1 >= args.size() || !parseRate(args[++i], request))
+                return usageError(QStringLiteral("--min-rate takes BYTES/SECONDS, e.g. 1024/30"));
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             return usageError(QStringLiteral("unknown option ") + arg);
         } else {
