@@ -23,4 +23,14 @@ constexpr std::size_t kMaxDepth = 32;          // folders above the entry
 // (checked before the name is taken apart, so their cost is bounded too).
 std::optional<std::string> safeEntryPath(std::string_view name, std::string* why = nullptr);
 
+// The folder part and the last element of such a path ("" and the path when it has no "/").
+inline std::string parentOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+inline std::string leafOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace zandrel::archive

@@ -113,15 +113,6 @@ int openBelow(int root, const std::string& path) {
     return fd;
 }
 
-std::string parentOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-std::string leafOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string makeFolder(int destFd, const std::string& path) {
     files::Fd made(openBelow(destFd, path));
     return made.get() < 0 ? files::describe(errno) : std::string();

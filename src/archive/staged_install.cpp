@@ -1,6 +1,7 @@
 #include "archive/staged_install.h"
 
 #include "archive/archive_reader.h"
+#include "archive/entry_name.h"
 #include "archive/install_journal.h"
 #include "base/files.h"
 
@@ -20,15 +21,6 @@ namespace zandrel::archive {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-std::string parentOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-std::string leafOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool unsupported(int err) {
     return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
