@@ -5,7 +5,9 @@
 #include "env_var.h"
 #include "frame/frame_fixture.h"
 #include "frame/registry.h"
+#include "http/fault_server.h"
 #include "http/test_http_server.h"
+#include "http/test_tls.h"
 #include "map_bytes.h"
 #include "rar/rarwriter.h"
 #include "windows/download_window.h"
@@ -19,6 +21,7 @@
 #include "windows/window_set.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -30,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zandrel::windows {
 namespace {
@@ -69,13 +73,14 @@ struct Server {
         ASSERT_TRUE(writeAll(root.filePath(name), bytes)) << name.toStdString();
     }
     // connect.ini and an information page titled `pageTitle`, with a picture.
+    // moreKeys: further [Main] lines, each ending in "\r\n".
     void publish(const QString& haloIP, const QString& target, const char* ppf,
-                 const QString& pageTitle) {
+                 const QString& pageTitle, const QString& moreKeys = QString()) {
         put(QStringLiteral("connect.ini"),
             QStringLiteral("[Main]\r\nhtml=%1\r\nHaloIP=%2\r\nTarget=%3\r\nppf=%4\r\n"
-                           "AdminEmail=admin@example.org\r\n")
+                           "AdminEmail=admin@example.org\r\n%5")
                 .arg(http.url(QStringLiteral("/index.html")), haloIP, target,
-                     QString::fromLatin1(ppf))
+                     QString::fromLatin1(ppf), moreKeys)
                 .toUtf8());
         // The page and its picture with their types; the document root serves plain bytes.
         test::HttpReply page = test::HttpReply::ok(
@@ -386,6 +391,160 @@ TEST_F(Roads, AnotherServersUpdateLeftBehindIsNeverApplied) {
             EXPECT_FALSE(reg().ended());
             QTest::qWait(200);  // a patch tool or a game would have been started by now
             EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
+            EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
+            EXPECT_EQ(mapFolder(),
+                      (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                                   QStringLiteral("ridge.map")}));
+        }
+    }
+}
+
+// Each road with the update an earlier visit left behind and the one the server serves now.
+struct RoadUpdates {
+    const char* ppf;
+    QString updateFile;
+    QString map;
+    QByteArray original;
+    QByteArray stale;   // an earlier visit's update: applied, it would change the map too
+    QByteArray update;  // what the server serves now
+};
+
+// What a server does wrong with its update, and what the player's box then names besides
+// "could not be downloaded" ("%SIZE" and "%ARRIVED": the served update's size and first hex
+// digits of its hash).
+struct ServerFault {
+    const char* name;
+    std::function<QString(const QByteArray& update)> keys;  // more [Main] lines
+    std::function<test::HttpReply(const QByteArray& update)> reply;
+    QStringList boxSays;
+};
+
+QString hexStart(const QByteArray& bytes) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(12));
+}
+
+QString announcing(const QByteArray& bytes) {
+    return QStringLiteral("UpdateSHA256=%1\r\nUpdateSize=%2\r\n")
+        .arg(QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()))
+        .arg(bytes.size());
+}
+
+// One table of server faults against one small archive and one small patch, through the program's
+// windows: nothing is applied, the file an earlier visit left stays as it was, the player gets
+// one box, and the server window stays to try again.
+TEST_F(Roads, AServerFaultLeavesTheMapsAndTheEarlierFileAsTheyWere) {
+    const QByteArray canyon = mapBytes("canyon", 1);
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const RoadUpdates roads[] = {
+        {"0", QStringLiteral("zandrel.rar"), QStringLiteral("canyon.map"), canyon,
+         qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(mapBytes("canyon", 2))}})),
+         qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(editedMap(canyon))}}))},
+        {"1", QStringLiteral("zandrel.ppf"), QStringLiteral("ridge.map"), ridge,
+         makePatch(ridge, mapBytes("ridge", 2)), makePatch(ridge, editedMap(ridge))},
+    };
+    // Servers the update is handed on to by a redirect, kept for the row's run.
+    std::vector<std::unique_ptr<test::FaultServer>> faultServers;
+    std::vector<std::unique_ptr<test::TestHttpServer>> httpsServers;
+    const test::TestCertificateAuthority untrusted(QStringLiteral("An authority nobody trusts"));
+    const auto handedTo = [&](test::FaultReply fault) {
+        faultServers.push_back(
+            std::make_unique<test::FaultServer>(QList<test::FaultReply>{std::move(fault)}));
+        return test::HttpReply::redirect(faultServers.back()->url(QStringLiteral("/update")));
+    };
+    const auto noKeys = [](const QByteArray&) { return QString(); };
+    const auto served = [](const QByteArray& update) { return test::HttpReply::ok(update); };
+    test::HttpReply silent = test::HttpReply::ok("late");
+    silent.delayMs = 10000;
+    const QString failed = kFetchFailed;
+
+    const ServerFault faults[] = {
+        {"404",
+         noKeys,
+         [](const QByteArray&) { return test::HttpReply::error(404, "<p>gone</p>"); },
+         {failed}},
+        {"500",
+         noKeys,
+         [](const QByteArray&) { return test::HttpReply::error(500, "<p>oops</p>"); },
+         {failed}},
+        {"time-out", noKeys, [&](const QByteArray&) { return silent; }, {failed}},
+        {"certificate failure",
+         noKeys,
+         [&](const QByteArray& update) {
+             httpsServers.push_back(std::make_unique<test::TestHttpServer>(
+                 QString(), untrusted.issue({QStringLiteral("127.0.0.1")})));
+             httpsServers.back()->route(QStringLiteral("/update"), test::HttpReply::ok(update));
+             return test::HttpReply::redirect(httpsServers.back()->url(QStringLiteral("/update")));
+         },
+         {failed}},
+        {"wrong hash",
+         [](const QByteArray& update) {
+             return QStringLiteral("UpdateSHA256=%1\r\n")
+                 .arg(QString::fromLatin1(
+                     QCryptographicHash::hash(update + "x", QCryptographicHash::Sha256).toHex()));
+         },
+         served,
+         {QStringLiteral("not the one the server announces"),
+          QStringLiteral(": %SIZE bytes, SHA-256 %ARRIVED")}},
+        {"wrong size",
+         [](const QByteArray& update) {
+             return QStringLiteral("UpdateSize=%1\r\n").arg(update.size() + 1);
+         },
+         served,
+         {QStringLiteral("not the one the server announces"), QStringLiteral(": %SIZE bytes")}},
+        {"a stream longer than the size announced",
+         announcing,
+         [&](const QByteArray& update) {
+             test::FaultReply longer;
+             longer.body = update + QByteArray(64 * 1024, 'x');
+             longer.contentLength = QByteArray();  // the body ends with the connection
+             return handedTo(longer);
+         },
+         {QStringLiteral("not the one the server announces"),
+          QStringLiteral("more than %SIZE bytes")}},
+    };
+    for (const RoadUpdates& road : roads) {
+        SCOPED_TRACE(road.updateFile.toStdString());
+        ASSERT_FALSE(road.stale.isEmpty());
+        ASSERT_FALSE(road.update.isEmpty());
+        const QString stalePath = road.updateFile == QLatin1String("zandrel.ppf")
+                                      ? driveC(road.updateFile)
+                                      : path(road.updateFile);
+        for (const ServerFault& fault : faults) {
+            SCOPED_TRACE(fault.name);
+            ASSERT_TRUE(writeAll(stalePath, road.stale));
+            QFile::remove(path(QStringLiteral("halo.exe.args")));
+            boxes.boxes.clear();
+            Server server;
+            server.publish(QStringLiteral("127.0.0.1:2310"), road.map, road.ppf,
+                           QStringLiteral("Faulty server"), fault.keys(road.update));
+            server.http.route(QStringLiteral("/") + road.updateFile, fault.reply(road.update));
+            startProgram();
+            stallAfter(500);
+            connectToServer(server, QStringLiteral("127.0.0.1:2310"),
+                            QStringLiteral("Faulty server"));
+            QTest::mouseClick(reg().form<FrmSvrInfo>().cmdDownload, Qt::LeftButton);
+            clock.advance(5000);
+
+            ASSERT_EQ(boxes.prompts().size(), 1)
+                << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+            const QString box = boxes.prompts().first();
+            EXPECT_TRUE(box.endsWith(QStringLiteral("\r\n\r\n") + DownloadWindow::kNotDownloaded))
+                << box.toStdString();
+            for (QString named : fault.boxSays) {
+                named.replace(QStringLiteral("%SIZE"), QString::number(road.update.size()))
+                    .replace(QStringLiteral("%ARRIVED"), hexStart(road.update));
+                EXPECT_TRUE(box.contains(named))
+                    << named.toStdString() << " in " << box.toStdString();
+            }
+            EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
+            EXPECT_FALSE(reg().isLoaded<FrmRarUnpack>());
+            EXPECT_FALSE(reg().isLoaded<FrmPPFApply>());
+            EXPECT_FALSE(reg().ended());
+            QTest::qWait(100);  // a patch tool or a game would have been started by now
+            EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
+            EXPECT_EQ(readAll(stalePath), road.stale);
             EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
             EXPECT_EQ(mapFolder(),
                       (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
