@@ -553,6 +553,117 @@ TEST_F(Roads, AServerFaultLeavesTheMapsAndTheEarlierFileAsTheyWere) {
     }
 }
 
+// A copy kept by the player that the server's validators cannot vouch for: a server whose files
+// are dated in the future (the date is never asked with, so its next change arrives), and an
+// update edited in place at the same size when the server sends an ETag only (the file's own
+// state no longer matches its record). The second run fetches whole and applies what is served.
+TEST_F(Roads, AnUpdateTheValidatorsCannotVouchForIsFetchedWhole) {
+    const QByteArray canyon = mapBytes("canyon", 1);
+    const QByteArray v1 =
+        qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(editedMap(canyon))}}));
+    const QByteArray v2 =
+        qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(mapBytes("canyon", 3))}}));
+    const auto publishedWith = [](const QByteArray& body, const QByteArray& etag,
+                                  const QByteArray& lastModified) {
+        test::HttpReply r = test::HttpReply::ok(body);
+        if (!etag.isEmpty()) r.headers.append({"ETag", etag});
+        if (!lastModified.isEmpty()) r.headers.append({"Last-Modified", lastModified});
+        r.honoursConditions = true;
+        return r;
+    };
+    const QByteArray future = "Tue, 01 Jan 2030 00:00:00 GMT";
+    struct Case {
+        const char* name;
+        test::HttpReply first, second;
+        std::function<void()> meanwhile;
+        QByteArray applied;  // canyon.map after the second run
+    };
+    const Case cases[] = {
+        {"dated in the future, then changed", publishedWith(v1, "", future),
+         publishedWith(v2, "", future), [] {}, mapBytes("canyon", 3)},
+        {"edited in place at the same size, ETag only", publishedWith(v1, "\"v1\"", ""),
+         publishedWith(v1, "\"v1\"", ""),
+         [this] {
+             QByteArray edited = readFile(QStringLiteral("zandrel.rar"));
+             edited[edited.size() - 1000] = char(edited[edited.size() - 1000] ^ 0x55);
+             QFile f(path(QStringLiteral("zandrel.rar")));
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             ASSERT_EQ(f.write(edited), edited.size());
+         },
+         editedMap(canyon)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(QStringLiteral("maps/canyon.map"), canyon);
+        QFile::remove(path(QStringLiteral("zandrel.rar")));
+        Server server;
+        server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+                       QStringLiteral("Canyon server"));
+        for (const test::HttpReply& reply : {c.first, c.second}) {
+            server.http.route(QStringLiteral("/zandrel.rar"), reply);
+            boxes.boxes.clear();
+            startProgram();
+            connectAndApply(server, QStringLiteral("127.0.0.1:2302"),
+                            QStringLiteral("Canyon server"));
+            clock.advance(2048);
+            clock.advance(1500);
+            ASSERT_TRUE(reg().ended()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+            c.meanwhile();
+        }
+        EXPECT_TRUE(boxes.boxes.empty())
+            << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+        EXPECT_EQ(readFile(QStringLiteral("maps/canyon.map")), c.applied);
+        const QList<QByteArray> askedSince = server.http.requestHeaders("If-Modified-Since");
+        const QList<QByteArray> askedMatch = server.http.requestHeaders("If-None-Match");
+        const QStringList paths = server.http.requestedPaths();
+        const qsizetype lastUpdate = paths.lastIndexOf(QStringLiteral("/zandrel.rar"));
+        ASSERT_GE(lastUpdate, 0);
+        EXPECT_EQ(askedSince.value(lastUpdate), "");
+        EXPECT_EQ(askedMatch.value(lastUpdate), "");
+    }
+}
+
+// An address typed with a space in its folder, and a settings file written in a Windows editor's
+// code page (Target=for\xEAt.map): the settings file, the page and the patch are all fetched
+// from that folder, and the patch is applied to the map of that name.
+TEST_F(Roads, AnAddressWithASpaceAndSettingsInWindows1252TakeThePatchRoad) {
+    const QByteArray foret = mapBytes("foret", 1);
+    writeFile(QStringLiteral("maps/for\u00eat.map"), foret);
+    const QByteArray patch = makePatch(foret, editedMap(foret));
+    ASSERT_FALSE(patch.isEmpty());
+    Server server;
+    const QString folder = QStringLiteral("/halo maps");
+    const QByteArray settings = "[Main]\r\nhtml=" + server.http.url(folder).toUtf8() +
+                                "/index.html\r\nHaloIP=127.0.0.1:2304\r\nTarget=for\xEAt.map\r\n"
+                                "ppf=1\r\nAdminEmail=admin@example.org\r\n";
+    server.publish(QStringLiteral("127.0.0.1:2304"), QString(), "1", QStringLiteral("Forest"));
+    server.http.route(folder + QStringLiteral("/connect.ini"), test::HttpReply::ok(settings));
+    test::HttpReply page = test::HttpReply::ok(
+        "<html><head><title>Forest</title></head><body><img src=\"/picture.svg\"></body></html>");
+    page.contentType = "text/html";
+    server.http.route(folder + QStringLiteral("/index.html"), page);
+    server.http.route(folder + QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(patch));
+
+    connectTo(server.http.address() + folder);
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>())
+        << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    auto& info = reg().form<FrmSvrInfo>();
+    EXPECT_EQ(info.txtMap->text(), QStringLiteral("for\u00eat.map"));
+    EXPECT_TRUE(waitFor([&] { return info.browser->title() == QStringLiteral("Forest"); }, 60000))
+        << info.browser->title().toStdString();
+    QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
+    EXPECT_EQ(readAll(driveC(QStringLiteral("zandrel.ppf"))), patch);
+    ASSERT_TRUE(tickUntilLaunchWindow());
+    EXPECT_EQ(readFile(QStringLiteral("maps/for\u00eat.map")), editedMap(foret));
+    clock.advance(1500);
+    EXPECT_TRUE(reg().ended());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    const QStringList asked = server.http.requestedPaths();
+    for (const QString& file : {QStringLiteral("/connect.ini"), QStringLiteral("/index.html"),
+                                QStringLiteral("/zandrel.ppf")})
+        EXPECT_TRUE(asked.contains(folder + file)) << file.toStdString();
+}
+
 TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
     struct Case {
         const char* name;
