@@ -27,6 +27,10 @@ inline constexpr std::int32_t kInetCancelled = 30004;
 // The body came slower than the minimum rate over the rate window (see setMinimumRate): a
 // time-out like a stall, only for a server that trickles instead of falling silent.
 inline constexpr std::int32_t kInetTooSlow = 30005;
+// PLACEHOLDER until the typed kinds land.
+inline constexpr std::int32_t kInetUnaskedEncoding = 30006;
+inline constexpr std::int32_t kInetImpossibleLength = 30007;
+inline constexpr std::int32_t kInetHtmlPage = 30008;
 
 // What the caller already holds of the resource, for a conditional request. Empty values are
 // not sent; with neither set the request is plain and a 304 is a failure like any other status.
@@ -60,6 +64,7 @@ struct FetchInfo {
     QByteArray lastModifiedText;     // its Last-Modified as sent, empty when not sent
     std::int64_t lastModified = -1;  // the same in seconds since the epoch; -1 if absent or bad
     QByteArray contentEncoding;      // its Content-Encoding as sent, empty when not sent
+    QByteArray contentType;          // its Content-Type as sent, empty when not sent
     bool conditional = false;        // If-None-Match / If-Modified-Since went with the request
     bool notModified = false;        // a 304 answered that conditional request: nothing to store
     bool tls = false;                // the final response came over https
