@@ -503,6 +503,32 @@ TEST_F(Roads, AServerFaultLeavesTheMapsAndTheEarlierFileAsTheyWere) {
          },
          {QStringLiteral("not the one the server announces"),
           QStringLiteral("more than %SIZE bytes")}},
+        {"a web page where the update should be",
+         noKeys,
+         [](const QByteArray&) {
+             test::HttpReply page =
+                 test::HttpReply::ok("<!DOCTYPE html><html><body>Log in first</body></html>");
+             page.contentType = "text/html";
+             return page;
+         },
+         {failed}},
+        {"the update gzip-encoded unasked",
+         noKeys,
+         [](const QByteArray& update) {
+             test::HttpReply gzipped = test::HttpReply::ok(update);
+             gzipped.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+             return gzipped;
+         },
+         {failed}},
+        {"a length no reply can have",
+         noKeys,
+         [&](const QByteArray& update) {
+             test::FaultReply impossible;
+             impossible.body = update;
+             impossible.contentLength = "9223372036854775808";
+             return handedTo(impossible);
+         },
+         {failed}},
     };
     for (const RoadUpdates& road : roads) {
         SCOPED_TRACE(road.updateFile.toStdString());
@@ -662,6 +688,29 @@ TEST_F(Roads, AnAddressWithASpaceAndSettingsInWindows1252TakeThePatchRoad) {
     for (const QString& file : {QStringLiteral("/connect.ini"), QStringLiteral("/index.html"),
                                 QStringLiteral("/zandrel.ppf")})
         EXPECT_TRUE(asked.contains(folder + file)) << file.toStdString();
+}
+
+// A captive portal answers for the server: its page is not stored as the settings file, and the
+// copy an earlier visit left is read as after any failed fetch.
+TEST_F(Roads, AWebPageInsteadOfTheSettingsKeepsTheEarlierCopy) {
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+                   QStringLiteral("Canyon server"));
+    const QByteArray earlier = server.http.url(QStringLiteral("/index.html")).toUtf8();
+    const QByteArray settings = "[Main]\r\nhtml=" + earlier +
+                                "\r\nHaloIP=127.0.0.1:2399\r\nTarget=canyon.map\r\nppf=0\r\n"
+                                "AdminEmail=admin@example.org\r\n";
+    writeFile(QStringLiteral("connect.ini"), settings);
+    test::HttpReply portal =
+        test::HttpReply::ok("\r\n<html><body>Welcome to the hotel network</body></html>");
+    portal.contentType = "text/html; charset=utf-8";
+    server.http.route(QStringLiteral("/connect.ini"), portal);
+
+    connectTo(server.http.address());
+    EXPECT_EQ(boxes.prompts(), QStringList{kFetchFailed});
+    EXPECT_EQ(readFile(QStringLiteral("connect.ini")), settings);
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_EQ(reg().form<FrmSvrInfo>().windowTitle(), QStringLiteral("127.0.0.1:2399"));
 }
 
 TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
