@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // Fetches url with the caller's transfer component and stores the body as
 // folder + separator + the text after the URL's last "/". Returns true when the whole body is
@@ -34,4 +34,4 @@ bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, Messag
 bool DownloadUpdate(Inet& inet, const QStringList& sources, const QByteArray& sha256,
                     const QString& folder, MessageBoxes& boxes);
 
-}  // namespace zandrel
+}  // namespace zandrel::net

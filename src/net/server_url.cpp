@@ -1,6 +1,6 @@
 #include "net/server_url.h"
 
-namespace zandrel {
+namespace zandrel::net {
 
 QString serverFileUrl(const QString& typed, const QString& file) {
     const bool hasScheme = typed.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
@@ -8,4 +8,4 @@ QString serverFileUrl(const QString& typed, const QString& file) {
     return (hasScheme ? typed : QStringLiteral("http://") + typed) + QLatin1Char('/') + file;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net
