@@ -8,6 +8,7 @@
 #include "net/transfer_retry.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -160,12 +161,16 @@ OtherBytes confirmedFile(const QString& path) {
     return file;
 }
 
+std::int64_t now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
 // What to ask with when the file in place came from url and is unchanged since.
 FetchConditions heldConditions(const QString& path, const QString& url) {
     FetchConditions conditions;
     if (const std::optional<FetchRecord> held = readFetchRecord(path, url)) {
         conditions.etag = held->etag;
-        conditions.lastModified = held->lastModified;
+        conditions.lastModified = usableLastModified(held->lastModified, now());
     }
     return conditions;
 }
@@ -193,7 +198,8 @@ void fetchChecked(Inet& inet, const QString& url, const QString& path,
         if (!matches(announced, file.size(), file.sha256()))
             throw OtherBytes{{}, file.size(), file.sha256()};
         const FetchInfo& got = inet.LastFetch();
-        file.commit(FetchRecord{url, got.etag, got.lastModified, file.size()});
+        file.commit(
+            FetchRecord{url, got.etag, usableLastModified(got.lastModified, now()), file.size()});
     } catch (OtherBytes& other) {
         other.url = url;
         throw;

@@ -176,7 +176,8 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
 QStringList DownloadWindow::sources(const QString& url) {
     QStringList urls{url};
     for (const auto& mirror : reg().form<FrmSvrInfo>().Mirrors)
-        if (mirror.state == server::Announced::Valid) urls.append(mirror.value.toString());
+        if (mirror.state == server::Announced::Valid)
+            urls.append(mirror.value.toString(QUrl::FullyEncoded));
     return urls;
 }
 
