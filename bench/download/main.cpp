@@ -133,7 +133,7 @@ void runCurl(const QString& url, const QString& out, const QString& caBundle, Ro
 }
 
 void runOurs(const QString& url, const QString& folder, Round& round) {
-    zandrel::Inet inet;
+    zandrel::net::Inet inet;
     inet.setIdleHook([] { QCoreApplication::processEvents(); });  // as a window would
     CountingBoxes boxes;
     resetPeak();
@@ -141,7 +141,7 @@ void runOurs(const QString& url, const QString& folder, Round& round) {
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     QElapsedTimer timer;
     timer.start();
-    const bool stored = zandrel::DownloadFile(inet, url, folder, boxes);
+    const bool stored = zandrel::net::DownloadFile(inet, url, folder, boxes);
     round.oursSeconds = timer.nsecsElapsed() / 1e9;
     round.oursCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     round.peakKiB = statusKiB("VmHWM");

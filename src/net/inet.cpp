@@ -16,7 +16,7 @@
 #include <optional>
 #include <thread>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -569,4 +569,4 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
     last_.complete = true;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net
