@@ -3,10 +3,12 @@
 #include "base/error.h"
 #include "base/files.h"
 #include "base/platform.h"
+#include "base/printable.h"
 #include "net/fetch_record.h"
 #include "net/transfer_retry.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -48,23 +50,46 @@ QByteArray sha256Of(int fd, const std::string& path) {
     return hash.result();
 }
 
+// What one source gave instead of the announced update. Thrown out of the fetch of that source,
+// never out of this unit: it becomes the box that names it.
+struct OtherBytes {
+    QString url;
+    std::int64_t size = -1;  // what arrived; with tooLong, the bound it went past
+    QByteArray sha256;       // empty when the transfer was ended before its end
+    bool tooLong = false;
+};
+
+bool matches(const AnnouncedUpdate& announced, std::int64_t size, const QByteArray& sha256) {
+    return (announced.size < 0 || size == announced.size) &&
+           (announced.sha256.isEmpty() || sha256 == announced.sha256);
+}
+
 // The destination's replacement: a temporary file of ours beside it (the file layer's), renamed
 // over it only once the whole body is in it and dropped without a trace otherwise. It is made on
 // the first byte (or at the end, for an empty body), so a reply that stores nothing leaves the
 // folder alone. It is not synced to disk before the rename: a download can be fetched again.
 // It holds the bytes of a cut transfer between tries, and only it: the destination never does.
+// Held to an announced update, it hashes the bytes as they come and refuses any past its size.
 class PartFile : public PartSink {
 public:
-    explicit PartFile(const QString& path) : path_(path), native_(QFile::encodeName(path)) {
+    PartFile(const QString& path, const AnnouncedUpdate& announced)
+        : path_(path), native_(QFile::encodeName(path)), limit_(announced.size) {
         const QFileInfo dest(path);
         if (dest.isDir() || (dest.exists() && !dest.isWritable()))
             throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
+        if (!announced.sha256.isEmpty()) hash_.emplace(QCryptographicHash::Sha256);
+    }
+
+    void announced(std::int64_t resourceLength) override {
+        if (limit_ >= 0 && resourceLength > limit_) throw OtherBytes{{}, limit_, {}, true};
     }
 
     // Over https the body comes one TLS record (16 KiB) at a time: gathered into larger writes,
     // it costs the disk side a sixteenth of the system calls.
     void append(QByteArrayView chunk) override {
+        if (limit_ >= 0 && held_ + chunk.size() > limit_) throw OtherBytes{{}, limit_, {}, true};
         open();
+        if (hash_) hash_->addData(chunk);
         held_ += chunk.size();
         if (pending_.size() + static_cast<std::size_t>(chunk.size()) > kWriteSize) flush();
         if (static_cast<std::size_t>(chunk.size()) >= kWriteSize) {
@@ -77,14 +102,12 @@ public:
 
     std::int64_t size() const override { return held_; }
 
-    QByteArray sha256() {
-        open();
-        flush();
-        return sha256Of(file_->fd(), file_->tempPath());
-    }
+    // Of the bytes held, taken as they came; empty when no hash was announced.
+    QByteArray sha256() const { return hash_ ? hash_->result() : QByteArray(); }
 
     void restart() override {
         pending_.clear();
+        if (hash_) hash_->reset();
         if (!file_ || held_ == 0) return;
         if (::ftruncate(file_->fd(), 0) != 0 || ::lseek(file_->fd(), 0, SEEK_SET) != 0)
             files::fail(errno, "cannot empty", file_->tempPath());
@@ -118,106 +141,149 @@ private:
 
     QString path_;
     QByteArray native_;
+    std::int64_t limit_;
+    std::optional<QCryptographicHash> hash_;
     std::optional<files::ReplaceFile> file_;
     std::vector<char> pending_;
     std::int64_t held_ = 0;
 };
 
-// Fetches url into path; when the file there came from the same url and the server says it has
-// not changed since, the file stays as it is.
-void fetchInto(Inet& inet, const QString& url, const QString& path) {
-    PartFile file(path);
-    const std::optional<FetchRecord> held = readFetchRecord(path, url);
-    FetchConditions conditions;
-    if (held) {
-        conditions.etag = held->etag;
-        conditions.lastModified = held->lastModified;
-    }
-    fetchWithRetries(inet, url, file, conditions);
-    const FetchInfo& got = inet.LastFetch();
-    if (got.notModified) return;
-    file.commit(FetchRecord{url, got.etag, got.lastModified, file.size()});
-}
-
-// The file in place, when it has this SHA-256.
-bool holdsHash(const QString& path, const QByteArray& sha256) {
+// The file in place, as what arrived: a 304 confirmed it.
+OtherBytes confirmedFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
+    OtherBytes file;
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return file;
     const auto closer = qScopeGuard([fd] { ::close(fd); });
-    return sha256Of(fd, native.toStdString()) == sha256;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) file.size = st.st_size;
+    file.sha256 = sha256Of(fd, native.toStdString());
+    return file;
 }
 
-// One source of the update into path, checked against sha256. A mismatch after a resumed
-// transfer may be the seam of two versions of the file: it is fetched once more, whole.
-void fetchChecked(Inet& inet, const QString& url, const QString& path, const QByteArray& sha256,
-                  bool ownAddress) {
-    PartFile file(path);
+std::int64_t now() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+// What to ask with when the file in place came from url and is unchanged since.
+FetchConditions heldConditions(const QString& path, const QString& url) {
     FetchConditions conditions;
-    if (const std::optional<FetchRecord> held =
-            ownAddress ? readFetchRecord(path, url) : std::nullopt) {
+    if (const std::optional<FetchRecord> held = readFetchRecord(path, url)) {
         conditions.etag = held->etag;
-        conditions.lastModified = held->lastModified;
+        conditions.lastModified = usableLastModified(held->lastModified, now());
     }
-    bool resumed = false;
-    fetchWithRetries(inet, url, file, conditions, &resumed);
-    const Error mismatch(0, QStringLiteral("The file from %1 is not the announced one").arg(url),
-                         kSource);
-    if (inet.LastFetch().notModified) {
-        if (!holdsHash(path, sha256)) throw mismatch;
-        return;
+    return conditions;
+}
+
+// One source into path, held to what is announced (nothing, for a file of its own). When the
+// file there came from the same url (ownAddress) and the server says it has not changed since,
+// it stays as it is. A mismatch after a resumed transfer may be the seam of two versions of the
+// file: it is fetched once more, whole. Throws OtherBytes for bytes other than announced.
+void fetchChecked(Inet& inet, const QString& url, const QString& path,
+                  const AnnouncedUpdate& announced, bool ownAddress) {
+    try {
+        PartFile file(path, announced);
+        bool resumed = false;
+        fetchWithRetries(inet, url, file,
+                         ownAddress ? heldConditions(path, url) : FetchConditions{}, &resumed);
+        if (inet.LastFetch().notModified) {
+            const OtherBytes held = confirmedFile(path);
+            if (!matches(announced, held.size, held.sha256)) throw held;
+            return;
+        }
+        if (!matches(announced, file.size(), file.sha256()) && resumed) {
+            file.restart();
+            fetchWithRetries(inet, url, file, {}, &resumed);
+        }
+        if (!matches(announced, file.size(), file.sha256()))
+            throw OtherBytes{{}, file.size(), file.sha256()};
+        const FetchInfo& got = inet.LastFetch();
+        file.commit(
+            FetchRecord{url, got.etag, usableLastModified(got.lastModified, now()), file.size()});
+    } catch (OtherBytes& other) {
+        other.url = url;
+        throw;
     }
-    if (file.sha256() != sha256 && resumed) {
-        file.restart();
-        fetchWithRetries(inet, url, file, {}, &resumed);
+}
+
+bool namesAFile(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+// Enough of a hash to tell two apart.
+QString shortHex(const QByteArray& sha256) {
+    return QString::fromLatin1(sha256.toHex().left(12)) + QStringLiteral("...");
+}
+
+QString described(std::int64_t size, const QByteArray& sha256) {
+    QStringList parts;
+    if (size >= 0) parts.append(QStringLiteral("%1 bytes").arg(size));
+    if (!sha256.isEmpty()) parts.append(QStringLiteral("SHA-256 ") + shortHex(sha256));
+    return parts.join(QStringLiteral(", "));
+}
+
+// The box for sources that gave other bytes than announced: what was expected, what arrived.
+QString otherBytesPrompt(const AnnouncedUpdate& announced, const std::vector<OtherBytes>& others) {
+    QStringList lines{
+        QStringLiteral("The map update that arrived is not the one the server announces, so it "
+                       "was not kept."),
+        QStringLiteral("Expected: ") + described(announced.size, announced.sha256)};
+    for (const OtherBytes& other : others) {
+        const QString what =
+            other.tooLong ? QStringLiteral("more than %1 bytes (the transfer was ended there)")
+                                .arg(other.size)
+                          : described(other.size, other.sha256);
+        lines.append(QStringLiteral("Arrived from %1: %2")
+                         .arg(printable(other.url, LineBreaks::Escape), what));
     }
-    if (file.sha256() != sha256) throw mismatch;
-    const FetchInfo& got = inet.LastFetch();
-    file.commit(FetchRecord{url, got.etag, got.lastModified, file.size()});
+    return lines.join(QStringLiteral("\r\n"));
 }
 
 }  // namespace
 
-bool DownloadUpdate(Inet& inet, const QStringList& sources, const QByteArray& sha256,
+bool DownloadUpdate(Inet& inet, const QStringList& sources, const AnnouncedUpdate& announced,
                     const QString& folder, MessageBoxes& boxes) {
-    if (sources.isEmpty()) return false;
-    if (sha256.isEmpty()) return DownloadFile(inet, sources.first(), folder, boxes);
-    if (inet.StillExecuting()) return false;
+    if (sources.isEmpty() || inet.StillExecuting()) return false;
     const QString name = localFileName(sources.first());
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) {
+    if (!namesAFile(name)) {
         boxes.show(kFailurePrompt, MsgIcon::Information);
         return false;
     }
     const QString path = folder + platform::kSep + name;
-    for (int i = 0; i < sources.size(); ++i) {
+    // Without a hash nothing vouches for a mirror's bytes.
+    const qsizetype count = announced.sha256.isEmpty() ? 1 : sources.size();
+    std::vector<OtherBytes> others;
+    for (qsizetype i = 0; i < count; ++i) {
         Inet::Stage stage;
-        stage.source = i;
+        stage.source = static_cast<int>(i);
         inet.setStage(stage);
         try {
-            fetchChecked(inet, sources[i], path, sha256, i == 0);
+            fetchChecked(inet, sources[i], path, announced, i == 0);
             return true;
+        } catch (const OtherBytes& other) {
+            others.push_back(other);
         } catch (const Error& e) {
             if (e.number() == kInetCancelled) return false;
-            // A mismatch (number 0) or a failure of the source: on to the next one.
-            const bool nextSource =
-                isSourceFailure(e) || (e.number() == 0 && e.source() == kSource);
-            if (!nextSource) break;
+            if (!isSourceFailure(e)) break;
         } catch (const std::exception&) {
             break;
         }
     }
-    boxes.show(kFailurePrompt, MsgIcon::Information);
+    boxes.show(others.empty() ? kFailurePrompt : otherBytesPrompt(announced, others),
+               MsgIcon::Information);
     return false;
 }
 
 bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, MessageBoxes& boxes) {
     if (Inet1.StillExecuting()) return false;
     Inet1.setStage({});
+    const QString name = localFileName(url);
+    if (!namesAFile(name)) {
+        boxes.show(kFailurePrompt, MsgIcon::Information);
+        return false;
+    }
     try {
-        const QString name = localFileName(url);
-        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-            throw Error(0, QStringLiteral("The address names no file: %1").arg(url), kSource);
-        fetchInto(Inet1, url, folder + platform::kSep + name);
+        fetchChecked(Inet1, url, folder + platform::kSep + name, {}, true);
         return true;
     } catch (const Error& e) {
         if (e.number() != kInetCancelled) boxes.show(kFailurePrompt, MsgIcon::Information);

@@ -53,9 +53,10 @@ bool startsWithNoCase(QByteArrayView text, QByteArrayView prefix) {
 struct Transfer {
     CURL* easy = nullptr;
     const BodySink* sink = nullptr;
-    std::int64_t askedFrom = -1;         // the Range start asked for, -1 for the whole resource
-    std::int64_t* bodyOffset = nullptr;  // the Inet's, told where the reply's body begins
-    bool connected = false;              // the stall clock runs only once a connection is up
+    std::int64_t askedFrom = -1;             // the Range start asked for, -1 for the whole resource
+    std::int64_t* bodyOffset = nullptr;      // the Inet's, told where the reply's body begins
+    std::int64_t* resourceLength = nullptr;  // the Inet's, told the length the reply announces
+    bool connected = false;                  // the stall clock runs only once a connection is up
     Clock::time_point lastActivity = Clock::now();
     bool wentHttps = false;   // some hop so far was https
     bool downgraded = false;  // ...and a later one was not
@@ -146,6 +147,14 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
     return n;
 }
 
+// The whole resource's length as the reply announces it, -1 when it does not.
+std::int64_t announcedLength(bool part, const Transfer& t) {
+    if (part) return t.rangeTotal;
+    curl_off_t length = -1;
+    curlApi().easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return length;
+}
+
 size_t onBody(char* data, size_t, size_t n, void* user) {
     auto* t = static_cast<Transfer*>(user);
     t->lastActivity = Clock::now();
@@ -158,6 +167,7 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
         return 0;
     }
     if (t->bodyOffset) *t->bodyOffset = part ? t->rangeStart : 0;
+    if (t->resourceLength && t->bodyBytes == 0) *t->resourceLength = announcedLength(part, *t);
     try {
         (*t->sink)(QByteArrayView(data, static_cast<qsizetype>(n)));
     } catch (...) {
@@ -405,6 +415,7 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
     bytesReceived_ = 0;
     bytesTotal_ = -1;
     bodyOffset_ = 0;
+    resourceLength_ = -1;
     last_ = FetchInfo{};
     last_.url = url;
     last_.conditional = conditions.any();
@@ -412,6 +423,7 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
     t.sink = &sink;
     t.askedFrom = conditions.from;
     t.bodyOffset = &bodyOffset_;
+    t.resourceLength = &resourceLength_;
     const HeaderList headers = conditionHeaders(conditions);
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_, headers.get());
     MultiHandle multi(curlApi().multi_init());

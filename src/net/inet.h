@@ -102,6 +102,10 @@ public:
     // Where in the resource the current reply's body begins: 0 for a whole reply, the asked
     // start for a 206. Valid from the first chunk handed to the sink on.
     std::int64_t BodyOffset() const { return bodyOffset_; }
+    // The whole resource's length as the current reply announces it (a whole reply's
+    // Content-Length, the total of a 206's Content-Range); -1 when it announces none. Valid from
+    // the first chunk handed to the sink on.
+    std::int64_t ResourceLength() const { return resourceLength_; }
 
     // The last request's outcome; see FetchInfo.
     const FetchInfo& LastFetch() const { return last_; }
@@ -160,6 +164,7 @@ private:
     std::int64_t bytesReceived_ = 0;
     std::int64_t bytesTotal_ = -1;
     std::int64_t bodyOffset_ = 0;
+    std::int64_t resourceLength_ = -1;
     int minimumRate_ = 1024;
     int rateWindowMs_ = 30000;
     Stage stage_;

@@ -64,8 +64,11 @@ void fetchWithRetries(Inet& inet, const QString& url, PartSink& part,
             inet.OpenURL(
                 url,
                 [&](QByteArrayView chunk) {
-                    // A whole reply to a range request: the resource again, from its start.
-                    if (thisTry == 0 && inet.BodyOffset() == 0 && part.size() > 0) part.restart();
+                    if (thisTry == 0) {
+                        // A whole reply to a range request: the resource again, from its start.
+                        if (inet.BodyOffset() == 0 && part.size() > 0) part.restart();
+                        part.announced(inet.ResourceLength());
+                    }
                     part.append(chunk);
                     thisTry += chunk.size();
                 },

@@ -18,6 +18,9 @@ public:
     virtual std::int64_t size() const = 0;  // bytes held
     virtual void restart() = 0;             // drops what is held
     virtual void append(QByteArrayView chunk) = 0;
+    // Before a reply's first chunk: the whole resource's length as that reply announces it (-1
+    // when it does not). Throwing here ends the transfer before any of its body is taken.
+    virtual void announced(std::int64_t resourceLength) { (void)resourceLength; }
 };
 
 // A failure the same address may recover from on another try: the connection was reset or

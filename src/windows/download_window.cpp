@@ -160,7 +160,7 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     BusyCursor busy;
     BusyCursorBoxes busyBoxes(reg().boxes(), busy);
     NotDownloadedBoxes boxes(busyBoxes);
-    const bool downloaded = DownloadUpdate(Inet1, sources(url), announcedSha256(), folder(), boxes);
+    const bool downloaded = DownloadUpdate(Inet1, sources(url), announced(), folder(), boxes);
     Inet1.setIdleHook({});
     if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
     const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
@@ -176,15 +176,19 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
 QStringList DownloadWindow::sources(const QString& url) {
     QStringList urls{url};
     for (const auto& mirror : reg().form<FrmSvrInfo>().Mirrors)
-        if (mirror.state == server::Announced::Valid) urls.append(mirror.value.toString());
+        if (mirror.state == server::Announced::Valid)
+            urls.append(mirror.value.toString(QUrl::FullyEncoded));
     return urls;
 }
 
-// Without it the mirrors are not used: nothing would vouch for their bytes.
-QByteArray DownloadWindow::announcedSha256() {
+// What this server's settings, fetched now, announce about its update.
+AnnouncedUpdate DownloadWindow::announced() {
     const FrmSvrInfo& server = reg().form<FrmSvrInfo>();
-    return server.UpdateSha256.state == server::Announced::Valid ? server.UpdateSha256.value
-                                                                 : QByteArray();
+    AnnouncedUpdate update;
+    if (server.UpdateSha256.state == server::Announced::Valid)
+        update.sha256 = server.UpdateSha256.value;
+    if (server.UpdateSize.state == server::Announced::Valid) update.size = server.UpdateSize.value;
+    return update;
 }
 
 // Nothing is applied. Unloaded, the window is fetched afresh by the next "Download and Apply".

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/download_file.h"
 #include "net/inet.h"
 #include "windows/progress_window.h"
 #include "windows/transfer_bar.h"
@@ -87,7 +88,7 @@ private:
     bool holdsAnnouncedUpdate();
     UpdateFetch fetch(const QString& url);
     QStringList sources(const QString& url);
-    QByteArray announcedSha256();
+    AnnouncedUpdate announced();
     void showTransfer();
     void notDownloaded();
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -50,6 +51,29 @@ void touch(const QString& path) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime));
+}
+
+// Changes one byte in place, as a hex editor would: same size, same inode.
+void editInPlace(const QString& path) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(0));
+    ASSERT_EQ(f.write("X", 1), 1);
+}
+
+// Puts other bytes of the same size in its place, with its modification time to the nanosecond,
+// as a copy that keeps times would.
+void replaceKeepingTime(const QString& path) {
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    QByteArray bytes = readFile(path);
+    bytes[0] = 'X';
+    const QString copy = path + ".copy";
+    writeFile(copy, bytes);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), times, 0), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()),
+              0);
 }
 
 // Whether files in folder can carry a user extended attribute (tmpfs before Linux 6.6 cannot).
@@ -140,17 +164,22 @@ TEST_F(ConditionalFetch, AsksOnlyAboutTheFileThatSameAddressGave) {
         const char* name;
         std::function<void()> meanwhile;
         QString url;
+        QByteArray lastModified = kLastModified1;  // empty: the server sends an ETag only
     };
     const Case cases[] = {
         {"another server's file of that name", [] {}, other.url("/zandrel.rar")},
         {"the file was written over", [this] { writeFile(file(), kV1 + "!"); },
          server.url("/zandrel.rar")},
         {"the file was touched", [this] { touch(file()); }, server.url("/zandrel.rar")},
+        {"edited in place at the same size, ETag only", [this] { editInPlace(file()); },
+         server.url("/zandrel.rar"), ""},
+        {"replaced by a copy of the same size and time, ETag only",
+         [this] { replaceKeepingTime(file()); }, server.url("/zandrel.rar"), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(file());
-        server.route("/zandrel.rar", published(kV1, "\"v1\"", kLastModified1));
+        server.route("/zandrel.rar", published(kV1, "\"v1\"", c.lastModified));
         other.route("/zandrel.rar", published(kV2, "\"v1\"", kLastModified1));
         ASSERT_TRUE(download());
         c.meanwhile();
@@ -173,22 +202,34 @@ TEST_F(ConditionalFetch, ARecordThatDoesNotHoldUpIsIgnored) {
     const QByteArray size = QByteArray::number(kV1.size());
     struct Case {
         const char* name;
-        QByteArray record;
+        QByteArray record;  // "STATE" stands for the file's own time and inode
     };
     const Case cases[] = {
         {"not a record", "hello"},
         {"a header smuggled in the ETag",
-         "zandrel-fetch 1\n" + url + "\n\"v1\"\rX-Injected: 1\n-1\n" + size},
-        {"a line too many", "zandrel-fetch 1\n" + url + "\n\"v1\"\nX-Injected: 1\n-1\n" + size},
-        {"another size", "zandrel-fetch 1\n" + url + "\n\"v1\"\n-1\n9999"},
-        {"a time that is not a number", "zandrel-fetch 1\n" + url + "\n\"v1\"\nsoon\n" + size},
+         "zandrel-fetch 2\n" + url + "\n\"v1\"\rX-Injected: 1\n-1\n" + size + "\nSTATE"},
+        {"a line too many",
+         "zandrel-fetch 2\n" + url + "\n\"v1\"\nX-Injected: 1\n-1\n" + size + "\nSTATE"},
+        {"another size", "zandrel-fetch 2\n" + url + "\n\"v1\"\n-1\n9999\nSTATE"},
+        {"a time that is not a number",
+         "zandrel-fetch 2\n" + url + "\n\"v1\"\nsoon\n" + size + "\nSTATE"},
+        {"another inode", "zandrel-fetch 2\n" + url + "\n\"v1\"\n-1\n" + size + "\nOTHER"},
+        {"a record of the earlier kind, without the file's state",
+         "zandrel-fetch 1\n" + url + "\n\"v1\"\n-1\n" + size},
     };
     server.route("/zandrel.rar", published(kV2, "\"v1\"", "", true));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(file(), kV1);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(file()).constData(), &st), 0);
+        const QByteArray time =
+            QByteArray::number(qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+        QByteArray record = c.record;
+        record.replace("STATE", time + "\n" + QByteArray::number(quint64(st.st_ino)));
+        record.replace("OTHER", time + "\n" + QByteArray::number(quint64(st.st_ino) + 1));
         ASSERT_EQ(::setxattr(QFile::encodeName(file()).constData(), kFetchRecordAttribute,
-                             c.record.constData(), size_t(c.record.size()), 0),
+                             record.constData(), size_t(record.size()), 0),
                   0);
         const qsizetype before = server.requestHeaders("If-None-Match").size();
         EXPECT_TRUE(download());
@@ -207,6 +248,28 @@ TEST_F(ConditionalFetch, LastModifiedAloneIsAskedWithIfModifiedSince) {
     EXPECT_TRUE(inet.LastFetch().notModified);
     EXPECT_EQ(server.requestHeaders("If-Modified-Since").value(1), kLastModified2);
     EXPECT_EQ(server.requestHeaders("If-None-Match").value(1), "");
+}
+
+// A server whose files are dated in the future: the date is neither the file's time nor asked
+// with, so the server's next change is fetched; its ETag still serves.
+TEST_F(ConditionalFetch, ALastModifiedFromTheFutureIsNeitherTheFileTimeNorAskedWith) {
+    const QByteArray future = "Tue, 01 Jan 2030 00:00:00 GMT";
+    for (const QByteArray& etag : {QByteArray("\"v1\""), QByteArray()}) {
+        SCOPED_TRACE(etag.isEmpty() ? "Last-Modified only" : "with an ETag");
+        QFile::remove(file());
+        server.route("/zandrel.rar", published(kV1, etag, future));
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        ASSERT_TRUE(download());
+        const qint64 mtime = stateOf(file()).mtime;
+        EXPECT_GE(mtime, before - 1);
+        EXPECT_LE(mtime, QDateTime::currentSecsSinceEpoch() + 1);
+
+        server.route("/zandrel.rar", published(kV2, etag, future));
+        ASSERT_TRUE(download());
+        EXPECT_EQ(server.requestHeaders("If-Modified-Since").last(), "");
+        EXPECT_EQ(server.requestHeaders("If-None-Match").last(), etag);
+        EXPECT_EQ(readFile(file()), etag.isEmpty() ? kV2 : kV1);
+    }
 }
 
 TEST_F(ConditionalFetch, A304ToAPlainRequestIsAFailure) {

@@ -3,6 +3,7 @@
 #include "net/download_file.h"
 #include "boxes/recording_boxes.h"
 #include "folders/folder_helpers.h"
+#include "net/server_url.h"
 #include "test_http_server.h"
 
 #include <QTemporaryDir>
@@ -66,6 +67,22 @@ TEST_F(DownloadFileTest, StoresTheBodyUnderTheTextAfterTheLastSlash) {
         EXPECT_EQ(readFile(target.filePath(c.stored)), body);
         // A new file is readable by all, as any other file the program leaves behind.
         EXPECT_TRUE(QFile::permissions(target.filePath(c.stored)) & QFileDevice::ReadOther);
+    }
+}
+
+// A folder name with a space or a letter beyond ASCII, as an administrator may type it: the
+// request carries it percent-encoded, the server finds the file, and it is stored by its name.
+TEST_F(DownloadFileTest, AnAddressWithASpaceOrAnAccentReachesItsFolder) {
+    for (const QString& folderName : {QStringLiteral("halo maps"), QStringLiteral("for\u00eat")}) {
+        SCOPED_TRACE(folderName.toStdString());
+        const QString path = QLatin1Char('/') + folderName + QStringLiteral("/connect.ini");
+        server.route(path, HttpReply::ok("[Main]\r\n"));
+        const QString url = serverFileUrl(server.address() + QLatin1Char('/') + folderName,
+                                          QStringLiteral("connect.ini"));
+        EXPECT_TRUE(download(url)) << url.toStdString();
+        EXPECT_TRUE(boxes.boxes.empty());
+        EXPECT_EQ(server.requestedPaths().last(), path);
+        EXPECT_EQ(readFile(inFolder("connect.ini")), "[Main]\r\n");
     }
 }
 

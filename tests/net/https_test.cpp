@@ -274,7 +274,7 @@ TEST(EnvironmentProxy, HttpProxyCarriesTheRequestUnlessNoProxyNamesTheHost) {
     }
 }
 
-TEST(ServerFileUrl, SchemeIsAddedOnlyWhenTheAddressHasNone) {
+TEST(ServerFileUrl, SchemeIsAddedOnlyWhenTheAddressHasNoneAndThePathIsEncoded) {
     struct Case {
         const char* typed;
         const char* url;
@@ -289,10 +289,19 @@ TEST(ServerFileUrl, SchemeIsAddedOnlyWhenTheAddressHasNone) {
         {"ftp://games.example.org", "http://ftp://games.example.org/connect.ini"},
         {"httpsgames.example.org", "http://httpsgames.example.org/connect.ini"},
         {"", "http:///connect.ini"},
+        // What may not stand in a URL is percent-encoded as a browser does; the host is left
+        // alone, an escape already there stays one, and a query stays a query.
+        {"127.0.0.1:8801/halo maps", "http://127.0.0.1:8801/halo%20maps/connect.ini"},
+        {"https://host/\"big\" <maps>/{1}`",
+         "https://host/%22big%22%20%3Cmaps%3E/%7B1%7D%60/connect.ini"},
+        {"host/cartes/for\xc3\xaat", "http://host/cartes/for%C3%AAt/connect.ini"},
+        {"host/tab\there", "http://host/tab%09here/connect.ini"},
+        {"host/halo%20maps", "http://host/halo%20maps/connect.ini"},
+        {"host/get?server=1", "http://host/get?server=1/connect.ini"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
-        EXPECT_EQ(serverFileUrl(c.typed, "connect.ini"), c.url);
+        EXPECT_EQ(serverFileUrl(QString::fromUtf8(c.typed), "connect.ini"), c.url);
     }
 }
 

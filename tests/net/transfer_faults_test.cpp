@@ -1,6 +1,6 @@
 // One small update against loopback servers that fail on the way: what ends in the folder, what
-// each server was asked and sent. DownloadUpdate is the routine the download windows use; without
-// a hash it is DownloadFile.
+// each server was asked and sent, what the box names. DownloadUpdate is the routine the download
+// windows use; without a hash it fetches the server's own address only.
 #include "boxes/recording_boxes.h"
 #include "fault_server.h"
 #include "folders/folder_helpers.h"
@@ -27,6 +27,12 @@ const QByteArray kOther = [] {
 }();
 constexpr std::int64_t kHalf = 128 * 1024;
 const QByteArray kDate = "Tue, 01 Dec 2026 10:00:00 GMT";
+const QByteArray kOld = "the update an earlier run stored";
+const QByteArray kFileSha256 = QCryptographicHash::hash(kFile, QCryptographicHash::Sha256);
+const QByteArray kOtherSha256 = QCryptographicHash::hash(kOther, QCryptographicHash::Sha256);
+QString shortHex(const QByteArray& sha256) {
+    return QString::fromLatin1(sha256.toHex().left(12));
+}
 
 FaultReply whole(const QByteArray& body = kFile, const QByteArray& etag = "\"v1\"") {
     FaultReply r;
@@ -45,6 +51,11 @@ FaultReply noRanges(FaultReply r) {
 FaultReply withValidators(QByteArray etag, QByteArray lastModified) {
     FaultReply r = whole(kFile, std::move(etag));
     r.lastModified = std::move(lastModified);
+    return r;
+}
+// The body ends with the connection: nothing tells its length beforehand.
+FaultReply lengthless(FaultReply r) {
+    r.contentLength = QByteArray();
     return r;
 }
 FaultReply status(int code) {
@@ -72,6 +83,8 @@ struct Case {
     QList<int> requests;               // asked of each source
     QList<QByteArray> ranges;          // the Range headers the first source got, in order
     double maxCost = 0;                // bytes all servers sent / the file's size; 0: any
+    std::int64_t size = -1;            // the settings give this UpdateSize
+    QStringList box = {};              // what the box names, besides the failure
 };
 
 TEST(TransferFaults, CutsTricklesSilenceAndMirrors) {
@@ -167,9 +180,64 @@ TEST(TransferFaults, CutsTricklesSilenceAndMirrors) {
          {},
          {1, 1, 1},
          {""},
-         0},
+         0,
+         -1,
+         {"Expected: SHA-256 " + shortHex(kFileSha256),
+          "262144 bytes, SHA-256 " + shortHex(kOtherSha256)}},
+        {"a resumed transfer hashes the part it kept and the rest once: no second fetch",
+         {{cut(whole()), whole()}},
+         true,
+         kFile,
+         {2},
+         {"", rangeFromHalf},
+         1.1,
+         kFile.size()},
+        {"other bytes of the announced size: the box names both hashes",
+         {{whole(kOther)}},
+         true,
+         {},
+         {1},
+         {""},
+         0,
+         kFile.size(),
+         {"Expected: 262144 bytes, SHA-256 " + shortHex(kFileSha256),
+          "262144 bytes, SHA-256 " + shortHex(kOtherSha256)}},
+        {"a Content-Length above the size ends the reply before its body",
+         {{whole()}},
+         true,
+         {},
+         {1},
+         {""},
+         0,
+         kHalf,
+         {"Expected: 131072 bytes", "more than 131072 bytes"}},
+        {"a stream without a length ends where it passes the size, without a hash too",
+         {{lengthless(whole())}},
+         false,
+         {},
+         {1},
+         {""},
+         0,
+         kHalf,
+         {"Expected: 131072 bytes", "more than 131072 bytes"}},
+        {"fewer bytes than the size: refused, without a hash too",
+         {{whole()}},
+         false,
+         {},
+         {1},
+         {""},
+         0,
+         kFile.size() + 1,
+         {"Expected: 262145 bytes", "262144 bytes"}},
+        {"too long from the server, the update from a mirror",
+         {{lengthless(whole(kFile + kOther))}, {whole()}},
+         true,
+         kFile,
+         {1, 1},
+         {""},
+         0,
+         kFile.size()},
     };
-    const QByteArray sha256 = QCryptographicHash::hash(kFile, QCryptographicHash::Sha256);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::unique_ptr<FaultServer>> servers;
@@ -179,19 +247,28 @@ TEST(TransferFaults, CutsTricklesSilenceAndMirrors) {
             urls.append(servers.back()->url(QStringLiteral("/update/zandrel.rar")));
         }
         QTemporaryDir dir;
+        writeFile(dir.filePath("zandrel.rar"), kOld);
         RecordingBoxes boxes;
         Inet inet;
         inet.setStallTimeoutMs(300);
         inet.setMinimumRate(16 * 1024, 400);
         inet.setRetryPolicy({5, 10});
+        const AnnouncedUpdate announced{c.hashed ? kFileSha256 : QByteArray(), c.size};
 
-        const bool ok =
-            DownloadUpdate(inet, urls, c.hashed ? sha256 : QByteArray(), dir.path(), boxes);
+        const bool ok = DownloadUpdate(inet, urls, announced, dir.path(), boxes);
 
+        if (c.size >= 0) {
+            EXPECT_LE(inet.LastFetch().bodyBytes, c.size);
+        }
         if (c.stored.isEmpty()) {
+            // Nothing replaced, nothing else left behind.
             EXPECT_FALSE(ok);
-            EXPECT_EQ(boxes.boxes.size(), 1u);
-            EXPECT_EQ(folderEntries(dir.path()), QStringList());
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(folderEntries(dir.path()), QStringList{"zandrel.rar"});
+            EXPECT_EQ(readFile(dir.filePath("zandrel.rar")), kOld);
+            for (const QString& named : c.box)
+                EXPECT_TRUE(boxes.boxes[0].prompt.contains(named))
+                    << named.toStdString() << " in " << boxes.boxes[0].prompt.toStdString();
         } else {
             EXPECT_TRUE(ok);
             EXPECT_TRUE(boxes.boxes.empty());

@@ -325,12 +325,13 @@ TEST(UpdateRar, AnArchiveWithTheAnnouncedHashIsUnpackedWithoutDownloadingIt) {
         QByteArray local;  // zandrel.rar before
         QString sha256, size;
         bool fetched;
+        bool applied = true;  // false: the served archive is not the announced one either
     };
     const Case cases[] = {
         {"hash and size match", archive, hex, size, false},
         {"hash matches, no size announced", archive, hex, {}, false},
         {"another archive in place", other, hex, size, true},
-        {"size announced differs", archive, hex, QString::number(archive.size() + 1), true},
+        {"size announced differs", archive, hex, QString::number(archive.size() + 1), true, false},
         {"no hash announced", archive, {}, size, true},
         {"malformed hash", archive, hex.left(63), size, true},
         {"no archive in place", {}, hex, size, true},
@@ -348,6 +349,16 @@ TEST(UpdateRar, AnArchiveWithTheAnnouncedHashIsUnpackedWithoutDownloadingIt) {
         run.clock.advance(2048);
 
         EXPECT_EQ(run.server.requestedPaths().size(), c.fetched ? 1 : 0);
+        if (!c.applied) {
+            // Nothing applied and nothing replaced; the box names the size expected.
+            EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), "old bloodgulch");
+            EXPECT_EQ(run.readFile(QStringLiteral("zandrel.rar")), c.local);
+            EXPECT_FALSE(run.visible<FrmFinish>());
+            ASSERT_EQ(run.boxes.boxes.size(), 1u);
+            EXPECT_TRUE(run.boxes.boxes[0].prompt.contains(
+                QStringLiteral("Expected: %1 bytes").arg(archive.size() + 1)));
+            continue;
+        }
         EXPECT_EQ(run.readFile(QStringLiteral("maps/bloodgulch.map")), QByteArray("announced"));
         EXPECT_TRUE(run.visible<FrmFinish>());
         EXPECT_TRUE(run.boxes.boxes.empty());

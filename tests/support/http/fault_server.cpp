@@ -103,9 +103,11 @@ struct FaultServer::Impl {
         if (!ifRange.isEmpty() && ifRange != reply.etag && ifRange != reply.lastModified) from = -1;
         if (from >= size) from = -1;
         QByteArray head = from >= 0 ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
-        head += "Content-Type: application/octet-stream\r\nConnection: close\r\n";
-        head += "Content-Length: " + QByteArray::number(size - std::max<std::int64_t>(from, 0)) +
-                "\r\n";
+        head += "Content-Type: " + reply.contentType + "\r\nConnection: close\r\n";
+        const QByteArray length = reply.contentLength.value_or(
+            QByteArray::number(size - std::max<std::int64_t>(from, 0)));
+        if (!length.isEmpty()) head += "Content-Length: " + length + "\r\n";
+        for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
         if (from >= 0)
             head += "Content-Range: bytes " + QByteArray::number(from) + "-" +
                     QByteArray::number(size - 1) + "/" + QByteArray::number(size) + "\r\n";

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace zandrel::test {
 
@@ -21,6 +23,11 @@ struct FaultReply {
     int pieceSize = 0;        // > 0: sends the body this many bytes at a time...
     int pauseMs = 0;          // ...waiting this long before each piece after the first
     int silentMs = 0;         // sends nothing for this long before answering
+    // Content-Length as sent: the body's own length when unset; an empty value sends none (the
+    // body then ends with the connection); anything else is sent as it is.
+    std::optional<QByteArray> contentLength;
+    QByteArray contentType = "application/octet-stream";
+    QList<std::pair<QByteArray, QByteArray>> headers;  // more headers, e.g. Content-Encoding
 };
 
 // An HTTP server on 127.0.0.1 (ephemeral port) for transfer faults: one connection at a time,
