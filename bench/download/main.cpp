@@ -274,7 +274,7 @@ bool measureHashed(const Setup& s, const QString& url) {
             QFile::remove(oursDir + "/big.bin");
             runOurs(
                 [&](auto& inet, auto& boxes) {
-                    return zandrel::DownloadUpdate(inet, {url}, sha256, oursDir, boxes);
+                    return zandrel::DownloadUpdate(inet, {url}, {sha256, -1}, oursDir, boxes);
                 },
                 f);
         },
