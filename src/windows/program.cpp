@@ -1,6 +1,7 @@
 #include "windows/program.h"
 
 #include "archive/install_journal.h"
+#include "base/printable.h"
 #include "maps/map_folder.h"
 #include "resources/resources.h"
 #include "windows/window_set.h"
@@ -35,10 +36,20 @@ Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationF
     });
 }
 
+void finishInterruptedUpdates(Registry& registry) {
+    const auto recovery = archive::recoverInstalls(maps::mapFolder(registry.appFolder()));
+    if (recovery.problems.isEmpty()) return;
+    QStringList shown;  // folder names come from disk
+    for (const QString& problem : recovery.problems) shown << printable(problem);
+    registry.msgBox(QStringLiteral("A map update that was cut off could not be finished. Its files "
+                                   "were set aside in the maps folder; the maps are as they were "
+                                   "found.\r\n\r\n") +
+                        shown.join(QStringLiteral("\r\n")),
+                    MsgIcon::Critical);
+}
+
 void Program::start() {
-    // An update that a killed run left half installed is finished before a window shows a map.
-    const auto recovery = archive::recoverInstalls(maps::mapFolder(registry_.appFolder()));
-    for (const QString& problem : recovery.problems) qWarning("%s", qUtf8Printable(problem));
+    finishInterruptedUpdates(registry_);
     registry_.start<FrmSplash>();
 }
 

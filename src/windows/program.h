@@ -10,6 +10,11 @@ namespace zandrel::windows {
 // The program as it runs: Qt message boxes, the desktop's mail program, the real clock and a
 // registry over the executable's folder that knows every window. When the registry ends the
 // program, the event loop is left.
+// Finishes the updates that a killed run left half installed in the application's map folder,
+// before any window shows a map. A journal that cannot be followed leaves its files set aside
+// in the map folder, and the player is told so in a box.
+void finishInterruptedUpdates(frame::Registry& registry);
+
 class Program {
 public:
     // What must be set before the QApplication is made.

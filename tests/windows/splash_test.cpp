@@ -5,6 +5,7 @@
 #include "windows/frm_backup.h"
 #include "windows/frm_splash.h"
 #include "windows/frm_svr_info.h"
+#include "windows/program.h"
 
 #include <QTest>
 
@@ -126,6 +127,54 @@ TEST_F(SplashTest, BackupAndAboutOpenBesideItAndExitEnds) {
     QTest::mouseClick(splash->cmdExit, Qt::LeftButton);
     EXPECT_TRUE(reg().ended());
     EXPECT_FALSE(reg().isVisible<FrmSplash>());
+}
+
+// Before the start window, a commit that a killed run left behind is finished; one whose journal
+// cannot be followed moves nothing, and the player hears of it instead of finding out later.
+TEST(ProgramStartTest, AnUpdateThatCannotBeFinishedIsSetAsideAndTold) {
+    struct Case {
+        const char* name;
+        QString staging;  // empty: nothing left behind
+        QByteArray journal;
+        const char* shownName;  // as the box shows the staging folder
+    };
+    const QString plain = QStringLiteral(".zandrel-stage-1");
+    const QString reversing =
+        QStringLiteral(".zandrel-stage-") + QChar(0x202E) + QStringLiteral("1.map");
+    const Case cases[] = {
+        {"nothing left behind", {}, {}, nullptr},
+        {"a journal without its end line", plain, "zandrel-journal 1\nF 0 1 a.map\n",
+         ".zandrel-stage-1"},
+        {"not a journal of ours", plain, "something else\n", ".zandrel-stage-1"},
+        {"a folder name that turns text around", reversing, "zandrel-journal 1\n",
+         ".zandrel-stage-\\u202e1.map"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FrameFixture f;
+        f.writeFile(QStringLiteral("maps/a.map"), "player's map");
+        if (!c.staging.isEmpty()) {
+            ASSERT_TRUE(QDir().mkpath(f.path(QStringLiteral("maps/") + c.staging)));
+            f.writeFile(QStringLiteral("maps/") + c.staging + QStringLiteral("/0"), "new map");
+            f.writeFile(QStringLiteral("maps/") + c.staging + QStringLiteral("/journal"),
+                        c.journal);
+        }
+        finishInterruptedUpdates(f.reg());
+
+        EXPECT_EQ(f.readFile(QStringLiteral("maps/a.map")), "player's map");
+        ASSERT_EQ(f.boxes.boxes.size(), c.shownName ? 1u : 0u);
+        if (!c.shownName) continue;
+        const test::Box& box = f.boxes.boxes[0];
+        EXPECT_EQ(box.icon, MsgIcon::Critical);
+        EXPECT_TRUE(box.prompt.startsWith(QStringLiteral("A map update that was cut off")));
+        EXPECT_TRUE(box.prompt.contains(QString::fromUtf8(c.shownName)))
+            << box.prompt.toStdString();
+        const QStringList setAside =
+            QDir(f.path(QStringLiteral("maps")))
+                .entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)
+                .filter(QStringLiteral(".zandrel-recover-"));
+        EXPECT_EQ(setAside.size(), 1);
+    }
 }
 
 }  // namespace
