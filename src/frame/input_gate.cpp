@@ -59,13 +59,13 @@ bool InputGate::eventFilter(QObject* receiver, QEvent* event) {
 }
 
 bool InputGate::admits(QObject* receiver) const {
+    // The receiver is only compared, never called: it may be an object of a library's own hidden
+    // class (the web view's items), whose type this program cannot know.
     for (const QPointer<QWidget>& window : open_) {
         if (!window) continue;
         // The window system's window comes first (the close box, the raw mouse and keys).
-        if (receiver == window->windowHandle()) return true;
-        for (QObject* o = receiver; o; o = o->parent()) {
-            if (o == window) return true;
-        }
+        if (receiver == window || receiver == window->windowHandle()) return true;
+        if (window->findChildren<QObject*>().contains(receiver)) return true;
     }
     return false;
 }
