@@ -146,9 +146,10 @@ QByteArray runOther(const QString& program, const QStringList& args, Fetch& fetc
 }
 
 // One of our download routines, timed with its CPU time and memory, as a window would call it.
-void runOurs(const std::function<bool(zandrel::Inet&, CountingBoxes&)>& download, Fetch& fetch) {
+void runOurs(const std::function<bool(zandrel::net::Inet&, CountingBoxes&)>& download,
+             Fetch& fetch) {
     ::sync();
-    zandrel::Inet inet;
+    zandrel::net::Inet inet;
     inet.setIdleHook([] { QCoreApplication::processEvents(); });
     CountingBoxes boxes;
     resetPeak();
@@ -244,9 +245,11 @@ bool measurePlain(const Setup& s, const QString& url, const QString& caBundle) {
         s.rounds, "DownloadFile", "curl",
         [&](Fetch& f) {
             QFile::remove(oursDir + "/big.bin");
-            runOurs([&](auto& inet,
-                        auto& boxes) { return zandrel::DownloadFile(inet, url, oursDir, boxes); },
-                    f);
+            runOurs(
+                [&](auto& inet, auto& boxes) {
+                    return zandrel::net::DownloadFile(inet, url, oursDir, boxes);
+                },
+                f);
         },
         [&](Fetch& f) {
             QFile::remove(curlDir + "/big.bin");
@@ -274,7 +277,7 @@ bool measureHashed(const Setup& s, const QString& url) {
             QFile::remove(oursDir + "/big.bin");
             runOurs(
                 [&](auto& inet, auto& boxes) {
-                    return zandrel::DownloadUpdate(inet, {url}, {sha256, -1}, oursDir, boxes);
+                    return zandrel::net::DownloadUpdate(inet, {url}, {sha256, -1}, oursDir, boxes);
                 },
                 f);
         },
@@ -299,7 +302,7 @@ bool measureResumed(const Setup& s) {
     ServerProcess cut({"--serve-scripted", s.source, "cut", QString::number(s.rounds)});
     const QString wholeUrl = QStringLiteral("http://%1/big.bin").arg(whole.address());
     const QString cutUrl = QStringLiteral("http://%1/big.bin").arg(cut.address());
-    const double pause = zandrel::Inet().Retries().firstPauseMs / 1000.0;
+    const double pause = zandrel::net::Inet().Retries().firstPauseMs / 1000.0;
     std::printf("\ndownload cut at 50 %% and resumed: %lld MiB, %d round(s); retry pause %.3f s\n",
                 s.mib, s.rounds, pause);
     auto fetchFrom = [](ServerProcess& server, const QString& url, const QString& dir) {
@@ -307,7 +310,7 @@ bool measureResumed(const Setup& s) {
             QFile::remove(dir + "/big.bin");
             const qint64 before = server.ask("sent").toLongLong();
             runOurs([&](auto& inet,
-                        auto& boxes) { return zandrel::DownloadFile(inet, url, dir, boxes); },
+                        auto& boxes) { return zandrel::net::DownloadFile(inet, url, dir, boxes); },
                     f);
             f.bytesSent = server.ask("sent").toLongLong() - before;
         };

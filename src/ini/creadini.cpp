@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-namespace zandrel {
+namespace zandrel::ini {
 namespace {
 
 constexpr std::size_t kBufferSize = 255;
@@ -122,4 +122,4 @@ std::optional<QString> CReadINI::ReadINISettings() {
     return std::nullopt;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::ini

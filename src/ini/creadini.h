@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace zandrel {
+namespace zandrel::ini {
 
 // Reads single values from an INI file. Every failure, a missing or empty value included, is
 // reported in a message box of its own and gives no value: the caller never sees an error.
@@ -33,4 +33,4 @@ private:
     bool lastWasWindows1252_ = false;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::ini

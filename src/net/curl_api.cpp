@@ -2,7 +2,7 @@
 
 #include "base/platform.h"
 
-namespace zandrel {
+namespace zandrel::net {
 
 namespace {
 
@@ -41,4 +41,4 @@ const CurlApi& curlApi() {
     return api;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

@@ -2,7 +2,7 @@
 
 #include <curl/curl.h>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // The libcurl functions the transfer component uses. libcurl is loaded the first time a
 // transfer starts rather than with the program: it brings some twenty libraries of its own
@@ -30,4 +30,4 @@ struct CurlApi {
 // Loads libcurl and initialises it once; raises Error when the library cannot be loaded.
 const CurlApi& curlApi();
 
-}  // namespace zandrel
+}  // namespace zandrel::net

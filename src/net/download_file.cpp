@@ -22,7 +22,7 @@
 #include <optional>
 #include <vector>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 const QString kSource = QStringLiteral("DownloadFile");
@@ -294,4 +294,4 @@ bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, Messag
     }
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

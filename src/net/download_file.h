@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // Fetches url with the caller's transfer component and stores the body as
 // folder + separator + the text after the URL's last "/". Returns true when the whole body is
@@ -44,4 +44,4 @@ struct AnnouncedUpdate {
 bool DownloadUpdate(Inet& inet, const QStringList& sources, const AnnouncedUpdate& announced,
                     const QString& folder, MessageBoxes& boxes);
 
-}  // namespace zandrel
+}  // namespace zandrel::net

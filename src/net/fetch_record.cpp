@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 constexpr QByteArrayView kMagic = "zandrel-fetch 2";
@@ -90,4 +90,4 @@ std::optional<FetchRecord> readFetchRecord(const QString& path, const QString& u
     return r;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

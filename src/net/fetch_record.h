@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // Where a fetched file came from and what the server said about it, kept with the file as an
 // extended attribute so that the next fetch of the same address into the same place can ask
@@ -40,4 +40,4 @@ void writeFetchRecord(int fd, const FetchRecord& record);
 // was stored: the same modification time, size and inode.
 std::optional<FetchRecord> readFetchRecord(const QString& path, const QString& url);
 
-}  // namespace zandrel
+}  // namespace zandrel::net

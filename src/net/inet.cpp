@@ -15,7 +15,7 @@
 #include <optional>
 #include <thread>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -491,4 +491,4 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
     last_.complete = true;
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // Receives a response body piece by piece, in order. It may throw to abandon the transfer;
 // OpenURL then rethrows what it threw.
@@ -172,4 +172,4 @@ private:
     FetchInfo last_;
 };
 
-}  // namespace zandrel
+}  // namespace zandrel::net

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 // The bytes a browser percent-encodes in an address's path: controls, the space, non-ASCII
@@ -44,4 +44,4 @@ QString serverFileUrl(const QString& typed, const QString& file) {
     return encodedAddress(address, address.indexOf(QLatin1String("://")) + 3);
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // The address of one of a game server's files, from the address the player typed: an address
 // that already names its scheme ("http://" or "https://") is used as it stands, anything else
@@ -14,4 +14,4 @@ namespace zandrel {
 //   "https://host/halo%20maps/zandrel.rar"
 QString serverFileUrl(const QString& typed, const QString& file);
 
-}  // namespace zandrel
+}  // namespace zandrel::net

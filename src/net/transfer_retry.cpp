@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-namespace zandrel {
+namespace zandrel::net {
 namespace {
 
 // The validator If-Range may carry: a strong ETag (a weak one never matches there), else the
@@ -101,4 +101,4 @@ void fetchWithRetries(Inet& inet, const QString& url, PartSink& part,
     }
 }
 
-}  // namespace zandrel
+}  // namespace zandrel::net

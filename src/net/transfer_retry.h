@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace zandrel {
+namespace zandrel::net {
 
 // Where a download's body goes: our temporary file, which a try appends to or starts over.
 class PartSink {
@@ -45,4 +45,4 @@ bool isSourceFailure(const Error& e);
 void fetchWithRetries(Inet& inet, const QString& url, PartSink& part,
                       const FetchConditions& conditions, bool* resumed = nullptr);
 
-}  // namespace zandrel
+}  // namespace zandrel::net

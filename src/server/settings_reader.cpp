@@ -60,7 +60,7 @@ public:
 
 private:
     KeptBoxes boxes_;
-    CReadINI reader_;
+    ini::CReadINI reader_;
 };
 
 template <class T>

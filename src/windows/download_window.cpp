@@ -38,7 +38,7 @@ private:
 
 }  // namespace
 
-UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch) {
+UpdateFetch updateFetch(bool downloaded, const net::FetchInfo& fetch) {
     if (!downloaded || !fetch.complete) return UpdateFetch::NotFetched;
     // DownloadFile asks conditionally only for a file that came from this very address and is
     // unchanged since, so a 304 confirms exactly the file in place.
@@ -86,7 +86,7 @@ void DownloadWindow::load() {
     const QString address = reg().form<FrmSplash>().address();
     if (cancelRequested_) return notDownloaded();
     if (holdsAnnouncedUpdate()) return apply();
-    const UpdateFetch got = fetch(serverFileUrl(address, updateFile_));
+    const UpdateFetch got = fetch(net::serverFileUrl(address, updateFile_));
     if (cancelRequested_ || !isCurrentUpdate(got)) return notDownloaded();
     apply();
 }
@@ -160,7 +160,7 @@ UpdateFetch DownloadWindow::fetch(const QString& url) {
     BusyCursor busy;
     BusyCursorBoxes busyBoxes(reg().boxes(), busy);
     NotDownloadedBoxes boxes(busyBoxes);
-    const bool downloaded = DownloadUpdate(Inet1, sources(url), announced(), folder(), boxes);
+    const bool downloaded = net::DownloadUpdate(Inet1, sources(url), announced(), folder(), boxes);
     Inet1.setIdleHook({});
     if (Inet1.BytesTotal() != 0 || Inet1.BytesReceived() != 0) showTransfer();
     const UpdateFetch got = updateFetch(downloaded, Inet1.LastFetch());
@@ -182,9 +182,9 @@ QStringList DownloadWindow::sources(const QString& url) {
 }
 
 // What this server's settings, fetched now, announce about its update.
-AnnouncedUpdate DownloadWindow::announced() {
+net::AnnouncedUpdate DownloadWindow::announced() {
     const FrmSvrInfo& server = reg().form<FrmSvrInfo>();
-    AnnouncedUpdate update;
+    net::AnnouncedUpdate update;
     if (server.UpdateSha256.state == server::Announced::Valid)
         update.sha256 = server.UpdateSha256.value;
     if (server.UpdateSize.state == server::Announced::Valid) update.size = server.UpdateSize.value;
@@ -205,7 +205,7 @@ void DownloadWindow::showTransfer() {
     } else if (total < 0) {
         shpTransfer->stepBusy();
     }
-    const Inet::Stage& stage = Inet1.CurrentStage();
+    const net::Inet::Stage& stage = Inet1.CurrentStage();
     QString line = Inet1.Waiting() ? resumingLine(stage.retry, stage.retries)
                                    : transferFigures(received, total, rate);
     if (stage.source > 0) line = QStringLiteral("Mirror %1 · ").arg(stage.source) + line;

@@ -17,7 +17,7 @@ enum class UpdateFetch {
 };
 
 // downloaded is DownloadFile's result, fetch the transfer's account of the same request.
-UpdateFetch updateFetch(bool downloaded, const FetchInfo& fetch);
+UpdateFetch updateFetch(bool downloaded, const net::FetchInfo& fetch);
 
 // Only this server's current update is ever applied: a file this fetch stored or confirmed, or
 // (without a fetch) a file whose bytes have the SHA-256 the server's settings announce.
@@ -41,7 +41,7 @@ struct UpdateCancelled {};
 class DownloadWindow : public ProgressWindow {
     Q_OBJECT
 public:
-    Inet Inet1;
+    net::Inet Inet1;
 
     // The progress: a bar and one small line of figures over the logo's black strip.
     TransferBar* shpTransfer = nullptr;
@@ -88,7 +88,7 @@ private:
     bool holdsAnnouncedUpdate();
     UpdateFetch fetch(const QString& url);
     QStringList sources(const QString& url);
-    AnnouncedUpdate announced();
+    net::AnnouncedUpdate announced();
     void showTransfer();
     void notDownloaded();
 

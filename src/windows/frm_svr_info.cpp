@@ -90,8 +90,9 @@ void FrmSvrInfo::load() {
         // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
         BusyCursor busy;
         BusyCursorBoxes boxes(reg().boxes(), busy);
-        settingsFetched_ = DownloadFile(Inet1, serverFileUrl(typedAddress(), server::kSettingsFile),
-                                        reg().appFolder(), boxes);
+        settingsFetched_ =
+            net::DownloadFile(Inet1, net::serverFileUrl(typedAddress(), server::kSettingsFile),
+                              reg().appFolder(), boxes);
     }
     // From here on an error means the settings could not be used: report it and start the game
     // straight away with the typed address.

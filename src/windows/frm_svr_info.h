@@ -38,7 +38,7 @@ public:
     frame::Button* cmdCancel;
     frame::Button* cmdBackups;
     WebView* browser;
-    Inet Inet1;
+    net::Inet Inet1;
     frame::Button* cmdDownload;
     frame::Label* lblFormat;
     frame::Label* lblWait;

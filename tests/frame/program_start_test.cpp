@@ -33,7 +33,7 @@ TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
 
     archive::libarchive();
     EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libarchive.so")));
-    curlApi();
+    net::curlApi();
     EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libcurl.so")));
 }
 

@@ -9,8 +9,8 @@
 
 #include <optional>
 
-using zandrel::CReadINI;
 using zandrel::MsgIcon;
+using zandrel::ini::CReadINI;
 using zandrel::test::RecordingBoxes;
 
 namespace {

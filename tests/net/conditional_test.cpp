@@ -17,6 +17,9 @@
 #include <sys/xattr.h>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 const QByteArray kV1 = "RAR! version 1 of the update";

@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 const QString kFailurePrompt =

@@ -17,6 +17,9 @@
 #include <optional>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 const QString kFailurePrompt =

@@ -18,6 +18,9 @@
 #include <vector>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 struct Fetched {

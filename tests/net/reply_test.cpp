@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 const QByteArray kOld = "[Main]\r\nhtml=http://old.example/\r\n";

@@ -16,6 +16,9 @@
 #include <vector>
 
 namespace zandrel::test {
+
+using namespace zandrel::net;
+
 namespace {
 
 const QByteArray kFile = randomBytes(256 * 1024);

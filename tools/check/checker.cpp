@@ -33,6 +33,10 @@ namespace zandrel::check {
 namespace {
 
 namespace server = zandrel::server;
+using net::DownloadFile;
+using net::FetchInfo;
+using net::Inet;
+using net::serverFileUrl;
 
 const QString kSettings = QStringLiteral("settings");
 const QString kKeys = QStringLiteral("keys");
@@ -95,10 +99,10 @@ private:
     std::int64_t lastStep_ = 0;
 };
 
-// Inet reports a transfer failure as kInetTransferError + the transfer library's code; these
+// Inet reports a transfer failure as net::kInetTransferError + the transfer library's code; these
 // codes mean no server answered at that address.
 bool isUnreachable(const Error& e) {
-    const std::int32_t code = e.number() - kInetTransferError;
+    const std::int32_t code = e.number() - net::kInetTransferError;
     constexpr std::int32_t kCouldNotResolveProxy = 5, kCouldNotResolveHost = 6,
                            kCouldNotConnect = 7, kTimedOut = 28;
     return code == kCouldNotResolveProxy || code == kCouldNotResolveHost ||
@@ -106,8 +110,8 @@ bool isUnreachable(const Error& e) {
 }
 
 bool isTimeOut(const FetchInfo& info) {
-    return info.failure == kInetTooSlow ||
-           info.failure == kInetTransferError + 28;  // no byte within the stall time-out
+    return info.failure == net::kInetTooSlow ||
+           info.failure == net::kInetTransferError + 28;  // no byte within the stall time-out
 }
 
 struct Fetched {
@@ -140,7 +144,7 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
     // A time-out already took its time and told why: asking again would only repeat it.
     if (isTimeOut(result.info)) {
         result.why = result.info.failureText;
-        result.unreachable = result.info.failure != kInetTooSlow && result.info.status == 0 &&
+        result.unreachable = result.info.failure != net::kInetTooSlow && result.info.status == 0 &&
                              result.info.redirects == 0;
         return result;
     }
