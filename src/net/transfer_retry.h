@@ -34,6 +34,15 @@ bool isBreak(const Error& e);
 // break that its tries did not mend.
 bool isSourceFailure(const Error& e);
 
+// A time-out: no byte within the stall time-out (or no connection within the connect
+// time-out), or a trickle under the minimum rate.
+bool isTimeOut(const Error& e);
+
+// No server answered at the address: its name or its proxy's was not found, the connection
+// was refused or not made in time. A stall after a reply began ends the same way: whether one
+// began is for LastFetch() to tell.
+bool isUnreachable(const Error& e);
+
 // Fetches url into part with inet, trying again after a break when bytes had arrived, up to
 // inet.Retries().retries times with a pause that doubles each time; the stage's retry number
 // tells the window. When the server said Accept-Ranges: bytes and gave a validator (a strong

@@ -85,7 +85,7 @@ TEST(ReplyError, CutHeadersAreNamedAsSuch) {
         inet.OpenURL(server.url("/connect.ini"), [](QByteArrayView) {});
         FAIL() << "no error raised";
     } catch (const Error& e) {
-        EXPECT_EQ(e.number(), kInetIncompleteReply) << e.what();
+        EXPECT_TRUE(e.is(TransferFailure::IncompleteReply)) << e.what();
     }
     EXPECT_FALSE(inet.LastFetch().complete);
 }
