@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Zandrel for release in its own build folder, runs every benchmark several times and
 # prints one table of what they measured: our median time, the other program's median time,
-# the ratio (ours / other) and our peak memory, one row per "ROW|..." line a benchmark printed.
+# the ratio (ours / other) and our peak memory, one row per "ROW|..." line a benchmark printed
+# ("ROW|work|ours|other|other's figure|ratio|peak MiB[|unit]": figures are seconds unless a unit
+# such as MB is given).
 #
 #   scripts/bench.sh [--runs N] [--startup-runs N] [--download-mib N] [--only NAME[,NAME...]]
 #
@@ -54,6 +56,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 failed=()
 rows=()
+loads=()
 IFS=',' read -r -a selected <<<"$only"
 for name in "${selected[@]}"; do
     if [ -z "${commands[$name]:-}" ]; then
@@ -61,6 +64,7 @@ for name in "${selected[@]}"; do
         exit 2
     fi
     log="$logs/$name.log"
+    loads+=("$name $(cut -d' ' -f1-3 /proc/loadavg)")
     echo "running $name: ${commands[$name]}  (output in $log)" >&2
     started=$(date +%s)
     mkdir -p "$scratch/$name"
@@ -75,17 +79,19 @@ for name in "${selected[@]}"; do
         rows+=("$line")
         found=1
     done < <(grep '^ROW|' "$log" || true)
-    [ "$found" = 1 ] || rows+=("ROW|$name: no ROW line, see $log||||||")
+    [ "$found" = 1 ] || rows+=("ROW|$name: no ROW line, see $log|||||||")
 done
 
 # One table. Times under a second are shown in milliseconds.
 printf '%s\n' "${rows[@]}" | awk -F'|' -v runs="$runs" -v sruns="$startup_runs" '
-    function shown(s) {
+    function shown(s, u) {
         if (s == "") return "-"
+        if (u != "") return sprintf("%.1f %s", s, u)
         return (s < 1) ? sprintf("%.1f ms", s * 1000) : sprintf("%.3f s", s)
     }
     {
         n++; work[n] = $2; ours[n] = $3; other[n] = $4; theirs[n] = $5; ratio[n] = $6; peak[n] = $7
+        unit[n] = $8
         if (length($2) > w) w = length($2)
         if (length($4) > o) o = length($4)
     }
@@ -93,11 +99,14 @@ printf '%s\n' "${rows[@]}" | awk -F'|' -v runs="$runs" -v sruns="$startup_runs" 
         printf "\nMedians of %d runs (start-up: %d runs); ratio = ours / other\n\n", runs, sruns
         printf "%-*s  %10s  %-*s  %10s  %6s  %9s\n", w, "work", "ours", o, "other", "other", "ratio", "our peak"
         for (i = 1; i <= n; i++) {
-            printf "%-*s  %10s  %-*s  %10s  %6s  %9s\n", w, work[i], shown(ours[i]), o, other[i],
-                shown(theirs[i]), ratio[i] == "" ? "-" : sprintf("%.2f", ratio[i]),
+            printf "%-*s  %10s  %-*s  %10s  %6s  %9s\n", w, work[i], shown(ours[i], unit[i]), o,
+                other[i], shown(theirs[i], unit[i]), ratio[i] == "" ? "-" : sprintf("%.2f", ratio[i]),
                 peak[i] == "" ? "-" : sprintf("%.1f MiB", peak[i])
         }
     }'
+# The machine may be shared: the load each benchmark started under goes with its figures.
+printf '\nload average (1, 5, 15 min) as each benchmark started: %s\n' "$(IFS=';'; echo "${loads[*]}")" |
+    sed 's/;/; /g'
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "did not finish: ${failed[*]} (see $logs)" >&2

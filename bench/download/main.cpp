@@ -1,55 +1,76 @@
 // bench_download [MiB] [rounds] [--runs N]   (or ZANDREL_BENCH_MIB, ZANDREL_BENCH_ROUNDS)
 //
-// Serves one file of the given size from separate server processes on 127.0.0.1, one over http
-// and one over https (a certificate authority made for the run, trusted by both clients), then
-// fetches it in turn with the curl command line and with DownloadFile into fresh folders, each
-// round starting from synced disks. Prints every round, the best time of each, the throughput
-// ratio (DownloadFile / curl) and DownloadFile's peak resident memory and its growth, and per
-// protocol one line "ROW|<work>|<ours median s>|curl|<curl median s>|<ours/curl>|<peak MiB>".
+// Serves one file of the given size from separate server processes on 127.0.0.1 and fetches it
+// in paired rounds (who goes first alternates), each fetch starting from synced disks in a fresh
+// folder:
+//  - over http and over https (a certificate authority made for the run, trusted by both
+//    clients): DownloadFile against the curl command line;
+//  - over http with the file's SHA-256 announced, as a server's UpdateSHA256 does:
+//    DownloadUpdate, which stores only bytes of that hash, against `curl -s URL | sha256sum`;
+//  - from a server that drops the first connection once half of the file is sent and then
+//    answers ranges: DownloadFile, which goes on from the bytes it holds after its retry pause,
+//    against the same fetch from a server that does not cut, in time and in bytes the server
+//    sent (headers included).
+// Prints every round and a summary per row, then the rows:
+//   ROW|<work>|<ours median>|<other>|<other median>|<ratio>|<our peak MiB>|<unit, when not s>
+#include "bench_server.h"
+#include "bench_timing.h"
+#include "fault_server.h"
 #include "net/download_file.h"
-#include "test_http_server.h"
 #include "test_tls.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTextStream>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <vector>
 
 namespace {
 
-using zandrel::test::TestCertificateAuthority;
-using zandrel::test::TestHttpServer;
-using zandrel::test::TlsIdentity;
+using zandrel::bench::cpuSeconds;
+using zandrel::bench::medianOf;
+using zandrel::bench::ServerProcess;
+using zandrel::bench::Stopwatch;
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(path));
-    return file.readAll();
+// The bytes the server sent, once it has sent no more for a while: the client can have every
+// byte before the server's thread is back from its send() and has counted them.
+std::string settledCount(const zandrel::test::FaultServer& server) {
+    for (std::int64_t last = -1;;) {
+        const std::int64_t sent = server.bytesSent();
+        if (sent == last) return std::to_string(sent);
+        last = sent;
+        ::usleep(100 * 1000);
+    }
 }
 
-// Server mode: serve a folder until stdin closes; the port goes to stdout first. With a
-// certificate and key (PEM files) it serves https.
-int serve(const QString& root, const QString& certificate = {}, const QString& key = {}) {
-    const TlsIdentity tls =
-        certificate.isEmpty() ? TlsIdentity{} : TlsIdentity{contents(certificate), contents(key)};
-    TestHttpServer server(root, tls);
-    std::cout << server.port() << std::endl;
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
-    return 0;
+// Server mode for the resume rows: serves the file from a scripted server, whole, or cut once
+// per round (the first connection of the round breaks off at half the file, the second gets
+// the rest as a range), and answers each line on standard input with the bytes sent so far.
+int serveScripted(const QString& file, bool cut, int rounds) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(file));
+    zandrel::test::FaultReply whole;
+    whole.body = f.readAll();
+    whole.etag = "\"bench-1\"";
+    zandrel::test::FaultReply broken = whole;
+    broken.cutAt = whole.body.size() / 2;
+    QList<zandrel::test::FaultReply> script;
+    for (int r = 0; r < rounds && cut; ++r) script << broken << whole;
+    if (script.isEmpty()) script << whole;
+    zandrel::test::FaultServer server(script);
+    const int port = server.url({}).section(':', -1).toInt();
+    return zandrel::bench::serveUntilStdinCloses(port, [&server] { return settledCount(server); });
 }
 
 qint64 setting(const QStringList& args, int index, const char* env, qint64 fallback) {
@@ -65,6 +86,13 @@ void writeTestFile(const QString& path, qint64 mib) {
     if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
     for (qint64 i = 0; i < mib; ++i)
         file.write(reinterpret_cast<const char*>(block.data()), 1024 * 1024);
+}
+
+QByteArray sha256Of(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file)) qFatal("cannot hash the file");
+    return hash.result();
 }
 
 // A field of /proc/self/status in KiB, e.g. "VmHWM" (peak resident) or "VmRSS".
@@ -84,15 +112,6 @@ void resetPeak() {
     if (clear.open(QIODevice::WriteOnly)) clear.write("5");
 }
 
-bool sameContents(const QString& a, const QString& b) {
-    QFile fa(a), fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly)) return false;
-    if (fa.size() != fb.size()) return false;
-    while (!fa.atEnd())
-        if (fa.read(1 << 20) != fb.read(1 << 20)) return false;
-    return true;
-}
-
 class CountingBoxes : public zandrel::MessageBoxes {
 public:
     void show(const QString& prompt, zandrel::MsgIcon, const QString&) override {
@@ -102,138 +121,237 @@ public:
     int count = 0;
 };
 
-// CPU seconds (user + system) used so far by this process or by its finished children;
-// unlike wall time it hardly moves when other work shares the machine.
-double cpuSeconds(int who) {
-    rusage u{};
-    getrusage(who, &u);
-    auto secs = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return secs(u.ru_utime) + secs(u.ru_stime);
-}
-
-struct Round {
-    double curlSeconds = 0;
-    double oursSeconds = 0;
-    double curlCpu = 0;
-    double oursCpu = 0;
+// One timed fetch: wall and CPU time, and for our side the peak resident memory and its growth.
+struct Fetch {
+    double seconds = 0;
+    double cpu = 0;
     qint64 peakKiB = 0;
     qint64 growthKiB = 0;
+    qint64 bytesSent = 0;  // by the server, where it counts them
 };
 
-void runCurl(const QString& url, const QString& out, const QString& caBundle, Round& round) {
+// A command line of the other side, timed with its CPU time; its standard output is returned.
+QByteArray runOther(const QString& program, const QStringList& args, Fetch& fetch) {
+    ::sync();
     const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
-    QStringList args{"-sS", "-f", "-o", out, url};
-    if (!caBundle.isEmpty()) args << "--cacert" << caBundle;
-    QElapsedTimer timer;
-    timer.start();
-    const int rc = QProcess::execute("curl", args);
-    round.curlSeconds = timer.nsecsElapsed() / 1e9;
-    round.curlCpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-    if (rc != 0) qFatal("curl failed with %d", rc);
+    QProcess process;
+    const Stopwatch watch;
+    process.start(program, args);
+    process.waitForFinished(-1);
+    fetch.seconds = watch.seconds();
+    fetch.cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        qFatal("%s failed", qPrintable(program));
+    return process.readAllStandardOutput();
 }
 
-void runOurs(const QString& url, const QString& folder, Round& round) {
+// One of our download routines, timed with its CPU time and memory, as a window would call it.
+void runOurs(const std::function<bool(zandrel::net::Inet&, CountingBoxes&)>& download,
+             Fetch& fetch) {
+    ::sync();
     zandrel::net::Inet inet;
-    inet.setIdleHook([] { QCoreApplication::processEvents(); });  // as a window would
+    inet.setIdleHook([] { QCoreApplication::processEvents(); });
     CountingBoxes boxes;
     resetPeak();
     const qint64 before = statusKiB("VmRSS");
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    QElapsedTimer timer;
-    timer.start();
-    const bool stored = zandrel::net::DownloadFile(inet, url, folder, boxes);
-    round.oursSeconds = timer.nsecsElapsed() / 1e9;
-    round.oursCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
-    round.peakKiB = statusKiB("VmHWM");
-    round.growthKiB = round.peakKiB - before;
-    if (!stored || boxes.count) qFatal("DownloadFile failed");
+    const Stopwatch watch;
+    const bool stored = download(inet, boxes);
+    fetch.seconds = watch.seconds();
+    fetch.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    fetch.peakKiB = statusKiB("VmHWM");
+    fetch.growthKiB = fetch.peakKiB - before;
+    if (!stored || boxes.count) qFatal("the download failed");
 }
 
-double medianOf(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+std::vector<double> column(const std::vector<Fetch>& fetches, double (*of)(const Fetch&)) {
+    std::vector<double> v;
+    for (const Fetch& f : fetches) v.push_back(of(f));
+    return v;
 }
 
-// A server process of this benchmark; stops when its stdin closes.
-class ServerProcess {
-public:
-    ServerProcess(const QString& program, const QStringList& args) {
-        process_.start(program, args);
-        if (!process_.waitForReadyRead(10000)) qFatal("server did not start");
-        port_ = process_.readLine().trimmed().toInt();
+// Paired rounds of two fetches; prints each round and the medians.
+struct Rows {
+    std::vector<Fetch> ours, other;
+    double oursMedian() const {
+        return medianOf(column(ours, [](auto& f) { return f.seconds; }));
     }
-    ~ServerProcess() {
-        process_.closeWriteChannel();
-        process_.waitForFinished(10000);
+    double otherMedian() const {
+        return medianOf(column(other, [](auto& f) { return f.seconds; }));
     }
-    int port() const { return port_; }
-
-private:
-    QProcess process_;
-    int port_ = 0;
+    double peakMiB() const {
+        qint64 peak = 0;
+        for (const Fetch& f : ours) peak = std::max(peak, f.peakKiB);
+        return peak / 1024.0;
+    }
+    double growthMiB() const {
+        qint64 growth = 0;
+        for (const Fetch& f : ours) growth = std::max(growth, f.growthKiB);
+        return growth / 1024.0;
+    }
 };
 
-// Fetches url `rounds` times with each tool; prints the rounds and the summary, then the ROW.
-// False when a copy differs from the source.
-bool measure(const QString& work, const QString& source, const QString& url,
-             const QString& caBundle, qint64 mib, int rounds) {
-    const QString curlDir = work + "/curl", oursDir = work + "/ours";
-    for (const QString& d : {curlDir, oursDir}) QDir().mkpath(d);
-    std::printf("download benchmark: %lld MiB from %s, %d round(s)\n", mib, qPrintable(url),
-                rounds);
-    std::vector<Round> results;
+Rows pairedRounds(int rounds, const char* oursName, const char* otherName,
+                  const std::function<void(Fetch&)>& ours,
+                  const std::function<void(Fetch&)>& other) {
+    Rows rows;
     for (int r = 0; r < rounds; ++r) {
-        Round round;
-        QFile::remove(curlDir + "/big.bin");
-        QFile::remove(oursDir + "/big.bin");
-        // Alternate who goes first, so neither always meets the other's dirty pages.
-        for (int turn = 0; turn < 2; ++turn) {
-            ::sync();
-            if ((turn + r) % 2 == 0)
-                runCurl(url, curlDir + "/big.bin", caBundle, round);
-            else
-                runOurs(url, oursDir, round);
-        }
+        Fetch a, b;
+        zandrel::bench::inAlternatingOrder(
+            r, [&] { ours(a); }, [&] { other(b); });
         std::printf(
-            "round %d: curl %.3f s (cpu %.3f s), DownloadFile %.3f s (cpu %.3f s), "
+            "round %d: %s %.3f s (cpu %.3f s), %s %.3f s (cpu %.3f s), "
             "peak RSS %.1f MiB (+%.1f MiB)\n",
-            r + 1, round.curlSeconds, round.curlCpu, round.oursSeconds, round.oursCpu,
-            round.peakKiB / 1024.0, round.growthKiB / 1024.0);
-        results.push_back(round);
+            r + 1, otherName, b.seconds, b.cpu, oursName, a.seconds, a.cpu, a.peakKiB / 1024.0,
+            a.growthKiB / 1024.0);
+        std::fflush(stdout);
+        rows.ours.push_back(a);
+        rows.other.push_back(b);
     }
-    const bool identical =
-        sameContents(source, oursDir + "/big.bin") && sameContents(source, curlDir + "/big.bin");
+    std::printf("median: %s %.3f s, %s %.3f s, ratio %.3f; median cpu: %s %.3f s, %s %.3f s\n",
+                otherName, rows.otherMedian(), oursName, rows.oursMedian(),
+                rows.oursMedian() / rows.otherMedian(), otherName,
+                medianOf(column(rows.other, [](auto& f) { return f.cpu; })), oursName,
+                medianOf(column(rows.ours, [](auto& f) { return f.cpu; })));
+    std::printf("%s peak RSS %.1f MiB, growth during the fetch %.1f MiB\n", oursName,
+                rows.peakMiB(), rows.growthMiB());
+    return rows;
+}
 
-    auto column = [&](double Round::*member) {
-        std::vector<double> v;
-        for (const Round& r : results) v.push_back(r.*member);
-        return v;
-    };
-    const std::vector<double> curlTimes = column(&Round::curlSeconds),
-                              oursTimes = column(&Round::oursSeconds);
-    const double curlBest = *std::min_element(curlTimes.begin(), curlTimes.end());
-    const double oursBest = *std::min_element(oursTimes.begin(), oursTimes.end());
-    const double curlMedian = medianOf(curlTimes), oursMedian = medianOf(oursTimes);
-    qint64 peak = 0, growth = 0;
-    for (const Round& r : results) {
-        peak = std::max(peak, r.peakKiB);
-        growth = std::max(growth, r.growthKiB);
-    }
-    std::printf("best: curl %.3f s (%.0f MiB/s), DownloadFile %.3f s (%.0f MiB/s)\n", curlBest,
-                mib / curlBest, oursBest, mib / oursBest);
-    std::printf("median: curl %.3f s, DownloadFile %.3f s\n", curlMedian, oursMedian);
-    std::printf("median cpu: curl %.3f s, DownloadFile %.3f s\n", medianOf(column(&Round::curlCpu)),
-                medianOf(column(&Round::oursCpu)));
-    std::printf("time ratio DownloadFile/curl: best %.3f, median %.3f (goal <= 1.03)\n",
-                oursBest / curlBest, oursMedian / curlMedian);
-    std::printf("DownloadFile peak RSS %.1f MiB, growth during the fetch %.1f MiB (goal < 32)\n",
-                peak / 1024.0, growth / 1024.0);
-    std::printf("files identical to the source: %s\n", identical ? "yes" : "NO");
-    const QString scheme = url.section(':', 0, 0);
-    std::printf("ROW|download %lld MiB over %s|%.4f|curl|%.4f|%.3f|%.1f\n", mib, qPrintable(scheme),
-                oursMedian, curlMedian, oursMedian / curlMedian, peak / 1024.0);
+void printRow(const QString& work, double ours, const QString& other, double theirs, double peakMiB,
+              const char* unit = "") {
+    const QString peak = peakMiB > 0 ? QString::number(peakMiB, 'f', 1) : QString();
+    std::printf("ROW|%s|%.4f|%s|%.4f|%.3f|%s|%s\n", qPrintable(work), ours, qPrintable(other),
+                theirs, ours / theirs, qPrintable(peak), unit);
     std::fflush(stdout);
+}
+
+struct Setup {
+    QString work;    // scratch folder of the run
+    QString source;  // the served file
+    qint64 mib = 0;
+    int rounds = 0;
+};
+
+// DownloadFile against curl -o; false when a copy differs from the source.
+bool measurePlain(const Setup& s, const QString& url, const QString& caBundle) {
+    const QString scheme = url.section(':', 0, 0);
+    const QString curlDir = s.work + "/curl-" + scheme, oursDir = s.work + "/ours-" + scheme;
+    for (const QString& d : {curlDir, oursDir}) QDir().mkpath(d);
+    std::printf("\ndownload: %lld MiB from %s, %d round(s)\n", s.mib, qPrintable(url), s.rounds);
+    QStringList curlArgs{"-sS", "-f", "-o", curlDir + "/big.bin", url};
+    if (!caBundle.isEmpty()) curlArgs << "--cacert" << caBundle;
+    const Rows rows = pairedRounds(
+        s.rounds, "DownloadFile", "curl",
+        [&](Fetch& f) {
+            QFile::remove(oursDir + "/big.bin");
+            runOurs(
+                [&](auto& inet, auto& boxes) {
+                    return zandrel::net::DownloadFile(inet, url, oursDir, boxes);
+                },
+                f);
+        },
+        [&](Fetch& f) {
+            QFile::remove(curlDir + "/big.bin");
+            runOther("curl", curlArgs, f);
+        });
+    const bool identical = zandrel::bench::sameContents(s.source, oursDir + "/big.bin") &&
+                           zandrel::bench::sameContents(s.source, curlDir + "/big.bin");
+    std::printf("files identical to the source: %s\n", identical ? "yes" : "NO");
+    printRow(QStringLiteral("download %1 MiB over %2").arg(s.mib).arg(scheme), rows.oursMedian(),
+             "curl", rows.otherMedian(), rows.peakMiB());
     return identical;
+}
+
+// DownloadUpdate with the file's SHA-256 against curl piped into sha256sum.
+bool measureHashed(const Setup& s, const QString& url) {
+    const QByteArray sha256 = sha256Of(s.source);
+    const QString oursDir = s.work + "/ours-sha256";
+    QDir().mkpath(oursDir);
+    std::printf("\ndownload with its SHA-256: %lld MiB from %s, %d round(s)\n", s.mib,
+                qPrintable(url), s.rounds);
+    bool sumsAgree = true;
+    const Rows rows = pairedRounds(
+        s.rounds, "DownloadUpdate", "curl | sha256sum",
+        [&](Fetch& f) {
+            QFile::remove(oursDir + "/big.bin");
+            runOurs(
+                [&](auto& inet, auto& boxes) {
+                    return zandrel::net::DownloadUpdate(inet, {url}, {sha256, -1}, oursDir, boxes);
+                },
+                f);
+        },
+        [&](Fetch& f) {
+            const QByteArray out =
+                runOther("sh", {"-c", QStringLiteral("curl -sS -f '%1' | sha256sum").arg(url)}, f);
+            sumsAgree = sumsAgree && out.startsWith(sha256.toHex());
+        });
+    const bool identical = zandrel::bench::sameContents(s.source, oursDir + "/big.bin");
+    std::printf("stored file identical to the source: %s; sha256sum agrees: %s\n",
+                identical ? "yes" : "NO", sumsAgree ? "yes" : "NO");
+    printRow(QStringLiteral("download %1 MiB over http, SHA-256 checked").arg(s.mib),
+             rows.oursMedian(), "curl -s | sha256sum", rows.otherMedian(), rows.peakMiB());
+    return identical && sumsAgree;
+}
+
+// DownloadFile from a server that cuts once at half the file, against one that does not.
+bool measureResumed(const Setup& s) {
+    const QString uncutDir = s.work + "/ours-uncut", cutDir = s.work + "/ours-cut";
+    for (const QString& d : {uncutDir, cutDir}) QDir().mkpath(d);
+    ServerProcess whole({"--serve-scripted", s.source, "whole", "1"});
+    ServerProcess cut({"--serve-scripted", s.source, "cut", QString::number(s.rounds)});
+    const QString wholeUrl = QStringLiteral("http://%1/big.bin").arg(whole.address());
+    const QString cutUrl = QStringLiteral("http://%1/big.bin").arg(cut.address());
+    const double pause = zandrel::net::Inet().Retries().firstPauseMs / 1000.0;
+    std::printf("\ndownload cut at 50 %% and resumed: %lld MiB, %d round(s); retry pause %.3f s\n",
+                s.mib, s.rounds, pause);
+    auto fetchFrom = [](ServerProcess& server, const QString& url, const QString& dir) {
+        return [&server, url, dir](Fetch& f) {
+            QFile::remove(dir + "/big.bin");
+            const qint64 before = server.ask("sent").toLongLong();
+            runOurs([&](auto& inet,
+                        auto& boxes) { return zandrel::net::DownloadFile(inet, url, dir, boxes); },
+                    f);
+            f.bytesSent = server.ask("sent").toLongLong() - before;
+        };
+    };
+    const Rows rows =
+        pairedRounds(s.rounds, "cut and resumed", "uncut", fetchFrom(cut, cutUrl, cutDir),
+                     fetchFrom(whole, wholeUrl, uncutDir));
+    const double cutBytes =
+        medianOf(column(rows.ours, [](auto& f) { return double(f.bytesSent); }));
+    const double wholeBytes =
+        medianOf(column(rows.other, [](auto& f) { return double(f.bytesSent); }));
+    std::printf("bytes sent by the server: cut and resumed %.0f, uncut %.0f\n", cutBytes,
+                wholeBytes);
+    const bool identical = zandrel::bench::sameContents(s.source, cutDir + "/big.bin") &&
+                           zandrel::bench::sameContents(s.source, uncutDir + "/big.bin");
+    std::printf("files identical to the source: %s\n", identical ? "yes" : "NO");
+    const QString work = QStringLiteral("download %1 MiB over http, cut at 50 % and resumed");
+    printRow(work.arg(s.mib), rows.oursMedian(), "the same, not cut", rows.otherMedian(),
+             rows.peakMiB());
+    printRow(QStringLiteral("the same less the %1 s pause before the retry").arg(pause, 0, 'f', 3),
+             rows.oursMedian() - pause, "the same, not cut", rows.otherMedian(), 0);
+    printRow(QStringLiteral("the same, bytes the server sent"), cutBytes / 1e6, "the same, not cut",
+             wholeBytes / 1e6, 0, "MB");
+    return identical;
+}
+
+// The https server's certificate comes from an authority made for this run; both clients trust
+// it (curl with --cacert, DownloadFile through CURL_CA_BUNDLE, as the program would). Returns
+// the bundle, certificate and key files.
+QStringList makeTlsFiles(const QString& work) {
+    const zandrel::test::TestCertificateAuthority ca(QStringLiteral("Zandrel Benchmark CA"));
+    const zandrel::test::TlsIdentity identity = ca.issue({"127.0.0.1"});
+    const QStringList files{work + "/ca.pem", work + "/server.pem", work + "/server.key"};
+    ca.writeBundle(files[0]);
+    for (const auto& [path, bytes] : {std::pair{files[1], identity.certificatePem},
+                                      std::pair{files[2], identity.privateKeyPem}}) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+    }
+    return files;
 }
 
 }  // namespace
@@ -241,47 +359,40 @@ bool measure(const QString& work, const QString& source, const QString& url,
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == "--serve") return serve(args[2]);
-    if (args.size() == 5 && args[1] == "--serve-tls") return serve(args[2], args[3], args[4]);
+    if (args.size() == 3 && args[1] == "--serve") return zandrel::bench::serveFolder(args[2]);
+    if (args.size() == 5 && args[1] == "--serve-tls")
+        return zandrel::bench::serveFolder(args[2], args[3], args[4]);
+    if (args.size() == 5 && args[1] == "--serve-scripted")
+        return serveScripted(args[2], args[3] == "cut", args[4].toInt());
 
-    const qint64 mib = setting(args, 1, "ZANDREL_BENCH_MIB", 256);
-    int rounds = static_cast<int>(setting(args, 2, "ZANDREL_BENCH_ROUNDS", 5));
+    Setup s;
+    s.mib = setting(args, 1, "ZANDREL_BENCH_MIB", 256);
+    s.rounds = static_cast<int>(setting(args, 2, "ZANDREL_BENCH_ROUNDS", 5));
     if (const qsizetype at = args.indexOf("--runs"); at > 0 && at + 1 < args.size())
-        rounds = args[at + 1].toInt();
-    if (rounds < 1) qFatal("--runs must be at least 1");
+        s.rounds = args[at + 1].toInt();
+    if (s.rounds < 1) qFatal("--runs must be at least 1");
 
     QTemporaryDir work;
+    s.work = work.path();
     const QString www = work.filePath("www");
     QDir().mkpath(www);
-    writeTestFile(www + "/big.bin", mib);
-
-    // The https server's certificate comes from an authority made for this run; both clients
-    // trust it (curl with --cacert, DownloadFile through CURL_CA_BUNDLE, as the program would).
-    const TestCertificateAuthority ca(QStringLiteral("Zandrel Benchmark CA"));
-    const TlsIdentity identity = ca.issue({"127.0.0.1"});
-    const QString caFile = work.filePath("ca.pem"), certFile = work.filePath("server.pem"),
-                  keyFile = work.filePath("server.key");
-    ca.writeBundle(caFile);
-    for (const auto& [path, bytes] : {std::pair{certFile, identity.certificatePem},
-                                      std::pair{keyFile, identity.privateKeyPem}}) {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-    }
-    qputenv("CURL_CA_BUNDLE", caFile.toLocal8Bit());
+    s.source = www + "/big.bin";
+    writeTestFile(s.source, s.mib);
+    const QStringList tls = makeTlsFiles(s.work);
+    qputenv("CURL_CA_BUNDLE", tls[0].toLocal8Bit());
 
     bool identical = true;
     {
-        ServerProcess http(app.applicationFilePath(), {"--serve", www});
-        identical &= measure(work.filePath("http"), www + "/big.bin",
-                             QStringLiteral("http://127.0.0.1:%1/big.bin").arg(http.port()), {},
-                             mib, rounds);
+        const ServerProcess http({"--serve", www});
+        const QString url = QStringLiteral("http://%1/big.bin").arg(http.address());
+        identical &= measurePlain(s, url, {});
+        identical &= measureHashed(s, url);
     }
     {
-        ServerProcess https(app.applicationFilePath(), {"--serve-tls", www, certFile, keyFile});
-        identical &= measure(work.filePath("https"), www + "/big.bin",
-                             QStringLiteral("https://127.0.0.1:%1/big.bin").arg(https.port()),
-                             caFile, mib, rounds);
+        const ServerProcess https({"--serve-tls", www, tls[1], tls[2]});
+        identical &=
+            measurePlain(s, QStringLiteral("https://%1/big.bin").arg(https.address()), tls[0]);
     }
+    identical &= measureResumed(s);
     return identical ? 0 : 1;
 }

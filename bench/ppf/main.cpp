@@ -6,8 +6,9 @@
 // replaces the original, so that a crash cannot cost the map). The last is the floor both are
 // measured against: an all-or-nothing apply cannot do less, and making a patch reads as much.
 
+#include "bench_timing.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,7 @@ Run spawnAndWait(const std::vector<std::string>& argv) {
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     Run r;
-    const auto start = std::chrono::steady_clock::now();
+    const zandrel::bench::Stopwatch watch;
     pid_t pid = 0;
     if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
         std::perror(args[0]);
@@ -50,7 +51,7 @@ Run spawnAndWait(const std::vector<std::string>& argv) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.seconds = watch.seconds();
     r.peakMb = usage.ru_maxrss / 1024.0;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
@@ -101,11 +102,6 @@ bool inChild(F f) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -213,8 +209,11 @@ int main(int argc, char** argv) {
         ppfTimes.push_back(applied.seconds);
         ppfPeaks.push_back(applied.peakMb);
     }
-    const double cpNewM = median(cpNewTimes), cpM = median(cpTimes), cpSyncM = median(cpSyncTimes),
-                 ppfM = median(ppfTimes), makeM = median(makeTimes);
+    const double cpNewM = zandrel::bench::medianOf(cpNewTimes),
+                 cpM = zandrel::bench::medianOf(cpTimes),
+                 cpSyncM = zandrel::bench::medianOf(cpSyncTimes),
+                 ppfM = zandrel::bench::medianOf(ppfTimes),
+                 makeM = zandrel::bench::medianOf(makeTimes);
     const double makePeak = *std::max_element(makePeaks.begin(), makePeaks.end());
     std::printf(
         "\nmedian: cp to a new file %.3f s, cp over the image %.3f s (+ fsync %.3f s), "

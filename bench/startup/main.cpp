@@ -9,6 +9,8 @@
 // and one ROW line per platform; with --phases also when each probe reached main(), had its
 // QApplication, and so on. --compare adds another build's bench_startup_zandrel to the runs,
 // for a figure before and after a change.
+#include "bench_timing.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -36,13 +38,6 @@ long long monotonicNs() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Descriptors without FD_CLOEXEC are inherited as they are.
@@ -118,7 +113,7 @@ struct Probe {
     double medianOf(double Sample::*field) const {
         std::vector<double> v;
         for (const auto& s : samples) v.push_back(s.*field);
-        return median(v);
+        return zandrel::bench::medianOf(v);
     }
 };
 
@@ -194,7 +189,8 @@ void printPhases(const std::vector<Probe>& probes) {
             for (const auto& s : p.samples) {
                 if (i < s.phases.size()) v.push_back(s.phases[i].second);
             }
-            std::printf(" %s %.1f", p.samples.front().phases[i].first.c_str(), median(v));
+            std::printf(" %s %.1f", p.samples.front().phases[i].first.c_str(),
+                        zandrel::bench::medianOf(v));
         }
         std::printf("\n");
     }

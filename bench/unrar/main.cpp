@@ -16,6 +16,7 @@
 //   ROW|<work>|<UnRar median s>|bsdtar -xf|<bsdtar median s>|<ratio>|<UnRar peak MiB>
 #include "archive/unrar.h"
 #include "base/error.h"
+#include "bench_timing.h"
 #include "rar/rarwriter.h"
 
 #include <QCoreApplication>
@@ -38,11 +39,8 @@ extern char** environ;
 
 namespace {
 
-double now() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
+using zandrel::bench::medianOf;
+using zandrel::bench::now;
 
 // Deterministic, poorly compressible data: one random MiB, stamped with the block number.
 class Data {
@@ -174,12 +172,6 @@ Run runBsdtar(const QString& archive, const QString& out) {
     return r;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 struct Work {
     const char* name;
     const QString* archive;
@@ -287,9 +279,9 @@ int main(int argc, char** argv) {
         }
         QDir(work.filePath("out-unrar")).removeRecursively();
         QDir(work.filePath("out-bsdtar")).removeRecursively();
-        const double m = median(ours), o = median(theirs);
+        const double m = medianOf(ours), o = medianOf(theirs);
         std::printf("%-10s median UnRar %.3f s (with freeing %.3f s), bsdtar -xf %.3f s\n", w.name,
-                    m, median(oursFreed), o);
+                    m, medianOf(oursFreed), o);
         char row[256];
         std::snprintf(row, sizeof row, "ROW|unpack %s|%.4f|bsdtar -xf|%.4f|%.3f|%.1f", w.name, m, o,
                       m / o, peak);

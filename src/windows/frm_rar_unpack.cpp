@@ -39,7 +39,7 @@ FrmRarUnpack::FrmRarUnpack(Registry& registry) : ProgressWindow(registry, kKind,
                                /*solid=*/true);
     addLogo();
 
-    tmrStart = addTimer("tmrStart", 1024, true, [this] { tmrStart_Timer(); });
+    tmrStart = addTimer("tmrStart", kStartTickMs, true, [this] { tmrStart_Timer(); });
     // The component raises its progress while ExtractArchive runs, inside the tick's handler:
     // it is handled right there, not as a new entry from the event loop.
     UnRar.ExtractProgress = [this](std::int16_t percent) { UnRar_ExtractProgress(percent); };

@@ -17,6 +17,8 @@ class FrmRarUnpack : public ProgressWindow {
 public:
     static constexpr const char* kKind = "frmRarUnpack";
     static constexpr int kBarFullTwips = 3225;  // the width of shpProgressBack
+    static constexpr int kStartTickMs =
+        1024;  // tmrStart: the label on the first tick, the unpack on the second
 
     explicit FrmRarUnpack(frame::Registry& registry);
 
