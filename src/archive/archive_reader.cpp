@@ -20,8 +20,12 @@ constexpr std::size_t kReadBlock = 1 << 20;
 
 }  // namespace
 
-void fail(std::int32_t number, const QString& description) {
-    throw Error(number, description, kSource);
+Error failure(ArchiveFailure kind, const QString& description) {
+    return Error(kind, description, kSource);
+}
+
+void fail(ArchiveFailure kind, const QString& description) {
+    throw failure(kind, description);
 }
 
 QString cancelledText() {
@@ -88,7 +92,9 @@ bool ArchiveReader::next(EntryHeader& header) {
     if (rc == ARCHIVE_EOF) return false;
     if (rc != ARCHIVE_OK) failArchive();
     const char* name = la.entry_pathname(entry);
-    if (!name) fail(kErrorArchive, QStringLiteral("An archive entry has no readable name."));
+    if (!name)
+        fail(ArchiveFailure::NotAnArchive,
+             QStringLiteral("An archive entry has no readable name."));
     header = EntryHeader{};
     header.name = name;
     header.encrypted = la.entry_is_encrypted(entry);
@@ -115,7 +121,7 @@ bool ArchiveReader::readBlock(const void*& data, std::size_t& size, std::int64_t
 
 void ArchiveReader::failArchive() {
     const char* reason = libarchive().error_string(archive_.get());
-    fail(kErrorArchive,
+    fail(ArchiveFailure::NotAnArchive,
          QStringLiteral("The archive \"%1\" cannot be read: %2")
              .arg(path_, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/archive_failure.h"
 #include "base/error.h"
 
 #include <QString>
@@ -13,15 +14,9 @@ struct archive_entry;
 
 namespace zandrel::archive {
 
-// Error numbers of the unpacking failures that are not the operating system's own (those
-// carry errno).
-constexpr std::int32_t kErrorArchive = 30001;    // missing data, damaged, not RAR
-constexpr std::int32_t kErrorRefused = 30002;    // an entry that may not be written
-constexpr std::int32_t kErrorLimit = 30003;      // too many entries or bytes
-constexpr std::int32_t kErrorBusy = 30004;       // called again from a progress handler
-constexpr std::int32_t kErrorCancelled = 30005;  // the caller asked to stop
-
-[[noreturn]] void fail(std::int32_t number, const QString& description);
+// An unpacking failure of the given kind, and the same thrown.
+Error failure(ArchiveFailure kind, const QString& description);
+[[noreturn]] void fail(ArchiveFailure kind, const QString& description);
 // The text of a cancelled extraction.
 QString cancelledText();
 // An errno value as our error (Error::fromErrno): what failed, with the system's reason.
@@ -39,8 +34,8 @@ struct EntryHeader {
 };
 
 // One pass over a RAR 4.x or 5.0 archive open on `fd`, with libarchive's RAR readers only.
-// Names come in UTF-8 whatever the program's locale. Throws zandrel::Error (kErrorArchive)
-// when the archive cannot be read.
+// Names come in UTF-8 whatever the program's locale. Throws zandrel::Error
+// (ArchiveFailure::NotAnArchive) when the archive cannot be read.
 class ArchiveReader {
 public:
     ArchiveReader(int fd, const QString& archivePath);

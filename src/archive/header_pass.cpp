@@ -72,9 +72,8 @@ public:
             const int err = errno;
             if (fd >= 0) ::close(fd);
             if (err != ENOENT) {
-                const Error e = errnoError(
+                *error = errnoError(
                     err, QStringLiteral("Cannot read the folder \"%1\"").arg(text(path)));
-                *error = Problem{e.number(), e.description()};
             }
             return nullptr;
         }
@@ -117,13 +116,14 @@ public:
     Inspection result;
 
     // False when the pass should end here.
-    bool problem(std::int32_t number, const QString& text) {
-        result.problems.push_back({number, text});
+    bool problem(ArchiveFailure kind, const QString& text) { return problem(failure(kind, text)); }
+    bool problem(const Error& e) {
+        result.problems.push_back(e);
         return !stopAtFirst_;
     }
     bool refuse(const std::string& name, const QString& reason) {
         return problem(
-            kErrorRefused,
+            ArchiveFailure::Refused,
             QStringLiteral("The archive entry \"%1\" was refused: %2.").arg(text(name), reason));
     }
 
@@ -178,8 +178,8 @@ public:
                 continue;
             }
             if (const auto clash = matchExisting(parentActual, wantFolder, spelling, p.replaces))
-                return clash->number == kErrorRefused ? refuse(h.name, clash->text)
-                                                      : problem(clash->number, clash->text);
+                return clash->is(ArchiveFailure::Refused) ? refuse(h.name, clash->description())
+                                                          : problem(*clash);
             if (wantFolder && !existingFolder_) newFolders_.insert(join(parentActual, spelling));
             actual = join(parentActual, spelling);
             if (wantFolder)
@@ -190,12 +190,12 @@ public:
         p.path = actual;
 
         if (std::int64_t(result.entries.size()) >= maxEntries_) {
-            problem(kErrorLimit,
+            problem(ArchiveFailure::Limit,
                     QStringLiteral("The archive holds more than %1 entries.").arg(maxEntries_));
             return false;
         }
         if (p.size > maxBytes_ - result.totalBytes) {
-            problem(kErrorLimit,
+            problem(ArchiveFailure::Limit,
                     QStringLiteral("The archive holds more data than %1.").arg(limitText_));
             return false;
         }
@@ -235,21 +235,21 @@ private:
         const auto exact =
             std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.name == name; });
         if (exact == names.end() && names.size() > 1)
-            return Problem{kErrorRefused,
+            return failure(ArchiveFailure::Refused,
                            QStringLiteral("\"%1\" holds several names that differ from it only "
                                           "in letter case")
-                               .arg(where(parent))};
+                               .arg(where(parent)));
         const ExistingNames::Name& there = exact != names.end() ? *exact : names.front();
         name = there.name;
         const QString shown = text(join(parent, name));
         if (wantFolder && there.kind != ExistingNames::Name::Folder)
-            return Problem{
-                kErrorRefused,
-                QStringLiteral("\"%1\" in \"%2\" is not a folder").arg(shown, destination_)};
+            return failure(
+                ArchiveFailure::Refused,
+                QStringLiteral("\"%1\" in \"%2\" is not a folder").arg(shown, destination_));
         if (!wantFolder && there.kind != ExistingNames::Name::File)
-            return Problem{
-                kErrorRefused,
-                QStringLiteral("\"%1\" in \"%2\" is not a file").arg(shown, destination_)};
+            return failure(
+                ArchiveFailure::Refused,
+                QStringLiteral("\"%1\" in \"%2\" is not a file").arg(shown, destination_));
         if (wantFolder)
             existingFolder_ = true;
         else
@@ -285,7 +285,7 @@ int openArchive(const QString& archivePath, std::int64_t* size) {
         // Anything but a regular file (a FIFO, a device, a folder, a link) is no archive.
         const bool notAFile = e.code() == EINVAL || e.code() == EISDIR || e.code() == ELOOP;
         if (notAFile)
-            fail(kErrorArchive,
+            fail(ArchiveFailure::NotAnArchive,
                  QStringLiteral("The archive \"%1\" is not a file.").arg(archivePath));
         failErrno(e.code(), QStringLiteral("The archive \"%1\" cannot be opened").arg(archivePath));
     }
@@ -304,7 +304,7 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
         if (::fstatvfs(destFd, &fs) != 0) {
             const Error e =
                 errnoError(errno, QStringLiteral("Cannot examine \"%1\"").arg(destination));
-            pass.problem(e.number(), e.description());
+            pass.problem(e);
             return std::move(pass.result);
         }
         maxBytes = std::int64_t(std::min<unsigned long long>(
@@ -326,21 +326,22 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
         case Verdict::Complete:
             break;
         case Verdict::Encrypted:
-            readEntries = pass.problem(kErrorRefused,
+            readEntries = pass.problem(ArchiveFailure::Refused,
                                        QStringLiteral("The archive \"%1\" was refused: %2.")
                                            .arg(archivePath, QString::fromStdString(chain.detail)));
             break;
         case Verdict::Truncated:
         case Verdict::Split:
-            readEntries = pass.problem(kErrorArchive,
+            readEntries = pass.problem(ArchiveFailure::NotAnArchive,
                                        QStringLiteral("The archive \"%1\" is incomplete: %2.")
                                            .arg(archivePath, QString::fromStdString(chain.detail)));
             break;
         case Verdict::NotRar:
         case Verdict::Damaged:
-            readEntries = pass.problem(
-                kErrorArchive, QStringLiteral("The archive \"%1\" is not a plain RAR archive: %2.")
-                                   .arg(archivePath, QString::fromStdString(chain.detail)));
+            readEntries =
+                pass.problem(ArchiveFailure::NotAnArchive,
+                             QStringLiteral("The archive \"%1\" is not a plain RAR archive: %2.")
+                                 .arg(archivePath, QString::fromStdString(chain.detail)));
             break;
     }
     if (!readEntries) return std::move(pass.result);
@@ -349,11 +350,11 @@ Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& a
         ArchiveReader reader(archiveFd, archivePath);
         EntryHeader header;
         while (reader.next(header)) {
-            if (cancelled && cancelled()) fail(kErrorCancelled, cancelledText());
+            if (cancelled && cancelled()) fail(ArchiveFailure::Cancelled, cancelledText());
             if (!pass.add(header)) break;
         }
     } catch (const Error& e) {
-        pass.problem(e.number(), e.description());
+        pass.problem(e);
     }
     return std::move(pass.result);
 }
@@ -368,7 +369,7 @@ Inspection InspectArchive(const QString& archivePath, const QString& destination
         archiveFd = openArchive(archivePath, &size);
     } catch (const Error& e) {
         Inspection failed;
-        failed.problems.push_back({e.number(), e.description()});
+        failed.problems.push_back(e);
         return failed;
     }
     const int destFd =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 
 #include <functional>
@@ -27,10 +29,8 @@ struct PlannedEntry {
     bool replaces = false;  // a file (or link) of that name is there now and is replaced
 };
 
-struct Problem {
-    std::int32_t number;  // an errno value, or one of the kError numbers of archive_reader.h
-    QString text;
-};
+// A reason to refuse the archive: an ArchiveFailure, or the system's errno.
+using Problem = Error;
 
 struct Inspection {
     std::vector<PlannedEntry> entries;  // in the archive's order
@@ -48,7 +48,7 @@ Inspection InspectArchive(const QString& archivePath, const QString& destination
 
 // The same pass on an archive and a destination already open. With `stopAtFirst` it ends at
 // the first problem. destFd may be -1 (no destination to resolve against). `cancelled`, when
-// given, is asked after every header: true ends the pass with a kErrorCancelled problem.
+// given, is asked after every header: true ends the pass with an ArchiveFailure::Cancelled problem.
 Inspection inspectOpen(int archiveFd, std::int64_t archiveSize, const QString& archivePath,
                        int destFd, const QString& destination, const Limits& limits,
                        bool stopAtFirst, const std::function<bool()>& cancelled = {});

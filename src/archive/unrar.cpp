@@ -18,16 +18,12 @@
 
 namespace zandrel::archive {
 
-static_assert(UnRar::kErrorArchive == kErrorArchive && UnRar::kErrorRefused == kErrorRefused &&
-              UnRar::kErrorLimit == kErrorLimit && UnRar::kErrorBusy == kErrorBusy &&
-              UnRar::kErrorCancelled == kErrorCancelled);
-
 namespace {
 
 constexpr std::int64_t kDropCacheFrom = 8 << 20;
 
 void stopIfCancelled(const std::function<bool()>& cancelled) {
-    if (cancelled && cancelled()) fail(kErrorCancelled, cancelledText());
+    if (cancelled && cancelled()) fail(ArchiveFailure::Cancelled, cancelledText());
 }
 
 // Writes through the file layer, its failures as our error type.
@@ -94,11 +90,11 @@ void writeEntries(int archiveFd, const QString& archivePath, const QString& dest
     EntryHeader h;
     while (reader.next(h)) {
         stopIfCancelled(cancelled);
-        if (index >= plan.entries.size()) fail(kErrorArchive, changed);
+        if (index >= plan.entries.size()) fail(ArchiveFailure::NotAnArchive, changed);
         const PlannedEntry& p = plan.entries[index];
         if (h.name != p.name || (h.kind == EntryHeader::Folder) != p.folder ||
             (!p.folder && h.size != p.size))
-            fail(kErrorArchive, changed);
+            fail(ArchiveFailure::NotAnArchive, changed);
         const std::size_t staged = index++;
         if (p.folder) continue;
 
@@ -112,7 +108,7 @@ void writeEntries(int archiveFd, const QString& archivePath, const QString& dest
         while (reader.readBlock(block, size, offset)) {
             // RAR data is contiguous; a gap or excess would be a damaged archive.
             if (offset != written || std::int64_t(size) > p.size - written)
-                fail(kErrorArchive,
+                fail(ArchiveFailure::NotAnArchive,
                      QStringLiteral("The archive entry \"%1\" is damaged.").arg(text(p.path)));
             writeAll(out.get(), block, size, what);
             written += std::int64_t(size);
@@ -121,11 +117,11 @@ void writeEntries(int archiveFd, const QString& archivePath, const QString& dest
             stopIfCancelled(cancelled);
         }
         if (written != p.size)
-            fail(kErrorArchive,
+            fail(ArchiveFailure::NotAnArchive,
                  QStringLiteral("The archive entry \"%1\" is incomplete.").arg(text(p.path)));
         if (::close(out.release()) != 0) failErrno(errno, what);
     }
-    if (index != plan.entries.size()) fail(kErrorArchive, changed);
+    if (index != plan.entries.size()) fail(ArchiveFailure::NotAnArchive, changed);
 }
 
 }  // namespace
@@ -159,7 +155,7 @@ void UnRar::WaitForCleanup() {
 }
 
 void UnRar::ExtractArchive(const QString& archivePath, const QString& destinationFolder) {
-    if (running_) fail(kErrorBusy, QStringLiteral("An extraction is already running."));
+    if (running_) fail(ArchiveFailure::Busy, QStringLiteral("An extraction is already running."));
     running_ = true;
     struct Reset {
         bool& flag;
@@ -183,7 +179,7 @@ void UnRar::ExtractArchive(const QString& archivePath, const QString& destinatio
     const Inspection plan =
         inspectOpen(archiveFd.get(), archiveSize, archivePath, destFd.get(), destination,
                     {maxEntries_, maxTotalBytes_}, true, ExtractCancelled);
-    if (!plan.problems.empty()) fail(plan.problems[0].number, plan.problems[0].text);
+    if (!plan.problems.empty()) throw plan.problems[0];
 
     dropCachedPages(destFd.get(), plan);
 

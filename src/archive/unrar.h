@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/archive_failure.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -43,13 +45,6 @@ namespace zandrel::archive {
 // ExtractArchive.
 class UnRar {
 public:
-    // Error numbers of the failures that are not the operating system's own (those carry errno).
-    static constexpr std::int32_t kErrorArchive = 30001;    // missing data, damaged, not RAR
-    static constexpr std::int32_t kErrorRefused = 30002;    // an entry that may not be written
-    static constexpr std::int32_t kErrorLimit = 30003;      // too many entries or bytes
-    static constexpr std::int32_t kErrorBusy = 30004;       // called again from ExtractProgress
-    static constexpr std::int32_t kErrorCancelled = 30005;  // ExtractCancelled said so
-
     static constexpr std::int64_t kDefaultMaxEntries = 10000;
 
     UnRar();
@@ -69,11 +64,11 @@ public:
 
     // Asked between steps of the extraction (after every entry's header in both passes, after
     // every block of data written, before anything in the destination changes): true abandons
-    // the extraction, which throws zandrel::Error with kErrorCancelled, the destination as it
-    // was and no staging folder left. A block is at most 1 MiB, so a cancel takes effect
-    // within one block's decompression and write. Once files are being moved into place it is
-    // no longer asked: the update is then finished. Safe to set from the calling thread only;
-    // it may read an atomic flag that another thread sets.
+    // the extraction, which throws zandrel::Error of kind ArchiveFailure::Cancelled, the
+    // destination as it was and no staging folder left. A block is at most 1 MiB, so a cancel takes
+    // effect within one block's decompression and write. Once files are being moved into place it
+    // is no longer asked: the update is then finished. Safe to set from the calling thread only; it
+    // may read an atomic flag that another thread sets.
     std::function<bool()> ExtractCancelled;
 
     // Called once every entry is staged and before anything in the destination changes, with

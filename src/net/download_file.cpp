@@ -264,7 +264,7 @@ bool DownloadUpdate(Inet& inet, const QStringList& sources, const AnnouncedUpdat
         } catch (const OtherBytes& other) {
             others.push_back(other);
         } catch (const Error& e) {
-            if (e.number() == kInetCancelled) return false;
+            if (e.is(TransferFailure::Cancelled)) return false;
             if (!isSourceFailure(e)) break;
         } catch (const std::exception&) {
             break;
@@ -287,7 +287,7 @@ bool DownloadFile(Inet& Inet1, const QString& url, const QString& folder, Messag
         fetchChecked(Inet1, url, folder + platform::kSep + name, {}, true);
         return true;
     } catch (const Error& e) {
-        if (e.number() != kInetCancelled) boxes.show(kFailurePrompt, MsgIcon::Information);
+        if (!e.is(TransferFailure::Cancelled)) boxes.show(kFailurePrompt, MsgIcon::Information);
         return false;
     } catch (const std::exception&) {
         boxes.show(kFailurePrompt, MsgIcon::Information);

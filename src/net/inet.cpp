@@ -147,13 +147,13 @@ bool refuseReply(Transfer& t) {
     curlApi().easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
     if (!isStoredStatus(status) && !isAskedPart(status, t)) return false;
     if (t.lengthImpossible) {
-        t.refusal = Error(kInetImpossibleLength,
+        t.refusal = Error(TransferFailure::ImpossibleLength,
                           QStringLiteral("The server announced a length of \"%1\" bytes, which no "
                                          "reply can have")
                               .arg(QString::fromLatin1(t.contentLength)),
                           kSource);
     } else if (isUnaskedEncoding(t.contentEncoding)) {
-        t.refusal = Error(kInetUnaskedEncoding,
+        t.refusal = Error(TransferFailure::UnaskedEncoding,
                           QStringLiteral("The server sent the file with \"Content-Encoding: %1\", "
                                          "which was not asked for")
                               .arg(QString::fromLatin1(t.contentEncoding)),
@@ -177,7 +177,7 @@ bool isWebPage(QByteArrayView chunk, Transfer& t) {
     if (at == chunk.size()) return false;  // all white space so far
     t.markupChecked = true;
     if (chunk[at] != '<') return false;
-    t.refusal = Error(kInetHtmlPage,
+    t.refusal = Error(TransferFailure::WebPage,
                       QStringLiteral("The server sent a web page (%1) instead of the file")
                           .arg(QString::fromLatin1(t.contentType)),
                       kSource);
@@ -260,12 +260,17 @@ QString libraryText(CURLcode code, const char* detail) {
 }
 
 Error transferError(CURLcode code, const char* detail) {
-    return Error(kInetTransferError + code, libraryText(code, detail), kSource);
+    return Error(TransferFailure::Transport, libraryText(code, detail), kSource, code);
+}
+
+Error transferError(CURLcode code, const QString& description) {
+    return Error(TransferFailure::Transport, description, kSource, code);
 }
 
 Error statusError(long status) {
-    return Error(static_cast<std::int32_t>(status),
-                 QStringLiteral("The server answered with HTTP status %1").arg(status), kSource);
+    return Error(TransferFailure::RefusedStatus,
+                 QStringLiteral("The server answered with HTTP status %1").arg(status), kSource,
+                 static_cast<std::int32_t>(status));
 }
 
 bool isCertificateFailure(CURLcode code) {
@@ -312,8 +317,7 @@ HeaderList conditionHeaders(const FetchConditions& conditions) {
     auto add = [&list](const QByteArray& line) {
         curl_slist* grown = curlApi().slist_append(list.get(), line.constData());
         if (!grown)
-            throw Error(kInetTransferError + CURLE_OUT_OF_MEMORY,
-                        QStringLiteral("Cannot start a request"), kSource);
+            throw transferError(CURLE_OUT_OF_MEMORY, QStringLiteral("Cannot start a request"));
         (void)list.release();
         list.reset(grown);
     };
@@ -330,9 +334,7 @@ HeaderList conditionHeaders(const FetchConditions& conditions) {
 EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs,
                       curl_slist* headers) {
     EasyHandle easy(curlApi().easy_init());
-    if (!easy)
-        throw Error(kInetTransferError + CURLE_FAILED_INIT,
-                    QStringLiteral("Cannot start a request"), kSource);
+    if (!easy) throw transferError(CURLE_FAILED_INIT, QStringLiteral("Cannot start a request"));
     CURL* h = easy.get();
     t.easy = h;
     setOption(h, CURLOPT_URL, url.constData());
@@ -363,7 +365,7 @@ EasyHandle newRequest(const QByteArray& url, Transfer& t, int connectTimeoutMs,
 
 void checkMulti(CURLMcode code) {
     if (code != CURLM_OK)
-        throw Error(kInetTransferError, QString::fromUtf8(curlApi().multi_strerror(code)), kSource);
+        throw transferError(CURLE_OK, QString::fromUtf8(curlApi().multi_strerror(code)));
 }
 
 CURLcode finishedResult(CURLM* multi) {
@@ -454,7 +456,8 @@ void Inet::updateProgress(void* easy, std::int64_t offset, std::int64_t wholeLen
 
 void Inet::Wait(int ms) {
     if (executing_)
-        throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
+        throw Error(TransferFailure::Busy, QStringLiteral("Still executing the last request"),
+                    kSource);
     executing_ = true;
     waiting_ = true;
     cancelled_ = false;
@@ -468,18 +471,19 @@ void Inet::Wait(int ms) {
             lastIdle = Clock::now();
         }
         if (cancelled_)
-            throw Error(kInetCancelled, QStringLiteral("The transfer was cancelled"), kSource);
+            throw Error(TransferFailure::Cancelled, QStringLiteral("The transfer was cancelled"),
+                        kSource);
     }
 }
 
 void Inet::OpenURL(const QString& url, const BodySink& sink, const FetchConditions& conditions) {
     if (executing_)
-        throw Error(kInetBusy, QStringLiteral("Still executing the last request"), kSource);
+        throw Error(TransferFailure::Busy, QStringLiteral("Still executing the last request"),
+                    kSource);
     try {
         request(url, sink, conditions);
     } catch (const Error& e) {
-        last_.failure = e.number();
-        last_.failureText = e.description();
+        last_.failure = e;
         throw;
     }
 }
@@ -504,9 +508,7 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
     const HeaderList headers = conditionHeaders(conditions);
     EasyHandle easy = newRequest(url.toUtf8(), t, connectTimeoutMs_, headers.get());
     MultiHandle multi(curlApi().multi_init());
-    if (!multi)
-        throw Error(kInetTransferError + CURLE_FAILED_INIT,
-                    QStringLiteral("Cannot start a request"), kSource);
+    if (!multi) throw transferError(CURLE_FAILED_INIT, QStringLiteral("Cannot start a request"));
     checkMulti(curlApi().multi_add_handle(multi.get(), easy.get()));
     const auto detach =
         qScopeGuard([&] { curlApi().multi_remove_handle(multi.get(), easy.get()); });
@@ -520,11 +522,11 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
         checkMulti(curlApi().multi_perform(multi.get(), &running));
         if (running == 0) break;
         if (t.connected && Clock::now() - t.lastActivity > stallLimit)
-            throw Error(kInetTransferError + CURLE_OPERATION_TIMEDOUT,
-                        QStringLiteral("No data received for %1 ms").arg(stallTimeoutMs_), kSource);
+            throw transferError(CURLE_OPERATION_TIMEDOUT,
+                                QStringLiteral("No data received for %1 ms").arg(stallTimeoutMs_));
         if (t.connected && !rateFloor) rateFloor.emplace(minimumRate_, rateWindowMs_);
         if (rateFloor && rateFloor->tooSlow(Clock::now(), bytesDownloaded(easy.get())))
-            throw Error(kInetTooSlow,
+            throw Error(TransferFailure::TooSlow,
                         QStringLiteral("Fewer than %1 bytes a second arrived over %2 s")
                             .arg(minimumRate_)
                             .arg(rateWindowMs_ / 1000.0),
@@ -536,23 +538,24 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
             lastIdle = Clock::now();
         }
         if (cancelled_)
-            throw Error(kInetCancelled, QStringLiteral("The transfer was cancelled"), kSource);
+            throw Error(TransferFailure::Cancelled, QStringLiteral("The transfer was cancelled"),
+                        kSource);
     }
 
     updateProgress(easy.get(), bodyOffset_, t.rangeTotal);
     const CURLcode result = finishedResult(multi.get());
     if (t.sinkError) std::rethrow_exception(t.sinkError);
     if (t.downgraded)
-        throw Error(kInetDowngrade,
+        throw Error(TransferFailure::Downgrade,
                     QStringLiteral("The server redirected from https to plain http"), kSource);
     if (isCertificateFailure(result))
-        throw Error(kInetCertificateError,
+        throw Error(TransferFailure::Certificate,
                     QStringLiteral("The server's certificate could not be verified: ") +
                         libraryText(result, t.errorText),
                     kSource);
     if (t.refusedStatus) throw statusError(t.refusedStatus);
     if (t.refusal) throw *t.refusal;
-    const Error incomplete(kInetIncompleteReply,
+    const Error incomplete(TransferFailure::IncompleteReply,
                            QStringLiteral("The server's reply ended before its headers did"),
                            kSource);
     if (t.sawStatusLine && !t.headerEnded) throw incomplete;

@@ -1,36 +1,21 @@
 #pragma once
 
+#include "base/error.h"
+#include "net/transfer_failure.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace zandrel::net {
 
 // Receives a response body piece by piece, in order. It may throw to abandon the transfer;
 // OpenURL then rethrows what it threw.
 using BodySink = std::function<void(QByteArrayView chunk)>;
-
-// Error numbers that OpenURL raises besides the HTTP status of a refused request (4xx, 5xx...).
-inline constexpr std::int32_t kInetTransferError = 20000;  // + the transfer library's code
-inline constexpr std::int32_t kInetBusy = 30000;           // a request is already running
-// The server's certificate (authority, host name, dates) could not be verified.
-inline constexpr std::int32_t kInetCertificateError = 30001;
-// A redirect from https to http, which would hand the rest of the fetch to anyone on the way.
-inline constexpr std::int32_t kInetDowngrade = 30002;
-// The reply ended before its header block did (a status line, or part of a header, then close).
-inline constexpr std::int32_t kInetIncompleteReply = 30003;
-// The request was cancelled (Inet::cancel): the player's own choice, not a failure to report.
-inline constexpr std::int32_t kInetCancelled = 30004;
-// The body came slower than the minimum rate over the rate window (see setMinimumRate): a
-// time-out like a stall, only for a server that trickles instead of falling silent.
-inline constexpr std::int32_t kInetTooSlow = 30005;
-// PLACEHOLDER until the typed kinds land.
-inline constexpr std::int32_t kInetUnaskedEncoding = 30006;
-inline constexpr std::int32_t kInetImpossibleLength = 30007;
-inline constexpr std::int32_t kInetHtmlPage = 30008;
 
 // What the caller already holds of the resource, for a conditional request. Empty values are
 // not sent; with neither set the request is plain and a 304 is a failure like any other status.
@@ -73,8 +58,7 @@ struct FetchInfo {
     bool acceptRanges = false;       // the final response said Accept-Ranges: bytes
     std::int64_t offset = 0;         // where in the resource its body began (a 206's start)
     std::int64_t totalLength = -1;   // the whole resource's length, when the server told it
-    std::int32_t failure = 0;        // the number of the Error the request failed with
-    QString failureText;             // ...and its description
+    std::optional<Error> failure;    // what the request failed with
 };
 
 // The HTTP transfer component a fetching window holds. One request at a time; the request runs
@@ -118,7 +102,8 @@ public:
     void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }
     // A transfer whose body arrives at fewer than bytesPerSecond on average over windowMs fails
-    // with kInetTooSlow (the first window starts when the connection is up). 0 turns it off.
+    // with TransferFailure::TooSlow (the first window starts when the connection is up). 0 turns it
+    // off.
     void setMinimumRate(int bytesPerSecond, int windowMs) {
         minimumRate_ = bytesPerSecond;
         rateWindowMs_ = windowMs;
@@ -126,7 +111,7 @@ public:
     // Called on the calling thread about every 40 ms while a request runs.
     void setIdleHook(std::function<void()> hook) { idleHook_ = std::move(hook); }
     // Ends the running request (e.g. from the idle hook) as soon as the hook has returned:
-    // OpenURL throws kInetCancelled. Does nothing when no request runs.
+    // OpenURL throws TransferFailure::Cancelled. Does nothing when no request runs.
     void cancel() {
         if (executing_) cancelled_ = true;
     }
@@ -135,7 +120,7 @@ public:
     void setRetryPolicy(RetryPolicy policy) { retryPolicy_ = policy; }
 
     // Waits ms milliseconds as a request would (between two tries of a download): the idle hook
-    // keeps being called and cancel() ends the wait with kInetCancelled.
+    // keeps being called and cancel() ends the wait with TransferFailure::Cancelled.
     void Wait(int ms);
 
     // What the download going on through this instance is doing besides receiving, for the

@@ -14,35 +14,43 @@ QByteArray rangeValidator(const FetchInfo& got) {
     return got.lastModifiedText;
 }
 
-// The transfer's own failures; a write to disk fails with errno numbers that overlap them.
-bool fromTransfer(const Error& e) {
-    return e.source() == QLatin1String("Inet");
+bool isTransferCode(const Error& e, std::initializer_list<CURLcode> codes) {
+    if (!e.is(TransferFailure::Transport)) return false;
+    for (const CURLcode code : codes)
+        if (e.detail() == code) return true;
+    return false;
 }
 
-bool isTransferCode(const Error& e, std::initializer_list<CURLcode> codes) {
-    if (!fromTransfer(e)) return false;
-    for (const CURLcode code : codes)
-        if (e.number() == kInetTransferError + code) return true;
-    return false;
+bool isRefusedStatus(const Error& e, long status) {
+    return e.is(TransferFailure::RefusedStatus) && e.detail() == status;
 }
 
 }  // namespace
 
 bool isBreak(const Error& e) {
-    return (fromTransfer(e) && e.number() == kInetIncompleteReply) ||
+    return e.is(TransferFailure::IncompleteReply) ||
            isTransferCode(e, {CURLE_PARTIAL_FILE, CURLE_RECV_ERROR, CURLE_SEND_ERROR,
                               CURLE_GOT_NOTHING, CURLE_OPERATION_TIMEDOUT, CURLE_COULDNT_CONNECT,
                               CURLE_HTTP2, CURLE_HTTP2_STREAM});
 }
 
 bool isSourceFailure(const Error& e) {
-    if (!fromTransfer(e)) return false;
-    const bool status = e.number() >= 100 && e.number() < 1000;
-    return status || isBreak(e) || e.number() == kInetTooSlow ||
-           e.number() == kInetCertificateError || e.number() == kInetDowngrade ||
+    return e.is(TransferFailure::RefusedStatus) || isBreak(e) || e.is(TransferFailure::TooSlow) ||
+           e.is(TransferFailure::Certificate) || e.is(TransferFailure::Downgrade) ||
+           e.is(TransferFailure::ImpossibleLength) || e.is(TransferFailure::UnaskedEncoding) ||
+           e.is(TransferFailure::WebPage) ||
            isTransferCode(
                e, {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_RESOLVE_PROXY, CURLE_SSL_CONNECT_ERROR,
                    CURLE_TOO_MANY_REDIRECTS, CURLE_WEIRD_SERVER_REPLY, CURLE_UNSUPPORTED_PROTOCOL});
+}
+
+bool isTimeOut(const Error& e) {
+    return e.is(TransferFailure::TooSlow) || isTransferCode(e, {CURLE_OPERATION_TIMEDOUT});
+}
+
+bool isUnreachable(const Error& e) {
+    return isTransferCode(e, {CURLE_COULDNT_RESOLVE_PROXY, CURLE_COULDNT_RESOLVE_HOST,
+                              CURLE_COULDNT_CONNECT, CURLE_OPERATION_TIMEDOUT});
 }
 
 void fetchWithRetries(Inet& inet, const QString& url, PartSink& part,
@@ -80,7 +88,7 @@ void fetchWithRetries(Inet& inet, const QString& url, PartSink& part,
             // A whole reply's headers say whether its remainder can be asked for later.
             if (got.status == 200 || got.status == 203)
                 validator = got.acceptRanges ? rangeValidator(got) : QByteArray();
-            const bool badPart = fromTransfer(e) && e.number() == 206;  // not the part we asked for
+            const bool badPart = isRefusedStatus(e, 206);  // not the part we asked for
             if (badPart) validator.clear();
             arrived = arrived || thisTry > 0;
             const bool progress = thisTry > 0 || badPart;

@@ -30,9 +30,19 @@ public:
 bool isBreak(const Error& e);
 
 // A failure after which the next source of the same file is worth trying: a refused status, a
-// time-out (silence, a trickle, no connection), a certificate failure, no connection, or a
-// break that its tries did not mend.
+// time-out (silence, a trickle, no connection), a certificate failure, no connection, a reply
+// that cannot be the file (an impossible length, an unasked coding, a web page), or a break that
+// its tries did not mend.
 bool isSourceFailure(const Error& e);
+
+// A time-out: no byte within the stall time-out (or no connection within the connect
+// time-out), or a trickle under the minimum rate.
+bool isTimeOut(const Error& e);
+
+// No server answered at the address: its name or its proxy's was not found, the connection
+// was refused or not made in time. A stall after a reply began ends the same way: whether one
+// began is for LastFetch() to tell.
+bool isUnreachable(const Error& e);
 
 // Fetches url into part with inet, trying again after a break when bytes had arrived, up to
 // inet.Retries().retries times with a pause that doubles each time; the stage's retry number

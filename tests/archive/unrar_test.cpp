@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <map>
 #include <optional>
+#include <variant>
 
 namespace {
 
@@ -118,15 +119,16 @@ TEST_F(UnRarTest, HostileAndBrokenArchivesChangeNothing) {
 
     struct Case {
         std::string name;
-        std::optional<std::string> archive;  // nullopt: no archive file at all
-        std::int32_t number;
+        std::optional<std::string> archive;          // nullopt: no archive file at all
+        std::variant<ArchiveFailure, int> expected;  // the kind, or the system's errno
         std::int64_t maxEntries = -1;
         std::int64_t maxBytes = -1;
     };
     std::vector<Case> cases;
     for (Format f : {Format::Rar4, Format::Rar5}) {
         const std::string n = std::string(formatName(f)) + ": ";
-        const std::int32_t refused = UnRar::kErrorRefused, broken = UnRar::kErrorArchive;
+        const ArchiveFailure refused = ArchiveFailure::Refused,
+                             broken = ArchiveFailure::NotAnArchive;
         cases.push_back({n + "absolute name", with(f, {{abs, "x"}}), refused});
         cases.push_back(
             {n + "drive letter and backslash", with(f, {{"C:\\evil.map", "x"}}), refused});
@@ -170,18 +172,18 @@ TEST_F(UnRarTest, HostileAndBrokenArchivesChangeNothing) {
         damaged[damaged.find("new.map")] = 'N';  // header checksum no longer matches
         cases.push_back({n + "damaged header", damaged, broken});
         cases.push_back(
-            {n + "too many entries", with(f, {{"third.map", "3"}}), UnRar::kErrorLimit, 2});
+            {n + "too many entries", with(f, {{"third.map", "3"}}), ArchiveFailure::Limit, 2});
         cases.push_back({n + "too many bytes", with(f, {{"big.map", pattern(1000, 3)}}),
-                         UnRar::kErrorLimit, -1, 1000});
+                         ArchiveFailure::Limit, -1, 1000});
     }
-    cases.push_back(
-        {"not an archive", std::string("this is not a RAR archive\n"), UnRar::kErrorArchive});
+    cases.push_back({"not an archive", std::string("this is not a RAR archive\n"),
+                     ArchiveFailure::NotAnArchive});
     cases.push_back({"program stub before the archive (self-extracting)",
                      "MZ" + std::string(2000, '\0') +
                          zandrel::rar::writeStored(Format::Rar4, {{"bloodgulch.map", "sfx"}}),
-                     UnRar::kErrorArchive});
-    cases.push_back({"empty file", std::string(), UnRar::kErrorArchive});
-    cases.push_back({"tar archive", tarArchive(), UnRar::kErrorArchive});
+                     ArchiveFailure::NotAnArchive});
+    cases.push_back({"empty file", std::string(), ArchiveFailure::NotAnArchive});
+    cases.push_back({"tar archive", tarArchive(), ArchiveFailure::NotAnArchive});
     cases.push_back({"missing archive", std::nullopt, ENOENT});
 
     QDir(maps()).mkdir(QStringLiteral("textures"));
@@ -198,7 +200,12 @@ TEST_F(UnRarTest, HostileAndBrokenArchivesChangeNothing) {
         const auto error = extract(unrar, &events);
         EXPECT_TRUE(error.has_value());
         if (error) {
-            EXPECT_EQ(error->number(), c.number) << error->what();
+            if (const auto* kind = std::get_if<ArchiveFailure>(&c.expected)) {
+                EXPECT_EQ(error->kind<ArchiveFailure>(), *kind) << error->what();
+            } else {
+                EXPECT_EQ(error->number(), std::get<int>(c.expected)) << error->what();
+                EXPECT_EQ(error->kind<ArchiveFailure>(), std::nullopt);
+            }
             EXPECT_FALSE(error->description().isEmpty());
         }
         EXPECT_EQ(snapshot(), before);
@@ -310,17 +317,17 @@ TEST_F(UnRarTest, ProgressHandlerCanAbandonTheExtraction) {
         Format::Rar4, {{"bloodgulch.map", "new bloodgulch"}, {"big.map", pattern(3 << 20, 5)}}));
     const auto before = snapshot();
     UnRar unrar;
-    std::int32_t nested = 0;
+    std::optional<ArchiveFailure> nested;
     unrar.ExtractProgress = [&](std::int16_t percent) {
         try {
             unrar.ExtractArchive(archive(), maps());
         } catch (const Error& e) {
-            nested = e.number();
+            nested = e.kind<ArchiveFailure>();
         }
         if (percent >= 30) throw std::runtime_error("stop");
     };
     EXPECT_THROW(unrar.ExtractArchive(archive(), maps()), std::runtime_error);
-    EXPECT_EQ(nested, UnRar::kErrorBusy);
+    EXPECT_EQ(nested, ArchiveFailure::Busy);
     EXPECT_EQ(snapshot(), before);
 
     // The same object extracts normally afterwards.
@@ -359,7 +366,7 @@ TEST_F(UnRarTest, ACancelAtAnyQuestionLeavesTheMapFolderAsItWas) {
         unrar.ExtractCancelled = [&] { return ++asked == stopAt; };
         const auto error = extract(unrar);
         ASSERT_TRUE(error.has_value());
-        EXPECT_EQ(error->number(), UnRar::kErrorCancelled) << error->what();
+        EXPECT_TRUE(error->is(ArchiveFailure::Cancelled)) << error->what();
         EXPECT_EQ(snapshot(), before);
     }
 }

@@ -138,7 +138,7 @@ TEST_F(HttpsTest, RedirectsMayGoUpToHttpsButNeverBackDown) {
     EXPECT_FALSE(http.requestedPaths().contains("/connect.ini"));
     const std::optional<Error> down = openError(https.url("/to-http/connect.ini"));
     ASSERT_TRUE(down);
-    EXPECT_EQ(down->number(), kInetDowngrade) << down->what();
+    EXPECT_TRUE(down->is(TransferFailure::Downgrade)) << down->what();
 }
 
 // What a caller that reports on a fetch reads afterwards, on success and on failure.
@@ -195,7 +195,7 @@ TEST_F(HttpsTest, CertificateThatCannotBeVerifiedFailsAndKeepsTheOldFile) {
         EXPECT_TRUE(server.requestedPaths().isEmpty());  // no request went over it
         const std::optional<Error> e = openError(server.url("/connect.ini"));
         ASSERT_TRUE(e);
-        EXPECT_EQ(e->number(), kInetCertificateError) << e->what();
+        EXPECT_TRUE(e->is(TransferFailure::Certificate)) << e->what();
         EXPECT_TRUE(e->description().startsWith("The server's certificate could not be verified"))
             << e->what();
     }

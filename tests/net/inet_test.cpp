@@ -149,24 +149,25 @@ TEST(Inet, RaisesOnFailures) {
     struct Case {
         const char* name;
         QString url;
-        std::int32_t number;
+        TransferFailure kind;
+        std::int32_t detail;  // the status, or the library's code
     };
+    constexpr TransferFailure kStatus = TransferFailure::RefusedStatus;
+    constexpr TransferFailure kTransport = TransferFailure::Transport;
     const Case cases[] = {
-        {"404 with a page", server.url("/missing"), 404},
-        {"500 with a page", server.url("/broken"), 500},
-        {"503 without a body", server.url("/nothing"), 503},
-        {"body shorter than announced", server.url("/cut"),
-         kInetTransferError + CURLE_PARTIAL_FILE},
-        {"no reply at all", server.url("/silent"), kInetTransferError + CURLE_OPERATION_TIMEDOUT},
-        {"stall mid-body", server.url("/stalls"), kInetTransferError + CURLE_OPERATION_TIMEDOUT},
-        {"redirect away from http", server.url("/to-ftp"),
-         kInetTransferError + CURLE_UNSUPPORTED_PROTOCOL},
-        {"endless redirects", server.url("/loop"), kInetTransferError + CURLE_TOO_MANY_REDIRECTS},
-        {"3xx without a target", server.url("/no-location"), 302},
-        {"connection refused", QStringLiteral("http://127.0.0.1:%1/x").arg(refusedPort),
-         kInetTransferError + CURLE_COULDNT_CONNECT},
-        {"not http", QStringLiteral("ftp://%1/x").arg(server.address()),
-         kInetTransferError + CURLE_UNSUPPORTED_PROTOCOL},
+        {"404 with a page", server.url("/missing"), kStatus, 404},
+        {"500 with a page", server.url("/broken"), kStatus, 500},
+        {"503 without a body", server.url("/nothing"), kStatus, 503},
+        {"body shorter than announced", server.url("/cut"), kTransport, CURLE_PARTIAL_FILE},
+        {"no reply at all", server.url("/silent"), kTransport, CURLE_OPERATION_TIMEDOUT},
+        {"stall mid-body", server.url("/stalls"), kTransport, CURLE_OPERATION_TIMEDOUT},
+        {"redirect away from http", server.url("/to-ftp"), kTransport, CURLE_UNSUPPORTED_PROTOCOL},
+        {"endless redirects", server.url("/loop"), kTransport, CURLE_TOO_MANY_REDIRECTS},
+        {"3xx without a target", server.url("/no-location"), kStatus, 302},
+        {"connection refused", QStringLiteral("http://127.0.0.1:%1/x").arg(refusedPort), kTransport,
+         CURLE_COULDNT_CONNECT},
+        {"not http", QStringLiteral("ftp://%1/x").arg(server.address()), kTransport,
+         CURLE_UNSUPPORTED_PROTOCOL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,9 +175,10 @@ TEST(Inet, RaisesOnFailures) {
         inet.setStallTimeoutMs(300);
         const Fetched f = fetch(inet, c.url);
         ASSERT_TRUE(f.error);
-        EXPECT_EQ(f.error->number(), c.number) << f.error->what();
+        EXPECT_EQ(f.error->kind<TransferFailure>(), c.kind) << f.error->what();
+        EXPECT_EQ(f.error->detail(), c.detail) << f.error->what();
         EXPECT_FALSE(inet.StillExecuting());
-        if (c.number >= 300 && c.number < 600) {
+        if (c.kind == kStatus) {
             EXPECT_TRUE(f.body.isEmpty());  // an error page never reaches the sink
         }
     }
@@ -188,7 +190,8 @@ TEST(Inet, ConnectTimeoutEndsAConnectThatHangs) {
     inet.setConnectTimeoutMs(300);
     const Fetched f = fetch(inet, QStringLiteral("http://127.0.0.1:%1/x").arg(listener.port()));
     ASSERT_TRUE(f.error);
-    EXPECT_EQ(f.error->number(), kInetTransferError + CURLE_OPERATION_TIMEDOUT) << f.error->what();
+    EXPECT_TRUE(f.error->is(TransferFailure::Transport)) << f.error->what();
+    EXPECT_EQ(f.error->detail(), CURLE_OPERATION_TIMEDOUT) << f.error->what();
     // The connect phase ran out, not the stall clock (60 s here).
     EXPECT_FALSE(f.error->description().startsWith("No data received")) << f.error->what();
 }
@@ -217,7 +220,7 @@ TEST(Inet, SecondRequestWhileBusyIsRefused) {
     ASSERT_FALSE(outer.error) << outer.error->what();
     EXPECT_EQ(outer.body, "abcd");
     ASSERT_TRUE(inner && inner->error);
-    EXPECT_EQ(inner->error->number(), kInetBusy);
+    EXPECT_TRUE(inner->error->is(TransferFailure::Busy));
     EXPECT_EQ(server.requestedPaths(), QStringList{"/slow"});
 }
 

@@ -119,7 +119,7 @@ TEST(ReplyError, CutHeadersAreNamedAsSuch) {
         inet.OpenURL(server.url("/connect.ini"), [](QByteArrayView) {});
         FAIL() << "no error raised";
     } catch (const Error& e) {
-        EXPECT_EQ(e.number(), kInetIncompleteReply) << e.what();
+        EXPECT_TRUE(e.is(TransferFailure::IncompleteReply)) << e.what();
     }
     EXPECT_FALSE(inet.LastFetch().complete);
 }
@@ -129,18 +129,18 @@ TEST(ReplyError, RepliesThatCannotBeTheFileAreNamed) {
     struct Refused {
         const char* name;
         QByteArray reply;
-        std::int32_t number;
+        TransferFailure kind;
         QString said;
     };
     const Refused cases[] = {
         {"a length past 63 bits",
          "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n" + QByteArray(103, 'x'),
-         kInetImpossibleLength, "9223372036854775808"},
+         TransferFailure::ImpossibleLength, "9223372036854775808"},
         {"gzip", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" + kBody,
-         kInetUnaskedEncoding, "gzip"},
+         TransferFailure::UnaskedEncoding, "gzip"},
         {"a web page",
          "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 13\r\n\r\n<html></html>",
-         kInetHtmlPage, "text/html"},
+         TransferFailure::WebPage, "text/html"},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,7 +152,7 @@ TEST(ReplyError, RepliesThatCannotBeTheFileAreNamed) {
                          [&](QByteArrayView chunk) { reached += chunk.size(); });
             ADD_FAILURE() << "no error raised";
         } catch (const Error& e) {
-            EXPECT_EQ(e.number(), c.number) << e.what();
+            EXPECT_TRUE(e.is(c.kind)) << e.what();
             EXPECT_TRUE(e.description().contains(c.said)) << e.what();
         }
         EXPECT_EQ(reached, 0);

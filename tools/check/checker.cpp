@@ -8,6 +8,7 @@
 #include "net/download_file.h"
 #include "net/inet.h"
 #include "net/server_url.h"
+#include "net/transfer_retry.h"
 #include "patch/ppf.h"
 #include "server/page_address.h"
 #include "server/settings.h"
@@ -99,19 +100,8 @@ private:
     std::int64_t lastStep_ = 0;
 };
 
-// Inet reports a transfer failure as net::kInetTransferError + the transfer library's code; these
-// codes mean no server answered at that address.
-bool isUnreachable(const Error& e) {
-    const std::int32_t code = e.number() - net::kInetTransferError;
-    constexpr std::int32_t kCouldNotResolveProxy = 5, kCouldNotResolveHost = 6,
-                           kCouldNotConnect = 7, kTimedOut = 28;
-    return code == kCouldNotResolveProxy || code == kCouldNotResolveHost ||
-           code == kCouldNotConnect || code == kTimedOut;
-}
-
 bool isTimeOut(const FetchInfo& info) {
-    return info.failure == net::kInetTooSlow ||
-           info.failure == net::kInetTransferError + 28;  // no byte within the stall time-out
+    return info.failure && net::isTimeOut(*info.failure);
 }
 
 struct Fetched {
@@ -143,8 +133,8 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
     result.box = boxes.take();
     // A time-out already took its time and told why: asking again would only repeat it.
     if (isTimeOut(result.info)) {
-        result.why = result.info.failureText;
-        result.unreachable = result.info.failure != net::kInetTooSlow && result.info.status == 0 &&
+        result.why = result.info.failure->description();
+        result.unreachable = net::isUnreachable(*result.info.failure) && result.info.status == 0 &&
                              result.info.redirects == 0;
         return result;
     }
@@ -155,8 +145,8 @@ Fetched fetch(const Request& request, const QString& url, const QString& folder,
         result.notStored = true;
     } catch (const Error& e) {
         result.why = e.description();
-        result.unreachable =
-            isUnreachable(e) && again.LastFetch().status == 0 && again.LastFetch().redirects == 0;
+        result.unreachable = net::isUnreachable(e) && again.LastFetch().status == 0 &&
+                             again.LastFetch().redirects == 0;
     }
     return result;
 }
@@ -501,8 +491,8 @@ void checkArchive(const Request& request, const QString& archive, const QString&
     for (const archive::Problem& p : inspection.problems) {
         report.problem(
             kUpdate, QStringLiteral("archive-refused"),
-            QStringLiteral("the program refuses the archive: ") + plain(p.text) + refused,
-            QJsonObject{{QStringLiteral("error"), p.number}});
+            QStringLiteral("the program refuses the archive: ") + plain(p.description()) + refused,
+            QJsonObject{{QStringLiteral("error"), p.number()}});
     }
     if (!inspection.problems.empty()) return;
 

@@ -22,6 +22,7 @@
 namespace zandrel::testing {
 
 using zandrel::Error;
+using zandrel::archive::ArchiveFailure;
 using zandrel::archive::UnRar;
 using zandrel::rar::Entry;
 using zandrel::rar::Format;
