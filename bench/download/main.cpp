@@ -290,7 +290,7 @@ bool measureHashed(const Setup& s, const QString& url) {
     std::printf("stored file identical to the source: %s; sha256sum agrees: %s\n",
                 identical ? "yes" : "NO", sumsAgree ? "yes" : "NO");
     printRow(QStringLiteral("download %1 MiB over http, SHA-256 checked").arg(s.mib),
-             rows.oursMedian(), "curl -s | sha256sum", rows.otherMedian(), rows.peakMiB());
+             rows.oursMedian(), "curl -s, piped to sha256sum", rows.otherMedian(), rows.peakMiB());
     return identical && sumsAgree;
 }
 
