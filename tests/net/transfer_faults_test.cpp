@@ -62,7 +62,7 @@ FaultReply lengthless(FaultReply r) {
     return r;
 }
 FaultReply encoded(FaultReply r) {
-    r.headers.append({"Content-Encoding", "gzip"});
+    r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
     return r;
 }
 FaultReply impossibleLength(FaultReply r) {
