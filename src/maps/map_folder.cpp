@@ -3,8 +3,8 @@
 #include "base/error.h"
 #include "base/files.h"
 #include "base/platform.h"
+#include "base/sha256.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -232,9 +232,7 @@ bool hasDigest(const QString& file, const QByteArray& sha256, std::int64_t size)
     const QFileInfo info(file);
     if (!info.isFile() || (size >= 0 && info.size() != size)) return false;
     if (!in.open(QIODevice::ReadOnly)) return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&in)) return false;
-    return hash.result() == sha256;
+    return sha256Of(in) == sha256;
 }
 
 void removeLeftovers(const QString& folder) {

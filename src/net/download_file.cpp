@@ -4,10 +4,10 @@
 #include "base/files.h"
 #include "base/platform.h"
 #include "base/printable.h"
+#include "base/sha256.h"
 #include "net/fetch_record.h"
 #include "net/transfer_retry.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -37,7 +37,7 @@ QString localFileName(const QString& url) {
 
 // The SHA-256 of what the open file descriptor holds, read from its start.
 QByteArray sha256Of(int fd, const std::string& path) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     std::vector<char> buffer(256 * 1024);
     for (off_t at = 0;;) {
         const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
@@ -77,7 +77,7 @@ public:
         const QFileInfo dest(path);
         if (dest.isDir() || (dest.exists() && !dest.isWritable()))
             throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
-        if (!announced.sha256.isEmpty()) hash_.emplace(QCryptographicHash::Sha256);
+        if (!announced.sha256.isEmpty()) hash_.emplace();
     }
 
     void announced(std::int64_t resourceLength) override {
@@ -142,7 +142,7 @@ private:
     QString path_;
     QByteArray native_;
     std::int64_t limit_;
-    std::optional<QCryptographicHash> hash_;
+    std::optional<Sha256> hash_;
     std::optional<files::ReplaceFile> file_;
     std::vector<char> pending_;
     std::int64_t held_ = 0;

@@ -1,7 +1,8 @@
 // What the program has loaded once its start window is on screen: the libraries it loads on
-// first use (the transfer and archive libraries, the web engine) are not among them, and each
-// is loaded when it is first used.
+// first use (the transfer, archive and crypto libraries, the web engine) are not among them, and
+// each is loaded when it is first used.
 #include "archive/libarchive_api.h"
+#include "base/sha256.h"
 #include "frame/frame_fixture.h"
 #include "net/curl_api.h"
 #include "windows/frm_splash.h"
@@ -27,10 +28,13 @@ TEST(ProgramStart, TheStartWindowWaitsForNoLibraryLoadedOnFirstUse) {
 
     const QString loaded = mappedFiles();
     ASSERT_TRUE(loaded.contains(QStringLiteral("libQt6Widgets.so"))) << "maps not readable";
-    for (const char* library : {"libcurl.so", "libarchive.so", "libQt6WebEngine", "webengine"}) {
+    for (const char* library :
+         {"libcurl.so", "libarchive.so", "libcrypto.so", "libQt6WebEngine", "webengine"}) {
         EXPECT_FALSE(loaded.contains(QLatin1String(library))) << library << " at start";
     }
 
+    EXPECT_TRUE(Sha256().usesCryptoLibrary());
+    EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libcrypto.so")));
     archive::libarchive();
     EXPECT_TRUE(mappedFiles().contains(QStringLiteral("libarchive.so")));
     net::curlApi();

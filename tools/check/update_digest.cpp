@@ -1,8 +1,8 @@
 #include "update_digest.h"
 
+#include "base/sha256.h"
 #include "server/settings.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 
 namespace zandrel::check {
@@ -10,9 +10,9 @@ namespace zandrel::check {
 std::optional<Digest> digestOfFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file) || file.error() != QFileDevice::NoError) return std::nullopt;
-    return Digest{hash.result(), file.size()};
+    const std::optional<QByteArray> sha256 = sha256Of(file);
+    if (!sha256 || file.error() != QFileDevice::NoError) return std::nullopt;
+    return Digest{*sha256, file.size()};
 }
 
 QStringList keyLines(const Digest& digest) {
