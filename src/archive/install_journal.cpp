@@ -42,6 +42,9 @@ bool acceptablePath(std::string_view path, std::string* why) {
         return false;
     };
     if (path.empty() || path.size() > kMaxPathBytes) return refuse("a path of a wrong length");
+    // StagedInstall writes names as UTF-8; any other byte sequence names no file it staged.
+    const QByteArrayView bytes(path.data(), qsizetype(path.size()));
+    if (QString::fromUtf8(bytes).toUtf8() != bytes) return refuse("a path that is not UTF-8");
     std::size_t depth = 0;
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -50,8 +53,8 @@ bool acceptablePath(std::string_view path, std::string* why) {
         const std::string_view part = path.substr(start, slash - start);
         if (part.empty() || part == "." || part == "..") return refuse("a path element . or ..");
         if (part.size() > kMaxElementBytes) return refuse("a path element too long");
-        if (files::isOurs(part) || part.starts_with(kRecoverPrefix))
-            return refuse("a path into a folder of ours");
+        // Every name of ours starts so (staging, unpacking, temporary and set-aside folders).
+        if (part.starts_with(".zandrel-")) return refuse("a path into a folder of ours");
         for (unsigned char c : part)
             if (c < 0x20 || c == 0x7f) return refuse("a control character in a path");
         if (++depth > kMaxDepth + 1) return refuse("a path too deep");

@@ -223,19 +223,20 @@ QString described(std::int64_t size, const QByteArray& sha256) {
     return parts.join(QStringLiteral(", "));
 }
 
-// The box for sources that gave other bytes than announced: what was expected, what arrived.
+// The box for sources that gave other bytes than announced: what was expected, what arrived and
+// from where, one source after the other.
 QString otherBytesPrompt(const AnnouncedUpdate& announced, const std::vector<OtherBytes>& others) {
     QStringList lines{
         QStringLiteral("The map update that arrived is not the one the server announces, so it "
                        "was not kept."),
-        QStringLiteral("Expected: ") + described(announced.size, announced.sha256)};
+        QString(), QStringLiteral("Expected: ") + described(announced.size, announced.sha256)};
     for (const OtherBytes& other : others) {
-        const QString what =
-            other.tooLong ? QStringLiteral("more than %1 bytes (the transfer was ended there)")
-                                .arg(other.size)
-                          : described(other.size, other.sha256);
-        lines.append(QStringLiteral("Arrived from %1: %2")
-                         .arg(printable(other.url, LineBreaks::Escape), what));
+        lines.append(QStringLiteral("Arrived: ") +
+                     (other.tooLong ? QStringLiteral("more than %1 bytes (the transfer was ended "
+                                                     "there)")
+                                          .arg(other.size)
+                                    : described(other.size, other.sha256)));
+        lines.append(QStringLiteral("    from ") + printable(other.url, LineBreaks::Escape));
     }
     return lines.join(QStringLiteral("\r\n"));
 }

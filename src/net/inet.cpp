@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 
+#include <QList>
 #include <QScopeGuard>
 
 #include "net/curl_api.h"
@@ -70,6 +71,11 @@ struct Transfer {
     std::int64_t rangeEnd = -1;
     std::int64_t rangeTotal = -1;
     QByteArray contentEncoding;
+    QByteArray contentType;
+    bool lengthImpossible = false;  // a Content-Length no reply can have (past 2^63 - 1...)
+    QByteArray contentLength;       // ...as it was sent
+    bool markupChecked = false;     // the body's first byte past white space has been seen
+    std::optional<Error> refusal;   // why a reply that could be the file was refused
     std::int64_t bodyBytes = 0;
     long refusedStatus = 0;  // a status whose body is not the resource, seen when its body began
     std::exception_ptr sinkError;
@@ -119,6 +125,65 @@ bool isAskedPart(long status, const Transfer& t) {
            t.rangeEnd == t.rangeTotal - 1;
 }
 
+// A Content-Length that a reply can have: digits that fit a 64-bit count, the same in every
+// Content-Length line. The transfer library drops one past 2^63 - 1 and reads to the close,
+// which would take whatever arrives as the whole file.
+void noteContentLength(const QByteArray& value, Transfer& t) {
+    bool ok = !value.isEmpty();
+    for (const char c : value) ok = ok && c >= '0' && c <= '9';
+    if (ok) value.toLongLong(&ok);
+    if (!ok || (!t.contentLength.isEmpty() && t.contentLength != value)) t.lengthImpossible = true;
+    t.contentLength = value;
+}
+
+// We send no Accept-Encoding: a body with a coding is not the file's own bytes.
+bool isUnaskedEncoding(const QByteArray& encoding) {
+    return !encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0;
+}
+
+// At the end of a header block: a reply whose body would be the file, but that cannot be.
+bool refuseReply(Transfer& t) {
+    long status = 0;
+    curlApi().easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (!isStoredStatus(status) && !isAskedPart(status, t)) return false;
+    if (t.lengthImpossible) {
+        t.refusal = Error(TransferFailure::ImpossibleLength,
+                          QStringLiteral("The server announced a length of \"%1\" bytes, which no "
+                                         "reply can have")
+                              .arg(QString::fromLatin1(t.contentLength)),
+                          kSource);
+    } else if (isUnaskedEncoding(t.contentEncoding)) {
+        t.refusal = Error(TransferFailure::UnaskedEncoding,
+                          QStringLiteral("The server sent the file with \"Content-Encoding: %1\", "
+                                         "which was not asked for")
+                              .arg(QString::fromLatin1(t.contentEncoding)),
+                          kSource);
+    }
+    return t.refusal.has_value();
+}
+
+bool isHtmlType(const QByteArray& contentType) {
+    const QByteArray type = contentType.split(';').first().trimmed().toLower();
+    return type == "text/html" || type == "application/xhtml+xml";
+}
+
+// A web page where a file was asked for (a captive portal, an error page sent with a 200): an
+// HTML type and a body whose first byte past white space (and a byte order mark) is markup.
+bool isWebPage(QByteArrayView chunk, Transfer& t) {
+    if (t.markupChecked || !isHtmlType(t.contentType)) return false;
+    qsizetype at = 0;
+    if (t.bodyBytes == 0 && chunk.startsWith("\xEF\xBB\xBF")) at = 3;
+    while (at < chunk.size() && QByteArrayView(" \t\r\n").contains(chunk[at])) ++at;
+    if (at == chunk.size()) return false;  // all white space so far
+    t.markupChecked = true;
+    if (chunk[at] != '<') return false;
+    t.refusal = Error(TransferFailure::WebPage,
+                      QStringLiteral("The server sent a web page (%1) instead of the file")
+                          .arg(QString::fromLatin1(t.contentType)),
+                      kSource);
+    return true;
+}
+
 size_t onHeader(char* data, size_t, size_t n, void* user) {
     auto* t = static_cast<Transfer*>(user);
     t->lastActivity = Clock::now();
@@ -131,8 +196,17 @@ size_t onHeader(char* data, size_t, size_t n, void* user) {
         t->acceptRanges = false;
         t->rangeStart = t->rangeEnd = t->rangeTotal = -1;
         t->contentEncoding.clear();
+        t->contentType.clear();
+        t->lengthImpossible = false;
+        t->contentLength.clear();
+        t->markupChecked = false;
     } else if (line == "\r\n" || line == "\n") {
         t->headerEnded = true;
+        if (refuseReply(*t)) return 0;
+    } else if (startsWithNoCase(line, "content-length:")) {
+        noteContentLength(line.sliced(15).toByteArray().trimmed(), *t);
+    } else if (startsWithNoCase(line, "content-type:")) {
+        t->contentType = line.sliced(13).toByteArray().trimmed();
     } else if (startsWithNoCase(line, "etag:")) {
         t->etag = line.sliced(5).toByteArray().trimmed();
     } else if (startsWithNoCase(line, "last-modified:")) {
@@ -168,8 +242,10 @@ size_t onBody(char* data, size_t, size_t n, void* user) {
     }
     if (t->bodyOffset) *t->bodyOffset = part ? t->rangeStart : 0;
     if (t->resourceLength && t->bodyBytes == 0) *t->resourceLength = announcedLength(part, *t);
+    const QByteArrayView chunk(data, static_cast<qsizetype>(n));
+    if (isWebPage(chunk, *t)) return 0;
     try {
-        (*t->sink)(QByteArrayView(data, static_cast<qsizetype>(n)));
+        (*t->sink)(chunk);
     } catch (...) {
         // Exceptions cannot cross the C library; carry it out and rethrow after clean-up.
         t->sinkError = std::current_exception();
@@ -312,6 +388,7 @@ void record(FetchInfo& info, CURL* easy, const Transfer& t) {
     info.etag = t.etag;
     info.lastModifiedText = t.lastModified;
     info.contentEncoding = t.contentEncoding;
+    info.contentType = t.contentType;
     info.lastModified = -1;
     if (!t.lastModified.isEmpty()) {
         const std::time_t when = curlApi().getdate(t.lastModified.constData(), nullptr);
@@ -477,6 +554,7 @@ void Inet::request(const QString& url, const BodySink& sink, const FetchConditio
                         libraryText(result, t.errorText),
                     kSource);
     if (t.refusedStatus) throw statusError(t.refusedStatus);
+    if (t.refusal) throw *t.refusal;
     const Error incomplete(TransferFailure::IncompleteReply,
                            QStringLiteral("The server's reply ended before its headers did"),
                            kSource);

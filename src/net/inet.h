@@ -49,6 +49,7 @@ struct FetchInfo {
     QByteArray lastModifiedText;     // its Last-Modified as sent, empty when not sent
     std::int64_t lastModified = -1;  // the same in seconds since the epoch; -1 if absent or bad
     QByteArray contentEncoding;      // its Content-Encoding as sent, empty when not sent
+    QByteArray contentType;          // its Content-Type as sent, empty when not sent
     bool conditional = false;        // If-None-Match / If-Modified-Since went with the request
     bool notModified = false;        // a 304 answered that conditional request: nothing to store
     bool tls = false;                // the final response came over https

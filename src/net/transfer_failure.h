@@ -15,6 +15,10 @@ enum class TransferFailure {
     IncompleteReply,  // the reply ended before its header block did (a status line, then close)
     Cancelled,        // Inet::cancel: the player's own choice, not a failure to report
     TooSlow,  // slower than the minimum rate over the rate window: a trickle instead of silence
+    // A reply that could be the file but cannot be: none of its body reaches the caller.
+    ImpossibleLength,  // a Content-Length no reply can have (past 2^63 - 1, two different ones)
+    UnaskedEncoding,   // a Content-Encoding we never asked for: the bytes are not the file's own
+    WebPage,           // an HTML page (a portal, an error page sent with 200) instead of the file
 };
 
 // The number a message box shows for a transfer failure, as players and servers' admins have
@@ -37,6 +41,12 @@ constexpr std::int32_t shownNumber(TransferFailure kind, std::int32_t detail) {
             return 30004;
         case TransferFailure::TooSlow:
             return 30005;
+        case TransferFailure::ImpossibleLength:
+            return 30006;
+        case TransferFailure::UnaskedEncoding:
+            return 30007;
+        case TransferFailure::WebPage:
+            return 30008;
     }
     return 20000 + detail;
 }

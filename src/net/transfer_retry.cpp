@@ -37,6 +37,8 @@ bool isBreak(const Error& e) {
 bool isSourceFailure(const Error& e) {
     return e.is(TransferFailure::RefusedStatus) || isBreak(e) || e.is(TransferFailure::TooSlow) ||
            e.is(TransferFailure::Certificate) || e.is(TransferFailure::Downgrade) ||
+           e.is(TransferFailure::ImpossibleLength) || e.is(TransferFailure::UnaskedEncoding) ||
+           e.is(TransferFailure::WebPage) ||
            isTransferCode(
                e, {CURLE_COULDNT_RESOLVE_HOST, CURLE_COULDNT_RESOLVE_PROXY, CURLE_SSL_CONNECT_ERROR,
                    CURLE_TOO_MANY_REDIRECTS, CURLE_WEIRD_SERVER_REPLY, CURLE_UNSUPPORTED_PROTOCOL});

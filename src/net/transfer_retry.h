@@ -30,8 +30,9 @@ public:
 bool isBreak(const Error& e);
 
 // A failure after which the next source of the same file is worth trying: a refused status, a
-// time-out (silence, a trickle, no connection), a certificate failure, no connection, or a
-// break that its tries did not mend.
+// time-out (silence, a trickle, no connection), a certificate failure, no connection, a reply
+// that cannot be the file (an impossible length, an unasked coding, a web page), or a break that
+// its tries did not mend.
 bool isSourceFailure(const Error& e);
 
 // A time-out: no byte within the stall time-out (or no connection within the connect

@@ -174,6 +174,13 @@ TEST(CheckToolKeys, ValuesAndHeadersThatCannotBeRight) {
         {"settings sent deflate-encoded unasked",
          [&](AdminServer& s) { withHeader(s, "connect.ini", "Content-Encoding", "deflate"); },
          "unasked-encoding", "problem", 1, "connect.ini"},
+        {"settings answered with a web page",
+         [](AdminServer& s) {
+             test::HttpReply page = test::HttpReply::ok("<html><body>Log in first</body></html>");
+             page.contentType = "text/html";
+             s.http().route(QStringLiteral("/connect.ini"), page);
+         },
+         "settings-fetch-failed", "problem", 1, "sent a web page (text/html) instead of the file"},
         {"an update dated in the future",
          [&](AdminServer& s) {
              withHeader(s, "zandrel.rar", "Last-Modified", "Mon, 01 Jul 2030 10:00:00 GMT");

@@ -5,7 +5,9 @@
 #include "env_var.h"
 #include "frame/frame_fixture.h"
 #include "frame/registry.h"
+#include "http/fault_server.h"
 #include "http/test_http_server.h"
+#include "http/test_tls.h"
 #include "map_bytes.h"
 #include "rar/rarwriter.h"
 #include "windows/download_window.h"
@@ -19,6 +21,7 @@
 #include "windows/window_set.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -30,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zandrel::windows {
 namespace {
@@ -69,13 +73,14 @@ struct Server {
         ASSERT_TRUE(writeAll(root.filePath(name), bytes)) << name.toStdString();
     }
     // connect.ini and an information page titled `pageTitle`, with a picture.
+    // moreKeys: further [Main] lines, each ending in "\r\n".
     void publish(const QString& haloIP, const QString& target, const char* ppf,
-                 const QString& pageTitle) {
+                 const QString& pageTitle, const QString& moreKeys = QString()) {
         put(QStringLiteral("connect.ini"),
             QStringLiteral("[Main]\r\nhtml=%1\r\nHaloIP=%2\r\nTarget=%3\r\nppf=%4\r\n"
-                           "AdminEmail=admin@example.org\r\n")
+                           "AdminEmail=admin@example.org\r\n%5")
                 .arg(http.url(QStringLiteral("/index.html")), haloIP, target,
-                     QString::fromLatin1(ppf))
+                     QString::fromLatin1(ppf), moreKeys)
                 .toUtf8());
         // The page and its picture with their types; the document root serves plain bytes.
         test::HttpReply page = test::HttpReply::ok(
@@ -392,6 +397,320 @@ TEST_F(Roads, AnotherServersUpdateLeftBehindIsNeverApplied) {
                                    QStringLiteral("ridge.map")}));
         }
     }
+}
+
+// Each road with the update an earlier visit left behind and the one the server serves now.
+struct RoadUpdates {
+    const char* ppf;
+    QString updateFile;
+    QString map;
+    QByteArray original;
+    QByteArray stale;   // an earlier visit's update: applied, it would change the map too
+    QByteArray update;  // what the server serves now
+};
+
+// What a server does wrong with its update, and what the player's box then names besides
+// "could not be downloaded" ("%SIZE" and "%ARRIVED": the served update's size and first hex
+// digits of its hash).
+struct ServerFault {
+    const char* name;
+    std::function<QString(const QByteArray& update)> keys;  // more [Main] lines
+    std::function<test::HttpReply(const QByteArray& update)> reply;
+    QStringList boxSays;
+};
+
+QString hexStart(const QByteArray& bytes) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(12));
+}
+
+QString announcing(const QByteArray& bytes) {
+    return QStringLiteral("UpdateSHA256=%1\r\nUpdateSize=%2\r\n")
+        .arg(QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()))
+        .arg(bytes.size());
+}
+
+// One table of server faults against one small archive and one small patch, through the program's
+// windows: nothing is applied, the file an earlier visit left stays as it was, the player gets
+// one box, and the server window stays to try again.
+TEST_F(Roads, AServerFaultLeavesTheMapsAndTheEarlierFileAsTheyWere) {
+    const QByteArray canyon = mapBytes("canyon", 1);
+    const QByteArray ridge = mapBytes("ridge", 1);
+    const RoadUpdates roads[] = {
+        {"0", QStringLiteral("zandrel.rar"), QStringLiteral("canyon.map"), canyon,
+         qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(mapBytes("canyon", 2))}})),
+         qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(editedMap(canyon))}}))},
+        {"1", QStringLiteral("zandrel.ppf"), QStringLiteral("ridge.map"), ridge,
+         makePatch(ridge, mapBytes("ridge", 2)), makePatch(ridge, editedMap(ridge))},
+    };
+    // Servers the update is handed on to by a redirect, kept for the row's run.
+    std::vector<std::unique_ptr<test::FaultServer>> faultServers;
+    std::vector<std::unique_ptr<test::TestHttpServer>> httpsServers;
+    const test::TestCertificateAuthority untrusted(QStringLiteral("An authority nobody trusts"));
+    const auto handedTo = [&](test::FaultReply fault) {
+        faultServers.push_back(
+            std::make_unique<test::FaultServer>(QList<test::FaultReply>{std::move(fault)}));
+        return test::HttpReply::redirect(faultServers.back()->url(QStringLiteral("/update")));
+    };
+    const auto noKeys = [](const QByteArray&) { return QString(); };
+    const auto served = [](const QByteArray& update) { return test::HttpReply::ok(update); };
+    test::HttpReply silent = test::HttpReply::ok("late");
+    silent.delayMs = 10000;
+    const QString failed = kFetchFailed;
+
+    const ServerFault faults[] = {
+        {"404",
+         noKeys,
+         [](const QByteArray&) { return test::HttpReply::error(404, "<p>gone</p>"); },
+         {failed}},
+        {"500",
+         noKeys,
+         [](const QByteArray&) { return test::HttpReply::error(500, "<p>oops</p>"); },
+         {failed}},
+        {"time-out", noKeys, [&](const QByteArray&) { return silent; }, {failed}},
+        {"certificate failure",
+         noKeys,
+         [&](const QByteArray& update) {
+             httpsServers.push_back(std::make_unique<test::TestHttpServer>(
+                 QString(), untrusted.issue({QStringLiteral("127.0.0.1")})));
+             httpsServers.back()->route(QStringLiteral("/update"), test::HttpReply::ok(update));
+             return test::HttpReply::redirect(httpsServers.back()->url(QStringLiteral("/update")));
+         },
+         {failed}},
+        {"wrong hash",
+         [](const QByteArray& update) {
+             return QStringLiteral("UpdateSHA256=%1\r\n")
+                 .arg(QString::fromLatin1(
+                     QCryptographicHash::hash(update + "x", QCryptographicHash::Sha256).toHex()));
+         },
+         served,
+         {QStringLiteral("not the one the server announces"),
+          QStringLiteral(": %SIZE bytes, SHA-256 %ARRIVED")}},
+        {"wrong size",
+         [](const QByteArray& update) {
+             return QStringLiteral("UpdateSize=%1\r\n").arg(update.size() + 1);
+         },
+         served,
+         {QStringLiteral("not the one the server announces"), QStringLiteral(": %SIZE bytes")}},
+        {"a stream longer than the size announced",
+         announcing,
+         [&](const QByteArray& update) {
+             test::FaultReply longer;
+             longer.body = update + QByteArray(64 * 1024, 'x');
+             longer.contentLength = QByteArray();  // the body ends with the connection
+             return handedTo(longer);
+         },
+         {QStringLiteral("not the one the server announces"),
+          QStringLiteral("more than %SIZE bytes")}},
+        {"a web page where the update should be",
+         noKeys,
+         [](const QByteArray&) {
+             test::HttpReply page =
+                 test::HttpReply::ok("<!DOCTYPE html><html><body>Log in first</body></html>");
+             page.contentType = "text/html";
+             return page;
+         },
+         {failed}},
+        {"the update gzip-encoded unasked",
+         noKeys,
+         [](const QByteArray& update) {
+             test::HttpReply gzipped = test::HttpReply::ok(update);
+             gzipped.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+             return gzipped;
+         },
+         {failed}},
+        {"a length no reply can have",
+         noKeys,
+         [&](const QByteArray& update) {
+             test::FaultReply impossible;
+             impossible.body = update;
+             impossible.contentLength = "9223372036854775808";
+             return handedTo(impossible);
+         },
+         {failed}},
+    };
+    for (const RoadUpdates& road : roads) {
+        SCOPED_TRACE(road.updateFile.toStdString());
+        ASSERT_FALSE(road.stale.isEmpty());
+        ASSERT_FALSE(road.update.isEmpty());
+        const QString stalePath = road.updateFile == QLatin1String("zandrel.ppf")
+                                      ? driveC(road.updateFile)
+                                      : path(road.updateFile);
+        for (const ServerFault& fault : faults) {
+            SCOPED_TRACE(fault.name);
+            ASSERT_TRUE(writeAll(stalePath, road.stale));
+            QFile::remove(path(QStringLiteral("halo.exe.args")));
+            boxes.boxes.clear();
+            Server server;
+            server.publish(QStringLiteral("127.0.0.1:2310"), road.map, road.ppf,
+                           QStringLiteral("Faulty server"), fault.keys(road.update));
+            server.http.route(QStringLiteral("/") + road.updateFile, fault.reply(road.update));
+            startProgram();
+            stallAfter(500);
+            connectToServer(server, QStringLiteral("127.0.0.1:2310"),
+                            QStringLiteral("Faulty server"));
+            QTest::mouseClick(reg().form<FrmSvrInfo>().cmdDownload, Qt::LeftButton);
+            clock.advance(5000);
+
+            ASSERT_EQ(boxes.prompts().size(), 1)
+                << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+            const QString box = boxes.prompts().first();
+            EXPECT_TRUE(box.endsWith(QStringLiteral("\r\n\r\n") + DownloadWindow::kNotDownloaded))
+                << box.toStdString();
+            for (QString named : fault.boxSays) {
+                named.replace(QStringLiteral("%SIZE"), QString::number(road.update.size()))
+                    .replace(QStringLiteral("%ARRIVED"), hexStart(road.update));
+                EXPECT_TRUE(box.contains(named))
+                    << named.toStdString() << " in " << box.toStdString();
+            }
+            EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
+            EXPECT_FALSE(reg().isLoaded<FrmRarUnpack>());
+            EXPECT_FALSE(reg().isLoaded<FrmPPFApply>());
+            EXPECT_FALSE(reg().ended());
+            QTest::qWait(100);  // a patch tool or a game would have been started by now
+            EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
+            EXPECT_EQ(readAll(stalePath), road.stale);
+            EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
+            EXPECT_EQ(mapFolder(),
+                      (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
+                                   QStringLiteral("ridge.map")}));
+        }
+    }
+}
+
+// A copy kept by the player that the server's validators cannot vouch for: a server whose files
+// are dated in the future (the date is never asked with, so its next change arrives), and an
+// update edited in place at the same size when the server sends an ETag only (the file's own
+// state no longer matches its record). The second run fetches whole and applies what is served.
+TEST_F(Roads, AnUpdateTheValidatorsCannotVouchForIsFetchedWhole) {
+    const QByteArray canyon = mapBytes("canyon", 1);
+    const QByteArray v1 =
+        qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(editedMap(canyon))}}));
+    const QByteArray v2 =
+        qbytes(rar::writeStored(rar::Format::Rar5, {{"canyon.map", str(mapBytes("canyon", 3))}}));
+    const auto publishedWith = [](const QByteArray& body, const QByteArray& etag,
+                                  const QByteArray& lastModified) {
+        test::HttpReply r = test::HttpReply::ok(body);
+        if (!etag.isEmpty()) r.headers.append({"ETag", etag});
+        if (!lastModified.isEmpty()) r.headers.append({"Last-Modified", lastModified});
+        r.honoursConditions = true;
+        return r;
+    };
+    const QByteArray future = "Tue, 01 Jan 2030 00:00:00 GMT";
+    struct Case {
+        const char* name;
+        test::HttpReply first, second;
+        std::function<void()> meanwhile;
+        QByteArray applied;  // canyon.map after the second run
+    };
+    const Case cases[] = {
+        {"dated in the future, then changed", publishedWith(v1, "", future),
+         publishedWith(v2, "", future), [] {}, mapBytes("canyon", 3)},
+        {"edited in place at the same size, ETag only", publishedWith(v1, "\"v1\"", ""),
+         publishedWith(v1, "\"v1\"", ""),
+         [this] {
+             QByteArray edited = readFile(QStringLiteral("zandrel.rar"));
+             edited[edited.size() - 1000] = char(edited[edited.size() - 1000] ^ 0x55);
+             QFile f(path(QStringLiteral("zandrel.rar")));
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             ASSERT_EQ(f.write(edited), edited.size());
+         },
+         editedMap(canyon)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(QStringLiteral("maps/canyon.map"), canyon);
+        QFile::remove(path(QStringLiteral("zandrel.rar")));
+        Server server;
+        server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+                       QStringLiteral("Canyon server"));
+        for (const test::HttpReply& reply : {c.first, c.second}) {
+            server.http.route(QStringLiteral("/zandrel.rar"), reply);
+            boxes.boxes.clear();
+            startProgram();
+            connectAndApply(server, QStringLiteral("127.0.0.1:2302"),
+                            QStringLiteral("Canyon server"));
+            clock.advance(2048);
+            clock.advance(1500);
+            ASSERT_TRUE(reg().ended()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+            c.meanwhile();
+        }
+        EXPECT_TRUE(boxes.boxes.empty())
+            << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+        EXPECT_EQ(readFile(QStringLiteral("maps/canyon.map")), c.applied);
+        const QList<QByteArray> askedSince = server.http.requestHeaders("If-Modified-Since");
+        const QList<QByteArray> askedMatch = server.http.requestHeaders("If-None-Match");
+        const QStringList paths = server.http.requestedPaths();
+        const qsizetype lastUpdate = paths.lastIndexOf(QStringLiteral("/zandrel.rar"));
+        ASSERT_GE(lastUpdate, 0);
+        EXPECT_EQ(askedSince.value(lastUpdate), "");
+        EXPECT_EQ(askedMatch.value(lastUpdate), "");
+    }
+}
+
+// An address typed with a space in its folder, and a settings file written in a Windows editor's
+// code page (Target=for\xEAt.map): the settings file, the page and the patch are all fetched
+// from that folder, and the patch is applied to the map of that name.
+TEST_F(Roads, AnAddressWithASpaceAndSettingsInWindows1252TakeThePatchRoad) {
+    const QByteArray foret = mapBytes("foret", 1);
+    writeFile(QStringLiteral("maps/for\u00eat.map"), foret);
+    const QByteArray patch = makePatch(foret, editedMap(foret));
+    ASSERT_FALSE(patch.isEmpty());
+    Server server;
+    const QString folder = QStringLiteral("/halo maps");
+    const QByteArray settings = "[Main]\r\nhtml=" + server.http.url(folder).toUtf8() +
+                                "/index.html\r\nHaloIP=127.0.0.1:2304\r\nTarget=for\xEAt.map\r\n"
+                                "ppf=1\r\nAdminEmail=admin@example.org\r\n";
+    server.publish(QStringLiteral("127.0.0.1:2304"), QString(), "1", QStringLiteral("Forest"));
+    server.http.route(folder + QStringLiteral("/connect.ini"), test::HttpReply::ok(settings));
+    test::HttpReply page = test::HttpReply::ok(
+        "<html><head><title>Forest</title></head><body><img src=\"/picture.svg\"></body></html>");
+    page.contentType = "text/html";
+    server.http.route(folder + QStringLiteral("/index.html"), page);
+    server.http.route(folder + QStringLiteral("/zandrel.ppf"), test::HttpReply::ok(patch));
+
+    connectTo(server.http.address() + folder);
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>())
+        << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    auto& info = reg().form<FrmSvrInfo>();
+    EXPECT_EQ(info.txtMap->text(), QStringLiteral("for\u00eat.map"));
+    EXPECT_TRUE(waitFor([&] { return info.browser->title() == QStringLiteral("Forest"); }, 60000))
+        << info.browser->title().toStdString();
+    QTest::mouseClick(info.cmdDownload, Qt::LeftButton);
+    EXPECT_EQ(readAll(driveC(QStringLiteral("zandrel.ppf"))), patch);
+    ASSERT_TRUE(tickUntilLaunchWindow());
+    EXPECT_EQ(readFile(QStringLiteral("maps/for\u00eat.map")), editedMap(foret));
+    clock.advance(1500);
+    EXPECT_TRUE(reg().ended());
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+    const QStringList asked = server.http.requestedPaths();
+    for (const QString& file : {QStringLiteral("/connect.ini"), QStringLiteral("/index.html"),
+                                QStringLiteral("/zandrel.ppf")})
+        EXPECT_TRUE(asked.contains(folder + file)) << file.toStdString();
+}
+
+// A captive portal answers for the server: its page is not stored as the settings file, and the
+// copy an earlier visit left is read as after any failed fetch.
+TEST_F(Roads, AWebPageInsteadOfTheSettingsKeepsTheEarlierCopy) {
+    Server server;
+    server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+                   QStringLiteral("Canyon server"));
+    const QByteArray earlier = server.http.url(QStringLiteral("/index.html")).toUtf8();
+    const QByteArray settings = "[Main]\r\nhtml=" + earlier +
+                                "\r\nHaloIP=127.0.0.1:2399\r\nTarget=canyon.map\r\nppf=0\r\n"
+                                "AdminEmail=admin@example.org\r\n";
+    writeFile(QStringLiteral("connect.ini"), settings);
+    test::HttpReply portal =
+        test::HttpReply::ok("\r\n<html><body>Welcome to the hotel network</body></html>");
+    portal.contentType = "text/html; charset=utf-8";
+    server.http.route(QStringLiteral("/connect.ini"), portal);
+
+    connectTo(server.http.address());
+    EXPECT_EQ(boxes.prompts(), QStringList{kFetchFailed});
+    EXPECT_EQ(readFile(QStringLiteral("connect.ini")), settings);
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_EQ(reg().form<FrmSvrInfo>().windowTitle(), QStringLiteral("127.0.0.1:2399"));
 }
 
 TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {

@@ -75,7 +75,41 @@ INSTANTIATE_TEST_SUITE_P(
              true, kBody},
         // Without a length or chunks the body ends where the connection does, as HTTP says.
         Case{"BodyToTheClose", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + kBody, true, kBody},
-        Case{"EmptyOk", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""}),
+        Case{"EmptyOk", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""},
+        // A length no reply can have, then a body and the close: not the whole file.
+        Case{"LengthPast63Bits",
+             "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n" + kBody, false},
+        Case{"LengthJustUnder63Bits",
+             "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\n" + kBody, false},
+        Case{"TwoLengths",
+             "HTTP/1.1 200 OK\r\nContent-Length: 15\r\nContent-Length: 16\r\n\r\n" + kBody, false},
+        // We ask for no coding: bytes in one are not the file's own.
+        Case{"UnaskedGzip",
+             "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" + kBody,
+             false},
+        Case{"UnaskedDeflate",
+             "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nConnection: close\r\n\r\n" + kBody,
+             false},
+        Case{"IdentityIsNoCoding",
+             "HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 15\r\n\r\n" + kBody,
+             true, kBody},
+        // A captive portal or an error page sent with a 200 is not the settings file.
+        Case{"WebPage",
+             "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 36\r\n"
+             "\r\n<!DOCTYPE html><title>Log in</title>",
+             false},
+        Case{"WebPageAfterABomAndSpace",
+             "HTTP/1.1 200 OK\r\nContent-Type: TEXT/HTML\r\nConnection: close\r\n\r\n"
+             "\xEF\xBB\xBF \r\n<html><body>Welcome to the hotel network</body></html>",
+             false},
+        // The type alone does not make a page: a settings file served with the wrong type is
+        // still the settings file.
+        Case{"SettingsSentAsHtml",
+             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 15\r\n\r\n" + kBody,
+             true, kBody},
+        Case{"MarkupOfAnotherType",
+             "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\n<Main>", true,
+             "<Main>"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(ReplyError, CutHeadersAreNamedAsSuch) {
@@ -88,6 +122,42 @@ TEST(ReplyError, CutHeadersAreNamedAsSuch) {
         EXPECT_TRUE(e.is(TransferFailure::IncompleteReply)) << e.what();
     }
     EXPECT_FALSE(inet.LastFetch().complete);
+}
+
+// A reply refused for what it is says so, and nothing of its body reaches the caller.
+TEST(ReplyError, RepliesThatCannotBeTheFileAreNamed) {
+    struct Refused {
+        const char* name;
+        QByteArray reply;
+        TransferFailure kind;
+        QString said;
+    };
+    const Refused cases[] = {
+        {"a length past 63 bits",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\n" + QByteArray(103, 'x'),
+         TransferFailure::ImpossibleLength, "9223372036854775808"},
+        {"gzip", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" + kBody,
+         TransferFailure::UnaskedEncoding, "gzip"},
+        {"a web page",
+         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 13\r\n\r\n<html></html>",
+         TransferFailure::WebPage, "text/html"},
+    };
+    for (const Refused& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawReplyServer server(c.reply);
+        Inet inet;
+        std::int64_t reached = 0;
+        try {
+            inet.OpenURL(server.url("/connect.ini"),
+                         [&](QByteArrayView chunk) { reached += chunk.size(); });
+            ADD_FAILURE() << "no error raised";
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.is(c.kind)) << e.what();
+            EXPECT_TRUE(e.description().contains(c.said)) << e.what();
+        }
+        EXPECT_EQ(reached, 0);
+        EXPECT_FALSE(inet.LastFetch().complete);
+    }
 }
 
 }  // namespace

@@ -61,6 +61,19 @@ FaultReply lengthless(FaultReply r) {
     r.contentLength = QByteArray();
     return r;
 }
+FaultReply encoded(FaultReply r) {
+    r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+    return r;
+}
+FaultReply impossibleLength(FaultReply r) {
+    r.contentLength = "9223372036854775808";
+    return r;
+}
+FaultReply webPage() {
+    FaultReply r = whole("<!DOCTYPE html><html><body>Log in first</body></html>");
+    r.contentType = "text/html";
+    return r;
+}
 FaultReply status(int code) {
     FaultReply r;
     r.status = code;
@@ -232,6 +245,13 @@ TEST(TransferFaults, CutsTricklesSilenceAndMirrors) {
          0,
          kFile.size() + 1,
          {"Expected: 262145 bytes", "262144 bytes"}},
+        {"replies that cannot be the file, then the update from a mirror",
+         {{encoded(whole())}, {webPage()}, {impossibleLength(whole())}, {whole()}},
+         true,
+         kFile,
+         {1, 1, 1, 1},
+         {""},
+         0},
         {"too long from the server, the update from a mirror",
          {{lengthless(whole(kFile + kOther))}, {whole()}},
          true,

@@ -288,6 +288,7 @@ bool checkSettingsFetch(const Request& request, const QString& appFolder, Report
                            QStringLiteral(", then a box for the first key and the \"Error!\" "
                                           "box, and the game starts without the server window"),
                        fetchDetails(got.info));
+        reportUnaskedEncoding(kSettings, server::kSettingsFile, got.info, report);
         return false;
     }
     reportFetched(kSettings, QStringLiteral("settings-fetched"), server::kSettingsFile, got,
