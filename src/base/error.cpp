@@ -20,6 +20,10 @@ Error Error::fromErrno(int err, const QString& source, const QString& detail) {
     return Error(static_cast<std::int32_t>(err), description, source);
 }
 
+Error Error::fromErrnoDescribed(int err, QString description, QString source) {
+    return Error(static_cast<std::int32_t>(err), std::move(description), std::move(source));
+}
+
 Error Error::outOfMemory(const QString& source) {
     return Error(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory"), source);
 }

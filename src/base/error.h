@@ -41,10 +41,11 @@ concept FailureKind =
 // own number and message.
 class Error : public std::exception {
 public:
+    // A failure the platform reports with its own number. For errno values use fromErrno or
+    // fromErrnoDescribed.
+    Error(std::int32_t number, QString description, QString source = QStringLiteral("Zandrel"));
     // An error the program raises itself.
     Error(ErrorNumber number, QString description, QString source = QStringLiteral("Zandrel"));
-    // A failure the platform reports with its own number. For errno values use fromErrno.
-    Error(std::int32_t number, QString description, QString source = QStringLiteral("Zandrel"));
     // A component's failure of one of its kinds; detail is what the kind needs besides (an HTTP
     // status, the transfer library's code), 0 when nothing.
     template <FailureKind Kind>
@@ -82,6 +83,8 @@ public:
     // From errno, e.g. after a failed open(): number = errno, description = strerror, and the
     // detail (a path) after it when given.
     static Error fromErrno(int err, const QString& source, const QString& detail = QString());
+    // From errno, in the program's own words instead of the system's (e.g. "File not found: x").
+    static Error fromErrnoDescribed(int err, QString description, QString source);
     // Out of memory, raised the same way wherever a routine turns std::bad_alloc into an Error.
     static Error outOfMemory(const QString& source = QStringLiteral("Zandrel"));
 

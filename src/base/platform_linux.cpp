@@ -175,7 +175,7 @@ QString wineFor(const QString& program) {
     if (named.isEmpty()) {
         const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
         if (!wine.isEmpty()) return wine;
-        throw Error(
+        throw Error::fromErrnoDescribed(
             ENOENT,
             QStringLiteral("Cannot start the Windows program %1: wine was not found").arg(program),
             kLaunchSource);
@@ -187,7 +187,8 @@ QString wineFor(const QString& program) {
         QStringLiteral("Cannot start the Windows program %1 with the wine that WINE names, \"%2\"")
             .arg(program, named);
     if (wine.isEmpty() || !QFileInfo(wine).isFile())
-        throw Error(ENOENT, which + QStringLiteral(": it was not found"), kLaunchSource);
+        throw Error::fromErrnoDescribed(ENOENT, which + QStringLiteral(": it was not found"),
+                                        kLaunchSource);
     if (::access(QFile::encodeName(wine).constData(), X_OK) != 0)
         throw Error::fromErrno(errno, kLaunchSource, which);
     return wine;
@@ -216,7 +217,8 @@ QProcessEnvironment environmentFor(const QString& program) {
 
 Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
     if (!QFileInfo(plan.program).isFile()) {
-        throw Error(ENOENT, QStringLiteral("File not found: ") + plan.program, kLaunchSource);
+        throw Error::fromErrnoDescribed(ENOENT, QStringLiteral("File not found: ") + plan.program,
+                                        kLaunchSource);
     }
     Invocation run{plan.program, plan.arguments, plan.workingFolder, environmentFor(plan.program)};
     if (startsWithMZ(plan.program)) {
@@ -251,7 +253,8 @@ void launch(const LaunchPlan& plan) {
     const Invocation run = invocationFor(plan);
     QProcess process;
     prepare(process, run);
-    if (!process.startDetached()) throw Error(ENOEXEC, cannotStart(plan, run), kLaunchSource);
+    if (!process.startDetached())
+        throw Error::fromErrnoDescribed(ENOEXEC, cannotStart(plan, run), kLaunchSource);
 }
 
 void startObserved(QProcess& process, const LaunchPlan& plan) {
@@ -260,8 +263,9 @@ void startObserved(QProcess& process, const LaunchPlan& plan) {
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted()) {
-        throw Error(ENOEXEC, cannotStart(plan, run) + QStringLiteral(": ") + process.errorString(),
-                    kLaunchSource);
+        throw Error::fromErrnoDescribed(
+            ENOEXEC, cannotStart(plan, run) + QStringLiteral(": ") + process.errorString(),
+            kLaunchSource);
     }
 }
 

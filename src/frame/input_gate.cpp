@@ -1,5 +1,6 @@
 #include "frame/input_gate.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QWindow>
@@ -55,7 +56,21 @@ InputGate::~InputGate() {
 }
 
 bool InputGate::eventFilter(QObject* receiver, QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !admits(receiver)) giveFocusBack(receiver);
     return isPlayerInput(*event) && !admits(receiver);
+}
+
+// A click on a window behind makes the window manager activate it, and the keys would then go
+// where they are dropped: as with a modal dialog, the first admitted window takes the focus back,
+// so that its Escape still works.
+void InputGate::giveFocusBack(QObject* receiver) const {
+    if (!QApplication::topLevelWidgets().contains(receiver)) return;
+    for (const QPointer<QWidget>& window : open_) {
+        if (!window || !window->isVisible()) continue;
+        window->raise();
+        window->activateWindow();
+        return;
+    }
 }
 
 bool InputGate::admits(QObject* receiver) const {

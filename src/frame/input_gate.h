@@ -27,6 +27,7 @@ public:
 
 private:
     bool admits(QObject* receiver) const;
+    void giveFocusBack(QObject* receiver) const;
 
     std::vector<QPointer<QWidget>> open_;
 };

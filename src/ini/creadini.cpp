@@ -114,7 +114,8 @@ std::optional<QString> CReadINI::ReadINISettings() {
     } catch (const std::bad_alloc&) {
         report(Error::outOfMemory(source));
     } catch (const std::system_error& e) {
-        report(Error(e.code().value(), QString::fromStdString(e.code().message()), source));
+        report(Error::fromErrnoDescribed(e.code().value(),
+                                         QString::fromStdString(e.code().message()), source));
     } catch (...) {
         // Nothing else is expected from a read; still, the caller must get its answer.
         report(Error(ErrorNumber::Internal, QStringLiteral("Internal error"), source));

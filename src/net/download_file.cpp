@@ -76,7 +76,8 @@ public:
         : path_(path), native_(QFile::encodeName(path)), limit_(announced.size) {
         const QFileInfo dest(path);
         if (dest.isDir() || (dest.exists() && !dest.isWritable()))
-            throw Error(EACCES, QStringLiteral("Cannot replace %1").arg(path), kSource);
+            throw Error::fromErrnoDescribed(EACCES, QStringLiteral("Cannot replace %1").arg(path),
+                                            kSource);
         if (!announced.sha256.isEmpty()) hash_.emplace();
     }
 

@@ -81,6 +81,23 @@ TEST(FailureKinds, AKindAnswersOnlyAsItsOwnComponent) {
     EXPECT_FALSE(certificate.is(ErrorNumber::Internal));
 }
 
+// errno becomes an Error in the system's words or the program's; either way the number is the
+// errno value, and it never answers as the program's own number of the same value.
+TEST(ErrnoErrors, CarryTheErrnoValueInTheSystemsWordsOrOurs) {
+    const Error system = Error::fromErrno(E2BIG, QStringLiteral("S"), QStringLiteral("/m/a.map"));
+    const Error ours = Error::fromErrnoDescribed(E2BIG, QStringLiteral("File too big: a.map"),
+                                                 QStringLiteral("S"));
+    for (const Error& e : {system, ours}) {
+        EXPECT_EQ(e.number(), E2BIG);
+        EXPECT_EQ(e.source(), QStringLiteral("S"));
+        EXPECT_FALSE(e.is(ErrorNumber::OutOfMemory));  // 7, like E2BIG
+        EXPECT_EQ(e.kind<TransferFailure>(), std::nullopt);
+    }
+    EXPECT_EQ(system.description(),
+              QString::fromLocal8Bit(std::strerror(E2BIG)) + QStringLiteral(": /m/a.map"));
+    EXPECT_EQ(ours.description(), QStringLiteral("File too big: a.map"));
+}
+
 // A kind survives a copy (FetchInfo and the header pass keep errors by value).
 TEST(FailureKinds, SurviveACopy) {
     std::optional<Error> kept;

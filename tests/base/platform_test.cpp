@@ -466,16 +466,17 @@ TEST_F(WineLaunchTest, AGameInAPrefixOfItsOwnRunsThereThroughTheWineWINENames) {
     EXPECT_EQ(tool.exitCode(), 0);
     EXPECT_EQ(standInArgs(game + QStringLiteral("/ppf.exe")),
               (QStringList{"show", "3", "C:\\Games\\Halo", "a", "c:\\zandrel.ppf", "--end--"}));
-    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pfx/system.reg"))))
-        << "wine made its prefix elsewhere";
-
+    // Wine writes the prefix's registry when its server ends, a few seconds after the last
+    // program: wait for that before looking.
     QProcess server;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("WINEPREFIX"), path(QStringLiteral("pfx")));
     server.setProcessEnvironment(environment);
     server.start(QFileInfo(wine_).absolutePath() + QStringLiteral("/wineserver"),
-                 {QStringLiteral("-k")});
-    server.waitForFinished();
+                 {QStringLiteral("-w")});
+    ASSERT_TRUE(server.waitForFinished(60000));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pfx/system.reg"))))
+        << "wine made its prefix elsewhere";
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // Cancel as a player meets it: the program itself on a desktop of the test's own (Xvfb,
-// openbox), an update served slowly from a loopback server, and the mouse of xdotool. While the
-// fetch holds the program, the download window's Cancel is the one control that works: a click
-// on the server window behind it does nothing, then or later.
+// openbox), an update served from a loopback server, and the keyboard and mouse of xdotool.
 #include "desktop/desktop.h"
 #include "http/test_http_server.h"
 
@@ -34,106 +32,163 @@ QStringList entries(const QString& folder) {
                                   QDir::Name);
 }
 
-TEST(CancelOnTheDesktop, CancelEndsTheTransferAndOnlyItGetsThroughWhileTheFetchHolds) {
+// A game folder of the test's own: the program, its web view module, a map of the player's.
+void makeGameFolder(const QString& app) {
+    for (const char* file : {ZANDREL_PROGRAM, ZANDREL_WEBENGINE_MODULE}) {
+        const QString from = QString::fromUtf8(file);
+        ASSERT_TRUE(QFile::copy(from, app + QLatin1Char('/') + QFileInfo(from).fileName()));
+    }
+    QFile::setPermissions(app + QStringLiteral("/zandrel"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QDir(app).mkpath(QStringLiteral("maps")));
+    ASSERT_TRUE(QDir(app).mkpath(QStringLiteral("backup")));
+    QFile map(app + QStringLiteral("/maps/canyon.map"));
+    ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+    map.write("the player's canyon");
+}
+
+bool holdsTemporaryFile(const QString& folder) {
+    for (const QString& name : entries(folder)) {
+        if (name.startsWith(QStringLiteral(".zandrel-tmp-"))) return true;
+    }
+    return false;
+}
+
+// The player cancels at three moments, each with another of the three ways: Escape while the
+// server has not answered yet, the Cancel button mid-transfer (after a click on the server
+// window behind, which must not get through), and the download window's close box once the
+// archive is in and waits to be unpacked. Each time the transfer ends, nothing is applied, no
+// box is shown and the server window is back; while the fetch holds, only the download window
+// takes input.
+TEST(CancelOnTheDesktop, EscapeCancelOrTheCloseBoxEndTheUpdateAndOnlyTheyGetThrough) {
     if (const QString missing = Desktop::missing(); !missing.isEmpty())
         GTEST_SKIP() << "needs " << missing.toStdString() << " (scripts/setup.sh installs them)";
     Desktop desktop;
     ASSERT_TRUE(desktop.start()) << desktop.why().toStdString();
-
-    QTemporaryDir app;
-    for (const char* file : {ZANDREL_PROGRAM, ZANDREL_WEBENGINE_MODULE}) {
-        const QString from = QString::fromUtf8(file);
-        ASSERT_TRUE(QFile::copy(from, app.filePath(QFileInfo(from).fileName())));
-    }
-    QFile::setPermissions(app.filePath(QStringLiteral("zandrel")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ASSERT_TRUE(QDir(app.path()).mkpath(QStringLiteral("maps")));
-    ASSERT_TRUE(QDir(app.path()).mkpath(QStringLiteral("backup")));
-    QFile map(app.filePath(QStringLiteral("maps/canyon.map")));
-    ASSERT_TRUE(map.open(QIODevice::WriteOnly));
-    map.write("the player's canyon");
-    map.close();
-    QTemporaryDir wine;
-
-    test::TestHttpServer server;
-    server.route(
-        QStringLiteral("/connect.ini"),
-        test::HttpReply::ok("[Main]\r\nhtml=about:blank\r\nHaloIP=127.0.0.1:2302\r\n"
-                            "Target=canyon.map\r\nppf=0\r\nAdminEmail=admin@example.org\r\n"));
-    // About 40 s in all: the cancel comes long before the end.
-    test::HttpReply slow = test::HttpReply::ok(QByteArray(4 * 1000 * 1000, 'r'));
-    slow.pieceSize = 5000;
-    slow.pauseMs = 50;
-    server.route(QStringLiteral("/zandrel.rar"), slow);
-
-    test::Child program;
-    QProcessEnvironment env = desktop.environment();
-    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-    env.insert(QStringLiteral("WINEPREFIX"), wine.filePath(QStringLiteral("prefix")));
-    program.process.setProcessEnvironment(env);
-    program.process.start(app.filePath(QStringLiteral("zandrel")), {});
-    ASSERT_TRUE(program.process.waitForStarted(10000));
     test::X& x = desktop.x();
 
-    // The start window: the address typed, Connect clicked.
-    std::optional<xcb_window_t> start;
-    ASSERT_TRUE(pollUntil(
-        [&] { return (start = x.find("Welcome to Zandrel 1.1Final")) && x.viewable(*start); },
-        20000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const Rect startArea = *x.clientArea(*start);
-    const auto [textX, textY] = at(startArea, 1350, 1620, 4575, 435);
-    desktop.click(textX, textY);
-    desktop.key(QStringLiteral("ctrl+a"));
-    desktop.type(server.address());
-    const auto [connectX, connectY] = at(startArea, 6315, 1710, 2220, 465);
-    desktop.click(connectX, connectY);
+    enum class Moment { BeforeTheAnswer, MidTransfer, WaitingToUnpack };
+    struct Case {
+        const char* name;
+        Moment moment;
+    };
+    const Case cases[] = {
+        {"Escape before the server answers", Moment::BeforeTheAnswer},
+        {"the Cancel button mid-transfer", Moment::MidTransfer},
+        {"the close box while the archive waits to be unpacked", Moment::WaitingToUnpack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir app;
+        makeGameFolder(app.path());
+        QTemporaryDir wine;
 
-    // The server window: "Download and Apply".
-    std::optional<xcb_window_t> serverWindow;
-    ASSERT_TRUE(pollUntil(
-        [&] { return (serverWindow = x.find("127.0.0.1:2302")) && x.viewable(*serverWindow); },
-        20000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const Rect serverArea = *x.clientArea(*serverWindow);
-    const auto [downloadX, downloadY] = at(serverArea, 9870, 8130, 1965, 435);
-    desktop.click(downloadX, downloadY);
+        test::TestHttpServer server;
+        server.route(
+            QStringLiteral("/connect.ini"),
+            test::HttpReply::ok("[Main]\r\nhtml=about:blank\r\nHaloIP=127.0.0.1:2302\r\n"
+                                "Target=canyon.map\r\nppf=0\r\nAdminEmail=admin@example.org\r\n"));
+        test::HttpReply update = test::HttpReply::ok(QByteArray(100 * 1000, 'r'));
+        if (c.moment == Moment::BeforeTheAnswer) update.delayMs = 20000;
+        if (c.moment == Moment::MidTransfer) {
+            // About 40 s in all: the cancel comes long before the end.
+            update = test::HttpReply::ok(QByteArray(4 * 1000 * 1000, 'r'));
+            update.pieceSize = 5000;
+            update.pauseMs = 50;
+        }
+        server.route(QStringLiteral("/zandrel.rar"), update);
 
-    // Mid-transfer: the first bytes are in our temporary file.
-    std::optional<xcb_window_t> download;
-    ASSERT_TRUE(pollUntil(
-        [&] {
-            download = x.find("Downloading, please wait...");
-            for (const QString& name : entries(app.path())) {
-                if (name.startsWith(QStringLiteral(".zandrel-tmp-"))) return download.has_value();
-            }
-            return false;
-        },
-        20000));
-    // The server window is still on screen behind: its Map Backups is clicked, then Cancel.
-    const auto [backupsX, backupsY] = at(serverArea, 7830, 8130, 1965, 435);
-    desktop.click(backupsX, backupsY);
-    const Rect downloadArea = *x.clientArea(*download);
-    const auto [cancelX, cancelY] = at(downloadArea, 1440, 1710, 690, 195);
-    QElapsedTimer clicked;
-    clicked.start();
-    desktop.click(cancelX, cancelY);
-    ASSERT_TRUE(pollUntil([&] { return !x.viewable(*download); }, 5000));
-    std::printf("[ figures  ] Cancel clicked to the download window gone: %lld ms\n",
-                static_cast<long long>(clicked.elapsed()));
+        test::Child program;
+        QProcessEnvironment env = desktop.environment();
+        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        env.insert(QStringLiteral("WINEPREFIX"), wine.filePath(QStringLiteral("prefix")));
+        program.process.setProcessEnvironment(env);
+        program.process.start(app.filePath(QStringLiteral("zandrel")), {});
+        ASSERT_TRUE(program.process.waitForStarted(10000));
 
-    EXPECT_TRUE(pollUntil([&] { return x.viewable(*serverWindow); }, 5000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    const std::optional<xcb_window_t> backups = x.find("Map Backups");
-    EXPECT_FALSE(backups && x.viewable(*backups))
-        << "the click made while the fetch held came through";
-    EXPECT_EQ(entries(app.filePath(QStringLiteral("maps"))), QStringList{"canyon.map"});
-    QFile kept(app.filePath(QStringLiteral("maps/canyon.map")));
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("the player's canyon"));
-    EXPECT_EQ(entries(app.path()),
-              (QStringList{"backup", "connect.ini", "maps", "zandrel", "zandrel_webengine.so"}));
-    EXPECT_EQ(program.process.state(), QProcess::Running);
+        // The start window: the address typed, Connect clicked.
+        std::optional<xcb_window_t> start;
+        ASSERT_TRUE(pollUntil(
+            [&] { return (start = x.find("Welcome to Zandrel 1.1Final")) && x.viewable(*start); },
+            20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const Rect startArea = *x.clientArea(*start);
+        const auto [textX, textY] = at(startArea, 1350, 1620, 4575, 435);
+        desktop.click(textX, textY);
+        desktop.key(QStringLiteral("ctrl+a"));
+        desktop.type(server.address());
+        const auto [connectX, connectY] = at(startArea, 6315, 1710, 2220, 465);
+        desktop.click(connectX, connectY);
+
+        // The server window: "Download and Apply".
+        std::optional<xcb_window_t> serverWindow;
+        ASSERT_TRUE(pollUntil(
+            [&] { return (serverWindow = x.find("127.0.0.1:2302")) && x.viewable(*serverWindow); },
+            20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const Rect serverArea = *x.clientArea(*serverWindow);
+        const auto [downloadX, downloadY] = at(serverArea, 9870, 8130, 1965, 435);
+        desktop.click(downloadX, downloadY);
+
+        // The moment comes.
+        std::optional<xcb_window_t> download;
+        const auto downloadShown = [&] {
+            return (download = x.find("Downloading, please wait...")) && x.viewable(*download);
+        };
+        const QString archive = app.filePath(QStringLiteral("zandrel.rar"));
+        switch (c.moment) {
+            case Moment::BeforeTheAnswer:
+                ASSERT_TRUE(pollUntil(downloadShown, 20000));
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));  // focus given
+                break;
+            case Moment::MidTransfer:
+                ASSERT_TRUE(pollUntil(
+                    [&] { return downloadShown() && holdsTemporaryFile(app.path()); }, 20000));
+                break;
+            case Moment::WaitingToUnpack:
+                ASSERT_TRUE(
+                    pollUntil([&] { return downloadShown() && QFile::exists(archive); }, 20000));
+                break;
+        }
+        // A click on the server window behind, while the fetch holds.
+        if (c.moment != Moment::WaitingToUnpack) {
+            const auto [backupsX, backupsY] = at(serverArea, 7830, 8130, 1965, 435);
+            desktop.click(backupsX, backupsY);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // as a player's hand
+        }
+        QElapsedTimer asked;
+        asked.start();
+        if (c.moment == Moment::BeforeTheAnswer) desktop.key(QStringLiteral("Escape"));
+        if (c.moment == Moment::MidTransfer) {
+            const auto [cancelX, cancelY] = at(*x.clientArea(*download), 1440, 1710, 690, 195);
+            desktop.click(cancelX, cancelY);
+        }
+        if (c.moment == Moment::WaitingToUnpack) {
+            // The window manager's close button, at the right of the frame's title bar.
+            const Rect frame = *x.outerFrame(*download);
+            desktop.click(frame.x + frame.width - 11, frame.y + 10);
+        }
+        ASSERT_TRUE(pollUntil([&] { return !x.viewable(*download); }, 5000));
+        std::printf("[ figures  ] %s: asked to the download window gone: %lld ms\n", c.name,
+                    static_cast<long long>(asked.elapsed()));
+
+        EXPECT_TRUE(pollUntil([&] { return x.viewable(*serverWindow); }, 5000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // past the unpack's start
+        for (const char* title : {"Map Backups", "Form1"}) {
+            const std::optional<xcb_window_t> w = x.find(title);
+            EXPECT_FALSE(w && x.viewable(*w)) << title << " is on screen";
+        }
+        EXPECT_TRUE(x.viewable(*serverWindow));
+        EXPECT_EQ(entries(app.filePath(QStringLiteral("maps"))), QStringList{"canyon.map"});
+        QFile kept(app.filePath(QStringLiteral("maps/canyon.map")));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), QByteArray("the player's canyon"));
+        // A whole archive that arrived stays as the copy of this run; a part never does.
+        QStringList expected{"backup", "connect.ini", "maps", "zandrel", "zandrel_webengine.so"};
+        if (c.moment == Moment::WaitingToUnpack) expected.insert(4, QStringLiteral("zandrel.rar"));
+        EXPECT_EQ(entries(app.path()).join(' ').toStdString(), expected.join(' ').toStdString());
+        EXPECT_EQ(program.process.state(), QProcess::Running);
+    }
 }
 
 }  // namespace

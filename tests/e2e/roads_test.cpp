@@ -216,6 +216,9 @@ protected:
     QString driveC(const QString& name) const {
         return prefix_.filePath(QStringLiteral("drive_c/") + name);
     }
+    // The three maps the game folder holds before any update.
+    inline static const QStringList kStockMaps{
+        QStringLiteral("canyon.map"), QStringLiteral("harbor.map"), QStringLiteral("ridge.map")};
     QStringList mapFolder() const {
         return QDir(path(QStringLiteral("maps"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
@@ -284,8 +287,7 @@ TEST_F(Roads, PpfServerPatchesTheTargetMapThroughThePatchTool) {
     EXPECT_EQ(readFile(QStringLiteral("maps/ridge.map")), ridge2);
     EXPECT_EQ(readFile(QStringLiteral("maps/canyon.map")), mapBytes("canyon", 1));
     // The tool left no temporary file beside the map.
-    EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                                        QStringLiteral("ridge.map")}));
+    EXPECT_EQ(mapFolder(), kStockMaps);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
 }
 
@@ -313,8 +315,7 @@ TEST_F(Roads, APatchForAnotherMapIsReportedAndTheGameStillStarts) {
     EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
               (QStringList{QStringLiteral("-connect"), QStringLiteral("127.0.0.1:2306"),
                            QStringLiteral("--end--")}));
-    EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                                        QStringLiteral("ridge.map")}));
+    EXPECT_EQ(mapFolder(), kStockMaps);
 }
 
 // A player takes server A's road, which leaves its update behind (zandrel.rar in the game
@@ -392,9 +393,7 @@ TEST_F(Roads, AnotherServersUpdateLeftBehindIsNeverApplied) {
             QTest::qWait(200);  // a patch tool or a game would have been started by now
             EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
             EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
-            EXPECT_EQ(mapFolder(),
-                      (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                                   QStringLiteral("ridge.map")}));
+            EXPECT_EQ(mapFolder(), kStockMaps);
         }
     }
 }
@@ -572,9 +571,7 @@ TEST_F(Roads, AServerFaultLeavesTheMapsAndTheEarlierFileAsTheyWere) {
             EXPECT_EQ(readFile(QStringLiteral("maps/") + road.map), road.original);
             EXPECT_EQ(readAll(stalePath), road.stale);
             EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
-            EXPECT_EQ(mapFolder(),
-                      (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                                   QStringLiteral("ridge.map")}));
+            EXPECT_EQ(mapFolder(), kStockMaps);
         }
     }
 }
@@ -742,9 +739,7 @@ TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
         EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
                   (QStringList{QStringLiteral("-connect"), address, QStringLiteral("--end--")}));
         EXPECT_FALSE(QFile::exists(path(QStringLiteral("connect.ini"))));
-        EXPECT_EQ(mapFolder(),
-                  (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                               QStringLiteral("ridge.map")}));
+        EXPECT_EQ(mapFolder(), kStockMaps);
     }
 }
 
@@ -788,8 +783,7 @@ TEST_F(Roads, ABackupMadeBeforeAPatchRestoresTheOriginalBytes) {
     QTest::mouseClick(backups.cmdRestore, Qt::LeftButton);
     EXPECT_EQ(readFile(QStringLiteral("maps/ridge.map")), ridge);
     EXPECT_EQ(readFile(QStringLiteral("backup/ridge.map")), ridge);
-    EXPECT_EQ(mapFolder(), (QStringList{QStringLiteral("canyon.map"), QStringLiteral("harbor.map"),
-                                        QStringLiteral("ridge.map")}));
+    EXPECT_EQ(mapFolder(), kStockMaps);
     EXPECT_FALSE(reg().ended());
 }
 

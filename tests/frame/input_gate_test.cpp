@@ -98,5 +98,30 @@ TEST(InputGate, WhileAHandlerHoldsTheThreadOnlyTheAdmittedWindowTakesInput) {
     EXPECT_EQ(admitted.clicks, 2);
 }
 
+// A window of ours activated while work holds (the window manager does so on a click there)
+// gives the focus back to the admitted window, so that its keys still reach it; outside held
+// work activation is left to the window manager.
+TEST(InputGate, AWindowActivatedWhileWorkHoldsGivesTheFocusBackToTheAdmittedOne) {
+    test::FrameFixture fixture;
+    Registry& reg = fixture.reg();
+    Window admitted;
+    Window other;
+    reg.admitInputWhileBusy(admitted);
+    const auto settle = [&] {
+        for (int i = 0; i < 20; ++i) reg.keepPainted();
+    };
+    reg.dispatch([&] {
+        admitted.activateWindow();
+        settle();
+        other.activateWindow();
+        settle();
+    });
+    EXPECT_EQ(QApplication::activeWindow(), &admitted);
+
+    other.activateWindow();
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &other);
+}
+
 }  // namespace
 }  // namespace zandrel::frame

@@ -238,14 +238,14 @@ TEST_F(RegistryTest, UntrappedErrorIsReportedOnceThenNothingRuns) {
     boxes.onShow = [this](const test::Box&) { clock.advance(1000); };
     bool after = false;
     run([&] {
-        throw Error(53, QStringLiteral("File not found"));
+        throw Error(ErrorNumber::BadFileName, QStringLiteral("Bad file name or number"));
         after = true;
     });
     EXPECT_FALSE(after);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("Zandrel"));
-    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("53")));
-    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("File not found")));
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("52")));
+    EXPECT_TRUE(boxes.boxes[0].prompt.contains(QStringLiteral("Bad file name or number")));
     EXPECT_EQ(ticks, 1);
     EXPECT_TRUE(reg().ended());
     clock.advance(1000);

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <chrono>
 #include <optional>
@@ -232,7 +233,7 @@ TEST(Inet, SinkErrorEndsTheTransferAndReachesTheCaller) {
     int chunks = 0;
     try {
         inet.OpenURL(server.url("/big"), [&](QByteArrayView) {
-            if (++chunks == 2) throw Error(28, "disk full", "test");
+            if (++chunks == 2) throw Error::fromErrnoDescribed(ENOSPC, "disk full", "test");
         });
         FAIL() << "no error raised";
     } catch (const Error& e) {
