@@ -14,7 +14,8 @@ bool isPlayerInput(const QEvent& event);
 
 // While it is installed on the application, the player's input reaches only the given windows
 // (and what lies inside them: their controls, their shortcuts, their window-system window); it
-// is dropped for every other window.
+// is dropped for every other window. A window of ours that the window manager activates
+// meanwhile hands the focus back to the first admitted window on screen.
 class InputGate : public QObject {
     Q_OBJECT
 public:
