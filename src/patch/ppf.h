@@ -210,6 +210,13 @@ inline std::uint64_t readLe(const std::uint8_t* p, int width) {
 template <class Same>
 bool detail::alreadyApplied(const Patch& patch, std::uint64_t imageSize, Same&& same) {
     if (patch.maxEnd == 0 || patch.maxEnd > imageSize) return false;
+    // The last record's bytes are all its own, and an image the patch is still to be applied to
+    // mostly differs there: told so without gathering every record first.
+    Record last{};
+    patch.forEachRecord([&](const Record& r) {
+        if (!r.data.empty()) last = r;
+    });
+    if (!last.data.empty() && !same(last.offset, last.data)) return false;
     struct Span {
         std::uint64_t offset;
         Bytes data;
