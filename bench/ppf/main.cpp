@@ -5,6 +5,8 @@
 // followed by an fsync of the copy (the tool flushes the patched image to disk before it
 // replaces the original, so that a crash cannot cost the map). The last is the floor both are
 // measured against: an all-or-nothing apply cannot do less, and making a patch reads as much.
+// In each round the floor and `ppf a` take turns going first, each on an image just copied and
+// synced, so that on a shared machine neither always meets the other's leftovers.
 
 #include "bench_timing.h"
 
@@ -168,8 +170,9 @@ int main(int argc, char** argv) {
     std::printf("made by ppf c -x in %.3f s, peak %.1f MB\n\n", made.seconds, made.peakMb);
     std::printf(
         "run   cp to a new file   cp over the image   + fsync    ppf a     ppf a peak   ppf c"
-        "     ppf c peak\n");
+        "     ppf c peak   ppf a / (cp + fsync)\n");
 
+    std::vector<double> pairedRatios;  // each round's apply against that round's floor
     std::vector<double> cpNewTimes, cpTimes, cpSyncTimes, ppfTimes, ppfPeaks, makeTimes, makePeaks;
     bool correct = true;
     for (int run = 1; run <= runs; ++run) {
@@ -177,18 +180,27 @@ int main(int argc, char** argv) {
         sync();
         const Run cpNew = spawnAndWait({"cp", original, copy});
         check(cpNew, "cp");
-        sync();
-        // The like-for-like copy: like the tool, it replaces an existing image, and the old
-        // contents' blocks and cached pages are released on the way.
-        const Run cp = spawnAndWait({"cp", original, copy});
-        check(cp, "cp");
-        const Run flush = spawnAndWait({"sync", copy});
-        check(flush, "sync");
+        // The floor and the apply take turns going first, so that neither always runs in what the
+        // other left behind (freed blocks, a journal to commit) or at one end of a change of load.
+        Run cp, flush, applied;
+        zandrel::bench::inAlternatingOrder(
+            run,
+            [&] {
+                // The like-for-like copy: like the tool, it replaces an existing image, and the
+                // old contents' blocks and cached pages are released on the way.
+                sync();
+                cp = spawnAndWait({"cp", original, copy});
+                check(cp, "cp");
+                flush = spawnAndWait({"sync", copy});
+                check(flush, "sync");
+            },
+            [&] {
+                check(spawnAndWait({"cp", original, image}), "cp");
+                sync();
+                applied = spawnAndWait({PPF_TOOL, "a", image, patch});
+                check(applied, "ppf a");
+            });
         unlink(copy.c_str());
-        check(spawnAndWait({"cp", original, image}), "cp");
-        sync();
-        const Run applied = spawnAndWait({PPF_TOOL, "a", image, patch});
-        check(applied, "ppf a");
         correct = correct && inChild([&] { return sameContents(image, modified); });
         unlink(image.c_str());
         sync();
@@ -198,9 +210,11 @@ int main(int argc, char** argv) {
         unlink(remade.c_str());
         std::printf(
             "%-5d %.3f s            %.3f s             %.3f s    %.3f s   %.1f MB      %.3f s"
-            "   %.1f MB\n",
+            "   %.1f MB      %.2f\n",
             run, cpNew.seconds, cp.seconds, cp.seconds + flush.seconds, applied.seconds,
-            applied.peakMb, remake.seconds, remake.peakMb);
+            applied.peakMb, remake.seconds, remake.peakMb,
+            applied.seconds / (cp.seconds + flush.seconds));
+        pairedRatios.push_back(applied.seconds / (cp.seconds + flush.seconds));
         makeTimes.push_back(remake.seconds);
         makePeaks.push_back(remake.peakMb);
         cpNewTimes.push_back(cpNew.seconds);
@@ -224,6 +238,8 @@ int main(int argc, char** argv) {
         " + fsync; ppf a peak %.1f MB\n",
         ppfM / cpNewM, ppfM / cpM, ppfM / cpSyncM,
         *std::max_element(ppfPeaks.begin(), ppfPeaks.end()));
+    std::printf("ppf a / (cp over the image + fsync) round by round: median %.2f\n",
+                zandrel::bench::medianOf(pairedRatios));
     std::printf("ppf c = %.2fx cp over the image + fsync; ppf c peak %.1f MB\n", makeM / cpSyncM,
                 makePeak);
     std::printf("patched image and remade patch %s\n",
