@@ -5,8 +5,9 @@
 // followed by an fsync of the copy (the tool flushes the patched image to disk before it
 // replaces the original, so that a crash cannot cost the map). The last is the floor both are
 // measured against: an all-or-nothing apply cannot do less, and making a patch reads as much.
-// In each round the floor and `ppf a` take turns going first, each on an image just copied and
-// synced, so that on a shared machine neither always meets the other's leftovers.
+// Each round measures the floor and `ppf a` twice, floor, apply, apply, floor, each on an image
+// just copied and synced, so that on a shared machine neither always meets the other's
+// leftovers; the medians are of all of them.
 
 #include "bench_timing.h"
 
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
         "run   cp to a new file   cp over the image   + fsync    ppf a     ppf a peak   ppf c"
         "     ppf c peak   ppf a / (cp + fsync)\n");
 
-    std::vector<double> pairedRatios;  // each round's apply against that round's floor
+    std::vector<double> pairedRatios;  // each apply against the floor measured beside it
     std::vector<double> cpNewTimes, cpTimes, cpSyncTimes, ppfTimes, ppfPeaks, makeTimes, makePeaks;
     bool correct = true;
     for (int run = 1; run <= runs; ++run) {
@@ -180,48 +181,54 @@ int main(int argc, char** argv) {
         sync();
         const Run cpNew = spawnAndWait({"cp", original, copy});
         check(cpNew, "cp");
-        // The floor and the apply take turns going first, so that neither always runs in what the
-        // other left behind (freed blocks, a journal to commit) or at one end of a change of load.
-        Run cp, flush, applied;
-        zandrel::bench::inAlternatingOrder(
-            run,
-            [&] {
-                // The like-for-like copy: like the tool, it replaces an existing image, and the
-                // old contents' blocks and cached pages are released on the way.
-                sync();
-                cp = spawnAndWait({"cp", original, copy});
-                check(cp, "cp");
-                flush = spawnAndWait({"sync", copy});
-                check(flush, "sync");
-            },
-            [&] {
-                check(spawnAndWait({"cp", original, image}), "cp");
-                sync();
-                applied = spawnAndWait({PPF_TOOL, "a", image, patch});
-                check(applied, "ppf a");
-            });
+        // The floor and the apply are measured twice each, in the order floor, apply, apply,
+        // floor: neither always runs in what the other left behind (freed blocks, a journal to
+        // commit), and a load that rises or falls through the round weighs on both alike.
+        for (int half = 0; half < 2; ++half) {
+            Run cp, flush, applied;
+            zandrel::bench::inAlternatingOrder(
+                half,
+                [&] {
+                    // The like-for-like copy: like the tool, it replaces an existing image, and
+                    // the old contents' blocks and cached pages are released on the way.
+                    sync();
+                    cp = spawnAndWait({"cp", original, copy});
+                    check(cp, "cp");
+                    flush = spawnAndWait({"sync", copy});
+                    check(flush, "sync");
+                },
+                [&] {
+                    check(spawnAndWait({"cp", original, image}), "cp");
+                    sync();
+                    applied = spawnAndWait({PPF_TOOL, "a", image, patch});
+                    check(applied, "ppf a");
+                });
+            correct = correct && inChild([&] { return sameContents(image, modified); });
+            unlink(image.c_str());
+            const double floor = cp.seconds + flush.seconds;
+            std::printf(
+                "%-5s %-18s %.3f s             %.3f s    %.3f s   %.1f MB      %-8s"
+                "  %-11s  %.2f\n",
+                (std::to_string(run) + (half ? "b" : "a")).c_str(),
+                half ? "" : (std::to_string(cpNew.seconds).substr(0, 5) + " s").c_str(), cp.seconds,
+                floor, applied.seconds, applied.peakMb, "", "", applied.seconds / floor);
+            pairedRatios.push_back(applied.seconds / floor);
+            cpTimes.push_back(cp.seconds);
+            cpSyncTimes.push_back(floor);
+            ppfTimes.push_back(applied.seconds);
+            ppfPeaks.push_back(applied.peakMb);
+        }
         unlink(copy.c_str());
-        correct = correct && inChild([&] { return sameContents(image, modified); });
-        unlink(image.c_str());
         sync();
         const Run remake = spawnAndWait({PPF_TOOL, "c", "-x", original, modified, remade});
         check(remake, "ppf c");
         correct = correct && inChild([&] { return sameContents(remade, patch); });
         unlink(remade.c_str());
-        std::printf(
-            "%-5d %.3f s            %.3f s             %.3f s    %.3f s   %.1f MB      %.3f s"
-            "   %.1f MB      %.2f\n",
-            run, cpNew.seconds, cp.seconds, cp.seconds + flush.seconds, applied.seconds,
-            applied.peakMb, remake.seconds, remake.peakMb,
-            applied.seconds / (cp.seconds + flush.seconds));
-        pairedRatios.push_back(applied.seconds / (cp.seconds + flush.seconds));
+        std::printf("%-5s %-18s %-19s %-10s %-9s %-12s %.3f s   %.1f MB\n", "", "", "", "", "", "",
+                    remake.seconds, remake.peakMb);
         makeTimes.push_back(remake.seconds);
         makePeaks.push_back(remake.peakMb);
         cpNewTimes.push_back(cpNew.seconds);
-        cpTimes.push_back(cp.seconds);
-        cpSyncTimes.push_back(cp.seconds + flush.seconds);
-        ppfTimes.push_back(applied.seconds);
-        ppfPeaks.push_back(applied.peakMb);
     }
     const double cpNewM = zandrel::bench::medianOf(cpNewTimes),
                  cpM = zandrel::bench::medianOf(cpTimes),
@@ -238,7 +245,7 @@ int main(int argc, char** argv) {
         " + fsync; ppf a peak %.1f MB\n",
         ppfM / cpNewM, ppfM / cpM, ppfM / cpSyncM,
         *std::max_element(ppfPeaks.begin(), ppfPeaks.end()));
-    std::printf("ppf a / (cp over the image + fsync) round by round: median %.2f\n",
+    std::printf("ppf a / (cp over the image + fsync) pair by pair: median %.2f\n",
                 zandrel::bench::medianOf(pairedRatios));
     std::printf("ppf c = %.2fx cp over the image + fsync; ppf c peak %.1f MB\n", makeM / cpSyncM,
                 makePeak);
