@@ -101,6 +101,8 @@ private:
 // This system's file names of the libraries loaded on first use.
 inline constexpr char kCurlLibrary[] = "libcurl.so.4";
 inline constexpr char kArchiveLibrary[] = "libarchive.so.13";
+// The crypto library (curl's TLS uses it too, so during a download it is in the process already).
+inline constexpr char kCryptoLibrary[] = "libcrypto.so.3";
 // A module of the program's own, by its name ("zandrel_webengine"): the file beside the
 // executable, so that no other folder is searched for it.
 QString programModule(const char* name);

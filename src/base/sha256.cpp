@@ -14,10 +14,6 @@
 namespace zandrel {
 namespace {
 
-// This system's file name of the crypto library (curl's TLS uses it too, so during a download
-// it is in the process already).
-constexpr char kCryptoLibrary[] = "libcrypto.so.3";
-
 // The few functions of the crypto library the digest needs; only its headers are used at
 // build time.
 struct CryptoApi {
@@ -32,8 +28,9 @@ struct CryptoApi {
 
 std::optional<CryptoApi> load() {
     try {
-        static const platform::LoadedLibrary lib(
-            kCryptoLibrary, QStringLiteral("The crypto library"), QStringLiteral("Sha256"));
+        static const platform::LoadedLibrary lib(platform::kCryptoLibrary,
+                                                 QStringLiteral("The crypto library"),
+                                                 QStringLiteral("Sha256"));
         CryptoApi api;
         api.ctxNew = lib.function<decltype(api.ctxNew)>("EVP_MD_CTX_new");
         api.ctxFree = lib.function<decltype(api.ctxFree)>("EVP_MD_CTX_free");
