@@ -118,6 +118,15 @@ TEST(InputGate, AWindowActivatedWhileWorkHoldsGivesTheFocusBackToTheAdmittedOne)
     });
     EXPECT_EQ(QApplication::activeWindow(), &admitted);
 
+    // An admitted window that is not on screen takes nothing back: the other keeps the focus.
+    admitted.hide();
+    reg.dispatch([&] {
+        other.activateWindow();
+        settle();
+    });
+    EXPECT_EQ(QApplication::activeWindow(), &other);
+    admitted.show();
+
     other.activateWindow();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::activeWindow(), &other);
