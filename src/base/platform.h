@@ -67,6 +67,10 @@ struct Invocation {
 };
 Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd = false);
 
+// Every program this one starts gets its standard streams and what its plan gives it, never a
+// descriptor of ours: nothing of this program (a socket of the web engine's, a file it holds)
+// lives on in it.
+
 // Starts the plan detached and returns at once; the started program outlives us.
 // Raises Error when the program cannot be started.
 void launch(const LaunchPlan& plan);
@@ -74,6 +78,10 @@ void launch(const LaunchPlan& plan);
 // Starts the plan as a child whose end the caller observes through `process` (its standard
 // output is discarded, its standard error kept). Raises Error when it cannot be started.
 void startObserved(QProcess& process, const LaunchPlan& plan);
+
+// Hands a link to the desktop's handler (xdg-email for a mail link, else xdg-open), started as
+// launch() starts programs. False when there is none, or it cannot be started.
+bool openWithDesktop(const QUrl& link);
 
 // A shared library loaded when it is first needed rather than with the program, so that the
 // start window does not wait for it. The library stays loaded until the program ends.

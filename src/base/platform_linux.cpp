@@ -10,8 +10,15 @@
 #include <QStandardPaths>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
+#include <thread>
+#include <vector>
 
 namespace zandrel::platform {
 
@@ -240,21 +247,94 @@ QString cannotStart(const LaunchPlan& plan, const Invocation& run) {
                : QStringLiteral("Cannot start %1 through %2").arg(plan.program, run.program);
 }
 
+// In the child between fork and exec: every descriptor above the standard streams (which QProcess
+// has put in place by now) is closed by the exec, whoever opened it and however (the web engine's
+// sockets and files are not close-on-exec). The report of a failed exec still gets through.
+void onlyStandardStreams() {
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+    for (int fd = 3; fd < 65536; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // before Linux 5.11
+}
+
 void prepare(QProcess& process, const Invocation& run) {
     process.setProgram(run.program);
     process.setArguments(run.arguments);
     process.setWorkingDirectory(run.workingFolder);
     process.setProcessEnvironment(run.environment);
+    process.setChildProcessModifier(onlyStandardStreams);
+}
+
+// Text for the C side, kept alive with its pointers.
+struct CStrings {
+    std::vector<QByteArray> texts;
+    std::vector<char*> pointers;
+
+    explicit CStrings(std::vector<QByteArray> all) : texts(std::move(all)) {
+        for (QByteArray& t : texts) pointers.push_back(t.data());
+        pointers.push_back(nullptr);
+    }
+};
+
+CStrings argumentsOf(const Invocation& run) {
+    std::vector<QByteArray> texts{QFile::encodeName(run.program)};
+    for (const QString& a : run.arguments) texts.push_back(a.toLocal8Bit());
+    return CStrings(std::move(texts));
+}
+
+CStrings environmentOf(const Invocation& run) {
+    std::vector<QByteArray> texts;
+    for (const QString& v : run.environment.toStringList()) texts.push_back(v.toLocal8Bit());
+    return CStrings(std::move(texts));
+}
+
+// Starts the program in a session of its own with our standard streams and no other descriptor
+// (QProcess::startDetached passes every descriptor on that is not close-on-exec, which kept the
+// web engine's helpers alive as long as the game). It is reaped when it ends, also while we run.
+// Returns 0, or the errno of the failed start.
+int spawnDetached(const Invocation& run) {
+    CStrings argv = argumentsOf(run);
+    CStrings envp = environmentOf(run);
+    const QByteArray folder = QFile::encodeName(run.workingFolder);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    if (!folder.isEmpty()) ::posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setflags(&attributes,
+                               POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int error = ::posix_spawn(&pid, argv.texts.front().constData(), &actions, &attributes,
+                                    argv.pointers.data(), envp.pointers.data());
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (error == 0) std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    return error;
 }
 
 }  // namespace
 
 void launch(const LaunchPlan& plan) {
     const Invocation run = invocationFor(plan);
-    QProcess process;
-    prepare(process, run);
-    if (!process.startDetached())
-        throw Error::fromErrnoDescribed(ENOEXEC, cannotStart(plan, run), kLaunchSource);
+    if (const int error = spawnDetached(run))
+        throw Error::fromErrnoDescribed(error, cannotStart(plan, run), kLaunchSource);
+}
+
+bool openWithDesktop(const QUrl& link) {
+    const bool mail = link.scheme().compare(QLatin1String("mailto"), Qt::CaseInsensitive) == 0;
+    QString handler;
+    if (mail) handler = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+    if (handler.isEmpty()) handler = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (handler.isEmpty()) return false;
+    const Invocation run{handler,
+                         {link.toString(QUrl::FullyEncoded)},
+                         QString(),
+                         QProcessEnvironment::systemEnvironment()};
+    return spawnDetached(run) == 0;
 }
 
 void startObserved(QProcess& process, const LaunchPlan& plan) {

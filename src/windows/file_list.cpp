@@ -1,6 +1,7 @@
 #include "file_list.h"
 
 #include "frame/controls.h"
+#include "frame/shown_text.h"
 #include "maps/map_folder.h"
 
 #include <QFile>
@@ -11,6 +12,12 @@
 namespace zandrel::windows {
 
 using namespace frame;
+
+namespace {
+
+constexpr int kNameRole = Qt::UserRole;
+
+}  // namespace
 
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -37,21 +44,22 @@ void FileList::fill(const QStringList& names) {
     const QString keep = fileName();
     const QSignalBlocker block(this);
     clear();
-    addItems(names);
-    if (!keep.isEmpty()) {
-        const auto found = findItems(keep, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (!found.isEmpty()) setCurrentItem(found.first());
+    // A name from a server's archive shows escaped; the entry keeps the name itself.
+    for (const QString& name : names) {
+        auto* entry = new QListWidgetItem(shownText(name), this);
+        entry->setData(kNameRole, name);
+        if (name == keep && !keep.isEmpty()) setCurrentItem(entry);
     }
 }
 
 QString FileList::fileName() const {
     const auto selected = selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->text();
+    return selected.isEmpty() ? QString() : selected.first()->data(kNameRole).toString();
 }
 
 QStringList FileList::names() const {
     QStringList out;
-    for (int i = 0; i < count(); ++i) out << item(i)->text();
+    for (int i = 0; i < count(); ++i) out << item(i)->data(kNameRole).toString();
     return out;
 }
 

@@ -1,8 +1,16 @@
 #include "frm_backup.h"
 
+#include "frame/shown_text.h"
+
 #include "maps/map_folder.h"
 
 namespace zandrel::windows {
+
+namespace {
+
+constexpr char kSelectedName[] = "selectedName";
+
+}  // namespace
 
 using namespace frame;
 
@@ -95,16 +103,22 @@ void FrmBackup::load() {
 }
 
 void FrmBackup::CurrentFile_Click() {
-    lblCurrentFile->setText(CurrentFile->fileName());
+    showSelected(lblCurrentFile, CurrentFile->fileName());
 }
 
 void FrmBackup::BackupFile_Click() {
-    lblBackupFile->setText(BackupFile->fileName());
+    showSelected(lblBackupFile, BackupFile->fileName());
+}
+
+// A map's name may come from a server's archive: the label shows it escaped, as the list does,
+// and keeps the name itself for the command that acts on the file.
+void FrmBackup::showSelected(Label* selection, const QString& name) {
+    selection->setText(shownText(name));
+    selection->setProperty(kSelectedName, name);
 }
 
 std::optional<QString> FrmBackup::selectedOrTell(const Label* selection, const QString& message) {
-    const QString name = selection->text();
-    if (name != kNoFile) return name;
+    if (selection->text() != kNoFile) return selection->property(kSelectedName).toString();
     reg().msgBox(message, MsgIcon::None, QStringLiteral("Info:"));
     return std::nullopt;
 }

@@ -51,6 +51,7 @@ private:
 
     // The name a side's selection label holds; none after telling the player, in the action's
     // own message, to select a file first.
+    void showSelected(frame::Label* selection, const QString& name);
     std::optional<QString> selectedOrTell(const frame::Label* selection, const QString& message);
     void refreshLists();
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame/form.h"
+#include "windows/connecting.h"
 
 namespace zandrel::windows {
 
@@ -23,10 +24,20 @@ public:
     frame::Label* cmdConnect;
     frame::Image* imgLogo;
     frame::Image* imgConnect;
+    // Not in the design: the line that says which address Connect is reaching.
+    frame::Label* lblConnecting;
+
+    // The window while Connect's fetch holds the GUI thread (see Connecting).
+    Connecting& connecting() { return *connecting_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void clearPrompt();
     void cmdConnect_Click();
+
+    Connecting* connecting_;
 };
 
 }  // namespace zandrel::windows

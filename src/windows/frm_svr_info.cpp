@@ -3,10 +3,12 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "frame/busy_cursor.h"
+#include "frame/shown_text.h"
 #include "game/launch_plans.h"
 #include "net/download_file.h"
 #include "net/server_url.h"
 #include "server/settings.h"
+#include "server/settings_origin.h"
 #include "server/settings_reader.h"
 #include "windows/frm_backup.h"
 #include "windows/frm_ppf_download.h"
@@ -81,19 +83,21 @@ FrmSvrInfo::FrmSvrInfo(Registry& registry) : Form(registry, kKind, svrInfoDesign
     connect(cmdCancel, &Button::clicked, this, handler([this] { cmdCancel_Click(); }));
 }
 
+QString FrmSvrInfo::gameServerAddress() const {
+    return shownTitle(*this);
+}
+
 QString FrmSvrInfo::typedAddress() {
     return reg().form<FrmSplash>().address();
 }
 
 void FrmSvrInfo::load() {
-    {
-        // The busy cursor while the fetch holds the GUI thread, gone before its failure box.
-        BusyCursor busy;
-        BusyCursorBoxes boxes(reg().boxes(), busy);
-        settingsFetched_ =
-            net::DownloadFile(Inet1, net::serverFileUrl(typedAddress(), server::kSettingsFile),
-                              reg().appFolder(), boxes);
-    }
+    const QString url = net::serverFileUrl(typedAddress(), server::kSettingsFile);
+    const StopAsked asked = fetchSettings(url);
+    if (asked != StopAsked::Nothing) return leaveAsAsked(asked);
+    // A copy an earlier visit left stands in for a failed fetch only when it is this server's.
+    settingsFile_ =
+        server::settingsToRead(server::settingsFilePath(reg().appFolder()), url, settingsFetched_);
     // From here on an error means the settings could not be used: report it and start the game
     // straight away with the typed address.
     try {
@@ -109,9 +113,29 @@ void FrmSvrInfo::load() {
     }
 }
 
+// The start window says it is connecting, and the player may stop it, while the fetch holds the
+// GUI thread; the busy cursor and that line go before a failure box.
+StopAsked FrmSvrInfo::fetchSettings(const QString& url) {
+    Connecting& connecting = reg().form<FrmSplash>().connecting();
+    BusyCursor busy;
+    BusyCursorBoxes busyBoxes(reg().boxes(), busy);
+    ConnectingSign boxes(connecting, busyBoxes, [this] { Inet1.cancel(); });
+    // Asked while the line was painted: the fetch does not begin.
+    if (connecting.asked() == StopAsked::Nothing)
+        settingsFetched_ = net::DownloadFile(Inet1, url, reg().appFolder(), boxes);
+    return connecting.asked();
+}
+
+// Stopped while connecting: nothing was stored and no box shown. This window goes without being
+// displayed; the start window stays with the address as typed, closes, or the program ends.
+void FrmSvrInfo::leaveAsAsked(StopAsked asked) {
+    if (asked == StopAsked::Exit) reg().end();
+    reg().unload<FrmSvrInfo>();
+    if (asked == StopAsked::CloseBox) reg().unload<FrmSplash>();
+}
+
 void FrmSvrInfo::readSettings() {
-    const server::Settings settings =
-        server::readSettings(server::settingsFilePath(reg().appFolder()));
+    const server::Settings settings = server::readSettings(settingsFile_);
     // Each key's box, if any, comes as the window reaches the key, so an information page the
     // view refuses ends the load before the later keys' boxes.
     const auto told = [this](const server::KeyValue& key) {
@@ -123,10 +147,12 @@ void FrmSvrInfo::readSettings() {
     browser->Navigate2(InfoPageUrl);
 
     GameServerAddress = told(settings.haloIP);
-    setWindowTitle(GameServerAddress);
+    // What the windows show of the server's values is what is used: the launch reads the
+    // address back from the title, the patch the map from txtMap, the mail the caption's text.
+    setShownTitle(*this, GameServerAddress);
 
     TargetMap = told(settings.target);
-    txtMap->setText(TargetMap);
+    txtMap->setText(shownText(TargetMap));
     txtMap->setCursorPosition(0);
 
     settings.ppf.tellPlayer(reg().boxes());
@@ -135,7 +161,7 @@ void FrmSvrInfo::readSettings() {
                                    : QStringLiteral("Format of update is RAR"));
 
     AdminEmail = told(settings.adminEmail);
-    cmdEmail->setText(AdminEmail);
+    setShownCaption(*cmdEmail, AdminEmail);
 
     // One box for all the optional keys this program cannot use; they count as absent.
     settings.tellPlayerAboutProblems(reg().boxes());
@@ -174,7 +200,7 @@ void FrmSvrInfo::launchDirectly(std::int32_t number, const QString& description)
 }
 
 void FrmSvrInfo::cmdEmail_Click() {
-    browser->Navigate2(QStringLiteral("mailto: ") + AdminEmail);
+    browser->Navigate2(QStringLiteral("mailto: ") + shownText(AdminEmail));
 }
 
 // A download window whose fetch did not give the server's current update unloads itself; this

@@ -3,6 +3,7 @@
 #include "frame/form.h"
 #include "net/inet.h"
 #include "server/settings_reader.h"
+#include "windows/connecting.h"
 #include "windows/web_view.h"
 
 #include <QUrl>
@@ -26,7 +27,7 @@ public:
 
     // Read by the later windows while this one is hidden: the game server address, held as the
     // window's title, and the target map as txtMap holds it now.
-    QString gameServerAddress() const { return windowTitle(); }
+    QString gameServerAddress() const;
     QString targetMap() const { return txtMap->text(); }
 
     // The failure report of the load; the last line names the maintainer.
@@ -57,6 +58,8 @@ public:
 
 private:
     QString typedAddress();
+    StopAsked fetchSettings(const QString& url);
+    void leaveAsAsked(StopAsked asked);
     void readSettings();
     [[noreturn]] void launchDirectly(std::int32_t number, const QString& description);
 
@@ -68,6 +71,7 @@ private:
     void cmdCancel_Click();
 
     bool settingsFetched_ = false;
+    QString settingsFile_;  // the settings read: empty when no copy of this server's is there
 };
 
 }  // namespace zandrel::windows

@@ -688,16 +688,14 @@ TEST_F(Roads, AnAddressWithASpaceAndSettingsInWindows1252TakeThePatchRoad) {
 }
 
 // A captive portal answers for the server: its page is not stored as the settings file, and the
-// copy an earlier visit left is read as after any failed fetch.
+// copy an earlier visit to the server left is read as after any failed fetch.
 TEST_F(Roads, AWebPageInsteadOfTheSettingsKeepsTheEarlierCopy) {
     Server server;
-    server.publish(QStringLiteral("127.0.0.1:2302"), QStringLiteral("canyon.map"), "0",
+    server.publish(QStringLiteral("127.0.0.1:2399"), QStringLiteral("canyon.map"), "0",
                    QStringLiteral("Canyon server"));
-    const QByteArray earlier = server.http.url(QStringLiteral("/index.html")).toUtf8();
-    const QByteArray settings = "[Main]\r\nhtml=" + earlier +
-                                "\r\nHaloIP=127.0.0.1:2399\r\nTarget=canyon.map\r\nppf=0\r\n"
-                                "AdminEmail=admin@example.org\r\n";
-    writeFile(QStringLiteral("connect.ini"), settings);
+    connectToServer(server, QStringLiteral("127.0.0.1:2399"), QStringLiteral("Canyon server"));
+    const QByteArray settings = readFile(QStringLiteral("connect.ini"));
+    startProgram();
     test::HttpReply portal =
         test::HttpReply::ok("\r\n<html><body>Welcome to the hotel network</body></html>");
     portal.contentType = "text/html; charset=utf-8";
@@ -740,6 +738,75 @@ TEST_F(Roads, NoSettingsFileReportsAndStartsTheGameWithTheTypedAddress) {
                   (QStringList{QStringLiteral("-connect"), address, QStringLiteral("--end--")}));
         EXPECT_FALSE(QFile::exists(path(QStringLiteral("connect.ini"))));
         EXPECT_EQ(mapFolder(), kStockMaps);
+    }
+}
+
+// The settings an earlier visit left stand in for a failed fetch only when they came from the
+// address fetched now. For any other address the player gets what a first visit to a silent
+// address gets: the reports, and the game started with the address typed; never the other
+// server's window, page, map or game server. The copy itself stays as it was.
+TEST_F(Roads, AFailedFetchNeverShowsAnotherServersSettings) {
+    enum class Then {
+        NothingAnswers,
+        NoSettingsThere,
+        SameServerFails,
+        SameServerWithScheme,
+        AnotherFolderOfTheSameHost
+    };
+    struct Case {
+        const char* name;
+        Then then;
+        bool copyStandsIn;
+    };
+    const Case cases[] = {
+        {"an address where nothing answers", Then::NothingAnswers, false},
+        {"another server without settings", Then::NoSettingsThere, false},
+        {"a folder of the same host", Then::AnotherFolderOfTheSameHost, false},
+        {"the same server, failing now", Then::SameServerFails, true},
+        {"the same server with its scheme typed, failing now", Then::SameServerWithScheme, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path(QStringLiteral("halo.exe.args")));
+        startProgram();
+        Server visited;
+        visited.publish(QStringLiteral("127.0.0.1:2310"), QStringLiteral("canyon.map"), "0",
+                        QStringLiteral("Visited server"));
+        connectToServer(visited, QStringLiteral("127.0.0.1:2310"),
+                        QStringLiteral("Visited server"));
+        const QByteArray kept = readFile(QStringLiteral("connect.ini"));
+        boxes.boxes.clear();
+        startProgram();
+
+        QString typed = visited.http.address();
+        Server other;
+        std::optional<test::TestHttpServer> silent(std::in_place);
+        if (c.then == Then::NothingAnswers) typed = silent->address();
+        silent.reset();
+        if (c.then == Then::NoSettingsThere) typed = other.http.address();
+        if (c.then == Then::AnotherFolderOfTheSameHost) typed += QStringLiteral("/other");
+        if (c.then == Then::SameServerWithScheme) typed = QStringLiteral("http://") + typed;
+        visited.http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(500, "down"));
+        connectTo(typed);
+
+        EXPECT_EQ(readFile(QStringLiteral("connect.ini")), kept);
+        if (c.copyStandsIn) {
+            EXPECT_EQ(boxes.prompts(), QStringList{kFetchFailed});
+            ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+            EXPECT_EQ(reg().form<FrmSvrInfo>().windowTitle(), QStringLiteral("127.0.0.1:2310"));
+            continue;
+        }
+        EXPECT_TRUE(reg().ended());
+        const auto& seen = boxes.boxes;
+        ASSERT_EQ(seen.size(), 4u) << boxes.prompts().join(QStringLiteral(" | ")).toStdString();
+        EXPECT_EQ(seen[0].prompt, kFetchFailed);
+        EXPECT_EQ(seen[1].title, QStringLiteral("Initialization File Error"));
+        EXPECT_EQ(seen[2].title, QStringLiteral("Error!"));
+        EXPECT_EQ(seen[3].prompt, QStringLiteral("Launching Halo and connecting to ") + typed);
+        EXPECT_EQ(standInArgs(QStringLiteral("halo.exe")),
+                  (QStringList{QStringLiteral("-connect"), typed, QStringLiteral("--end--")}));
+        // Its page was asked for by the first visit only.
+        EXPECT_EQ(visited.http.requestedPaths().count(QStringLiteral("/index.html")), 1);
     }
 }
 

@@ -208,6 +208,30 @@ TEST_F(BackupTest, CopiesReplaceTheOtherSidesFileWithoutAPrompt) {
     }
 }
 
+// A map's name may come from a server's archive: the list and the label show its hidden
+// characters escaped, and the commands act on the file of that name.
+TEST_F(BackupTest, ANameWithHiddenCharactersShowsEscapedAndIsTheFileActedOn) {
+    const QString name = QStringLiteral("evil\u202Epam.map");
+    const QString shown = QStringLiteral("evil\\u202epam.map");
+    writeFile(QStringLiteral("maps/") + name, "the map");
+    writeFile(QStringLiteral("maps/plain.map"), "another");
+    FrmBackup& w = open();
+    EXPECT_EQ(w.CurrentFile->names(), (QStringList{name, QStringLiteral("plain.map")}));
+
+    click(w.CurrentFile, shown);
+    EXPECT_EQ(w.lblCurrentFile->text(), shown);
+    QTest::mouseClick(w.cmdBackup, Qt::LeftButton);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(filesIn(QStringLiteral("backup")), QStringList{name});
+    EXPECT_EQ(readFile(QStringLiteral("backup/") + name), QByteArray("the map"));
+    EXPECT_EQ(w.BackupFile->item(0)->text(), shown);
+
+    click(w.BackupFile, shown);
+    QTest::mouseClick(w.cmdBackupDelete, Qt::LeftButton);
+    EXPECT_TRUE(filesIn(QStringLiteral("backup")).isEmpty());
+    EXPECT_FALSE(reg().ended());
+}
+
 TEST_F(BackupTest, BackupKeepsTheOtherSidesSelectionAndRestoreUsesIt) {
     writeFile(QStringLiteral("maps/new.map"), "new map");
     writeFile(QStringLiteral("maps/old.map"), "current old");

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -132,6 +133,14 @@ public:
         QTest::mouseClick(splash->cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
     }
     void connect() { connectTo(http.address()); }
+    // Back to the start window with the server window unloaded, as in a new run.
+    void revisit() {
+        reg().dispatch([this] {
+            reg().show<FrmSplash>();
+            reg().unload<FrmSvrInfo>();
+        });
+        boxes.boxes.clear();
+    }
 
     test::TestHttpServer http;
     FrmSplash* splash = nullptr;
@@ -244,6 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValuesCase{"HaloIPMissing", [](Settings& s) { s.haloIP = QString(); }, true, 1, ""}),
     [](const ::testing::TestParamInfo<ValuesCase>& info) { return std::string(info.param.name); });
 
+// The copy a visit to this very address left stands in for its failed fetch.
 TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     Settings old;
     old.html = QStringLiteral("about:blank");
@@ -251,7 +261,10 @@ TEST_F(SvrInfoTest, FailedFetchFallsBackOnTheCopyFromAnEarlierRun) {
     old.target = QStringLiteral("dangercanyon.map");
     old.ppf = QStringLiteral("0");
     old.adminEmail = QStringLiteral("old@example.org");
-    writeFile(QStringLiteral("connect.ini"), iniFile(old));
+    serve(old);
+    connect();
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    revisit();
     auto gone = test::HttpReply::error(404, "gone");
     gone.delayMs = 200;  // long enough for the window to be kept painted meanwhile
     http.route(QStringLiteral("/connect.ini"), gone);
@@ -291,23 +304,20 @@ TEST_F(SvrInfoTest, OnlySettingsFetchedNowAnnounceTheUpdatesHash) {
     Settings s;
     s.html = QStringLiteral("about:blank");
     const QByteArray keys = "UpdateSHA256=" + QByteArray(64, 'a') + "\r\nUpdateSize=12\r\n";
-    writeFile(QStringLiteral("connect.ini"), iniFile(s) + keys);
-    http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(404, "gone"));
-    connect();
-    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
-    EXPECT_EQ(svr->UpdateSha256.state, server::Announced::Absent);
-    EXPECT_EQ(svr->UpdateSize.state, server::Announced::Absent);
-
     http.route(QStringLiteral("/connect.ini"), test::HttpReply::ok(iniFile(s) + keys));
-    reg().dispatch([this] {
-        reg().show<FrmSplash>();
-        reg().unload<FrmSvrInfo>();
-    });
     connect();
     ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
     EXPECT_EQ(svr->UpdateSha256.state, server::Announced::Valid);
     EXPECT_EQ(svr->UpdateSha256.value, QByteArray(32, char(0xaa)));
     EXPECT_EQ(svr->UpdateSize.value, 12);
+
+    revisit();
+    http.route(QStringLiteral("/connect.ini"), test::HttpReply::error(404, "gone"));
+    connect();
+    ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+    EXPECT_EQ(svr->windowTitle(), s.haloIP);  // the earlier copy
+    EXPECT_EQ(svr->UpdateSha256.state, server::Announced::Absent);
+    EXPECT_EQ(svr->UpdateSize.state, server::Announced::Absent);
 }
 
 // The settings could not be used: report, start the game with the typed address, end.
@@ -455,6 +465,51 @@ TEST_F(SvrInfoTest, EmailAdminHandsTheAddressToTheMailProgramAndKeepsThePage) {
     EXPECT_EQ(svr->browser->title(), QStringLiteral("Server page"));
     EXPECT_TRUE(reg().isVisible<FrmSvrInfo>());
     EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// What the window shows of the server's values is what the later windows use: the launch the
+// address in the title, the patch the map in txtMap, the mail the address on the button. Hidden
+// characters show escaped, as the message boxes show them, and nothing is taken for markup (Qt
+// drops "[*]" from a title and "&" from a caption).
+TEST_F(SvrInfoTest, WhatTheWindowShowsIsWhatIsUsed) {
+    struct Case {
+        const char* name;
+        QString value;  // given to HaloIP, Target and AdminEmail alike
+        QString shown;
+    };
+    const Case cases[] = {
+        {"right-to-left override", QStringLiteral("admin@\u202Egro.elpmaxe"),
+         QStringLiteral("admin@\\u202egro.elpmaxe")},
+        {"zero-width space", QStringLiteral("ridge\u200B.map"), QStringLiteral("ridge\\u200b.map")},
+        {"isolate and pop", QStringLiteral("10.0.0.7\u2066:2302\u2069"),
+         QStringLiteral("10.0.0.7\\u2066:2302\\u2069")},
+        {"zero-width no-break space", QStringLiteral("10.0.0.7\uFEFF:2302"),
+         QStringLiteral("10.0.0.7\\ufeff:2302")},
+        {"ampersand", QStringLiteral("a&b@example.org"), QStringLiteral("a&b@example.org")},
+        {"modified mark", QStringLiteral("10.0.0.7:2302[*]"), QStringLiteral("10.0.0.7:2302[*]")},
+        {"plain", QStringLiteral("10.0.0.7:2302"), QStringLiteral("10.0.0.7:2302")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        revisit();
+        mail.links.clear();
+        Settings s;
+        s.html = QStringLiteral("about:blank");
+        s.haloIP = s.target = s.adminEmail = c.value;
+        serve(s);
+        connect();
+        ASSERT_TRUE(reg().isVisible<FrmSvrInfo>());
+        EXPECT_EQ(svr->windowHandle()->title(), c.shown);
+        EXPECT_EQ(svr->gameServerAddress(), c.shown);
+        EXPECT_EQ(svr->txtMap->displayText(), c.shown);
+        EXPECT_EQ(svr->targetMap(), c.shown);
+        EXPECT_EQ(QString(svr->cmdEmail->text()).replace(QStringLiteral("&&"), QStringLiteral("&")),
+                  c.shown);
+        QTest::mouseClick(svr->cmdEmail, Qt::LeftButton);
+        ASSERT_EQ(mail.links.size(), 1u);
+        EXPECT_EQ(mail.links[0].path(), c.shown);
+        EXPECT_EQ(svr->GameServerAddress, c.value);  // the value as read
+    }
 }
 
 template <class F>
