@@ -6,6 +6,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace zandrel::frame {
 
 QFont designFont(const QString& face, double points, bool bold) {
@@ -43,11 +46,21 @@ void Label::mouseReleaseEvent(QMouseEvent* e) {
     if (click) emit clicked();
 }
 
-Image::Image(QWidget* parent, const QString& resource, bool stretch) : Label(parent) {
+Image::Image(QWidget* parent, const QString& resource, bool stretch)
+    : Label(parent), picture_(zandrel::picture(resource)), stretch_(stretch) {
     setWordWrap(false);
-    setPixmap(QPixmap::fromImage(zandrel::picture(resource)));
+    setPixmap(QPixmap::fromImage(picture_));
     setScaledContents(stretch);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+// A stretched picture follows its zoomed geometry; one at its natural size is drawn smaller.
+void Image::setZoom(double zoom) {
+    if (stretch_) return;
+    const QSize size(std::max(1, static_cast<int>(std::lround(picture_.width() * zoom))),
+                     std::max(1, static_cast<int>(std::lround(picture_.height() * zoom))));
+    setPixmap(
+        QPixmap::fromImage(picture_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
 }
 
 Button::Button(QWidget* parent) : QPushButton(parent) {
@@ -85,8 +98,12 @@ Shape::Shape(QWidget* parent, const QColor& border, const QColor& fill, bool sol
 
 void Shape::setWidthTwips(float twips) {
     widthTwips_ = twips;
-    resize(std::max(0, twipsToPixels(twips)), height());
+    resize(std::max(0, twipsToPixels(twips * zoomOf(this))), height());
     update();
+}
+
+void Shape::setZoom(double) {
+    setWidthTwips(widthTwips_);
 }
 
 void Shape::paintEvent(QPaintEvent*) {
@@ -98,14 +115,18 @@ void Shape::paintEvent(QPaintEvent*) {
 }
 
 Line::Line(QWidget* parent, int x1, int y1, int x2, int y2, const QColor& colour)
-    : QWidget(parent), colour_(colour) {
-    const QPoint a(twipsToPixels(x1), twipsToPixels(y1));
-    const QPoint b(twipsToPixels(x2), twipsToPixels(y2));
+    : QWidget(parent), fromTwips_(x1, y1), toTwips_(x2, y2), colour_(colour) {
+    setZoom(1.0);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Line::setZoom(double zoom) {
+    const QPoint a(twipsToPixels(fromTwips_.x() * zoom), twipsToPixels(fromTwips_.y() * zoom));
+    const QPoint b(twipsToPixels(toTwips_.x() * zoom), twipsToPixels(toTwips_.y() * zoom));
     const QRect box = QRect(a, b).normalized().adjusted(0, 0, 1, 1);
     setGeometry(box);
     from_ = a - box.topLeft();
     to_ = b - box.topLeft();
-    setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void Line::paintEvent(QPaintEvent*) {

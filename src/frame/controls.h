@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include "frame/screen_fit.h"
+
 #include <functional>
 
 // The control kinds the windows are designed with, and the one conversion from the design's
@@ -50,10 +52,15 @@ private:
 };
 
 // A bitmap at its natural size, or stretched to the control.
-class Image : public Label {
+class Image : public Label, public Zoomable {
     Q_OBJECT
 public:
     Image(QWidget* parent, const QString& resource, bool stretch);
+    void setZoom(double zoom) override;
+
+private:
+    QImage picture_;
+    bool stretch_;
 };
 
 // A button: a click, or Enter or Space while it has the focus.
@@ -83,12 +90,13 @@ protected:
 
 // A rectangle with a one-pixel border, solid fill or hollow. Its width is kept in twips as a
 // single-precision value, as the progress bars set it.
-class Shape : public QWidget {
+class Shape : public QWidget, public Zoomable {
     Q_OBJECT
 public:
     Shape(QWidget* parent, const QColor& border, const QColor& fill, bool solid);
     float widthTwips() const { return widthTwips_; }
     void setWidthTwips(float twips);
+    void setZoom(double zoom) override;
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -101,15 +109,18 @@ private:
 };
 
 // A one-pixel line from (x1, y1) to (x2, y2), given in twips.
-class Line : public QWidget {
+class Line : public QWidget, public Zoomable {
     Q_OBJECT
 public:
     Line(QWidget* parent, int x1, int y1, int x2, int y2, const QColor& colour);
+    void setZoom(double zoom) override;
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    QPoint fromTwips_;
+    QPoint toTwips_;
     QPoint from_;
     QPoint to_;
     QColor colour_;

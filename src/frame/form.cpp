@@ -77,7 +77,10 @@ void TimerControl::runHandler() {
 }
 
 Form::Form(Registry& registry, const char* kind, const Design& design)
-    : QWidget(nullptr), registry_(registry), design_(design) {
+    : QWidget(nullptr),
+      registry_(registry),
+      design_(design),
+      clientWidthTwips_(design.clientWidth) {
     setObjectName(QString::fromLatin1(kind));
     Qt::WindowFlags flags = design.border == Border::FixedDialog ? Qt::Dialog : Qt::Window;
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
@@ -100,9 +103,18 @@ Form::~Form() {
     qDeleteAll(findChildren<TimerControl*>(Qt::FindDirectChildrenOnly));
 }
 
+int Form::pixels(double twips) const {
+    return twipsToPixels(twips * zoom_);
+}
+
+QRect Form::pixelRect(const QRect& twips) const {
+    return {pixels(twips.x()), pixels(twips.y()), pixels(twips.width()), pixels(twips.height())};
+}
+
 void Form::adopt(QWidget* w, const char* name, QRect twips, int tabIndex) {
     w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    w->setGeometry(pixelRect(twips));
+    placed_.emplace_back(w, twips);
     if (w->parentWidget() == this) frontToBack_.push_back(w);
     if (tabIndex >= 0) tabOrder_.emplace_back(tabIndex, w);
 }
@@ -203,13 +215,36 @@ void Form::focusFirst() {
 static constexpr int kDesignFrameTwips = 120;
 
 int Form::outerWidthTwips() const {
-    return width() * 15 + kDesignFrameTwips;
+    return qRound(width() * 15 / zoom_) + kDesignFrameTwips;
 }
 
 void Form::setOuterWidthTwips(int twips) {
     const QPoint topLeft = pos();  // the left edge stays where it is
-    setFixedWidth(std::max(0, twipsToPixels(twips - kDesignFrameTwips)));
+    clientWidthTwips_ = twips - kDesignFrameTwips;
+    setFixedWidth(std::max(0, pixels(clientWidthTwips_)));
     move(topLeft);
+}
+
+void Form::fitToScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QSize designed(std::max(0, twipsToPixels(clientWidthTwips_)),
+                         twipsToPixels(design_.clientHeight));
+    const double zoom =
+        fittingZoom(designed, expectedFrame().value_or(QMargins()), screen->availableGeometry());
+    if (zoom != zoom_) applyZoom(zoom);
+}
+
+void Form::applyZoom(double zoom) {
+    zoom_ = zoom;
+    setFixedSize(std::max(0, pixels(clientWidthTwips_)), pixels(design_.clientHeight));
+    for (const auto& [w, twips] : placed_)
+        if (w) w->setGeometry(pixelRect(twips));
+    zoomFont(*this, zoom);
+    for (QWidget* w : findChildren<QWidget*>()) {
+        zoomFont(*w, zoom);
+        if (auto* zoomable = dynamic_cast<Zoomable*>(w)) zoomable->setZoom(zoom);
+    }
 }
 
 std::optional<QMargins> Form::expectedFrame() {

@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QGroupBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -85,6 +86,13 @@ public:
     void setOuterWidthTwips(int twips);
     int outerWidthTwips() const;
 
+    // The factor the design is drawn at: 1, or less for a window that does not fit the screen.
+    double zoom() const { return zoom_; }
+    // Before the first display: a window that does not fit the screen's available area at the
+    // desktop's scale (frame included) is drawn at the largest scale at which it fits, its
+    // controls, fonts and pictures alike.
+    void fitToScreen();
+
     // Centre of screen: places the outer frame in the middle of the primary screen's available
     // area. The frame is the one the window manager has drawn, else that of an earlier window of
     // the same border, else the one the window manager announces before the window is mapped;
@@ -138,9 +146,15 @@ private:
     void placeOnceFramed(QEvent::Type type);
 
     void adopt(QWidget* w, const char* name, QRect twips, int tabIndex);
+    int pixels(double twips) const;
+    QRect pixelRect(const QRect& twips) const;
+    void applyZoom(double zoom);
 
     Registry& registry_;
     Design design_;
+    int clientWidthTwips_;  // as designed, or as the outer width last set leaves it
+    double zoom_ = 1.0;
+    std::vector<std::pair<QPointer<QWidget>, QRect>> placed_;  // each control's design rectangle
     std::vector<QWidget*> frontToBack_;
     std::vector<std::pair<int, QWidget*>> tabOrder_;
     std::vector<TimerControl*> timers_;

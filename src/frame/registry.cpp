@@ -102,6 +102,7 @@ void Registry::show(const QString& kind) {
 
 void Registry::display(Form& form) {
     if (!form.isVisible() && !form.design().inTaskBar) keepOutOfTaskBar(form);
+    if (!form.displayedOnce) form.fitToScreen();
     const bool centre =
         !form.displayedOnce && form.design().position == FirstPosition::CentreScreen;
     if (centre) form.placeAtScreenCentre();

@@ -45,6 +45,7 @@ public:
     QWidget* widget() override { return this; }
     void open(const QUrl& url) override { load(url); }
     void runScript(const QString& script) override { page()->runJavaScript(script); }
+    void setPageZoom(double zoom) override { setZoomFactor(zoom); }
     QUrl url() const override { return QWebEngineView::url(); }
     QString title() const override { return QWebEngineView::title(); }
     void setLoadFinished(std::function<void(bool)> callback) override {

@@ -20,6 +20,8 @@ public:
     virtual QWidget* widget() = 0;  // the view itself, a child of the parent it was made with
     virtual void open(const QUrl& url) = 0;  // loads after the call has returned
     virtual void runScript(const QString& script) = 0;
+    // The page drawn at this factor (1: as designed), as a smaller window draws its controls.
+    virtual void setPageZoom(double zoom) = 0;
     virtual QUrl url() const = 0;
     virtual QString title() const = 0;
 

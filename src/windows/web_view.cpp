@@ -65,10 +65,16 @@ webengine::EngineView& WebView::engine() {
     engine_ = loadEngineModule()(this);
     layout()->addWidget(engine_->widget());
     setFocusProxy(engine_->widget());
+    engine_->setPageZoom(zoom_);
     engine_->setLoadFinished([this](bool ok) { emit loadFinished(ok); });
     engine_->setMailLinkRequested(
         [this](const QUrl& link) { mail_.compose(server::safeMailLink(link)); });
     return *engine_;
+}
+
+void WebView::setZoom(double zoom) {
+    zoom_ = zoom;
+    if (engine_) engine_->setPageZoom(zoom);
 }
 
 QUrl WebView::url() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/platform.h"
+#include "frame/screen_fit.h"
 #include "server/page_address.h"
 #include "webengine/engine_view_interface.h"
 
@@ -29,10 +30,13 @@ namespace zandrel::windows {
 // argument) for an empty address and for any other scheme (file:,
 // javascript:, data:, ...), which would show local files or run code from a server's text.
 // A mailto: link clicked inside a page goes to the mail seam the same way.
-class WebView : public QWidget {
+class WebView : public QWidget, public frame::Zoomable {
     Q_OBJECT
 public:
     WebView(QWidget* parent, platform::MailClient& mail);
+
+    // The page follows its window's zoom.
+    void setZoom(double zoom) override;
 
     void Navigate2(const QString& address);  // throws Error
 
@@ -60,6 +64,7 @@ private:
     platform::MailClient& mail_;
     QUrl requested_;
     webengine::EngineView* engine_ = nullptr;  // a child widget of this view
+    double zoom_ = 1.0;
 };
 
 }  // namespace zandrel::windows

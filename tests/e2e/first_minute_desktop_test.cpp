@@ -212,6 +212,76 @@ TEST(FirstMinuteOnTheDesktop, EscapeExitOrTheCloseBoxWhileConnectingToASilentSer
     }
 }
 
+// At the desktop's scale the server window may not fit the screen (at twice the scale on a
+// 1280 x 1024 screen it would be 1584 x 1146): it is then drawn at the largest scale at which it
+// fits, frame included, and its button strip is on the screen. At the plain scale it is as
+// designed, and the start window, which fits at both, is as designed at both.
+TEST(FirstMinuteOnTheDesktop, AServerWindowTooLargeForTheScreenIsDrawnAtTheLargestScaleThatFits) {
+    if (const QString missing = Desktop::missing(); !missing.isEmpty())
+        GTEST_SKIP() << "needs " << missing.toStdString() << " (scripts/setup.sh installs them)";
+    Desktop desktop;
+    ASSERT_TRUE(desktop.start()) << desktop.why().toStdString();
+    test::X& x = desktop.x();
+    test::TestHttpServer server;
+    server.route(QStringLiteral("/connect.ini"),
+                 test::HttpReply::ok("[Main]\r\nhtml=about:blank\r\nHaloIP=127.0.0.1:2302\r\n"
+                                     "Target=canyon.map\r\nppf=0\r\nAdminEmail=a@example.org\r\n"));
+    struct Case {
+        const char* name;
+        const char* scale;
+        bool fits;
+    };
+    const Case cases[] = {{"twice the scale", "2", false}, {"the plain scale", "1", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double scale = QByteArray(c.scale).toDouble();
+        QTemporaryDir app;
+        makeGameFolder(app.path());
+        test::Child program;
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(c.scale));
+        startProgram(desktop, program, app.path(), env);
+        std::optional<xcb_window_t> start;
+        ASSERT_TRUE(pollUntil(
+            [&] { return (start = x.find("Welcome to Zandrel 1.1Final")) && x.viewable(*start); },
+            20000));
+        const Rect startArea = *x.clientArea(*start);
+        EXPECT_EQ(startArea.width, qRound(590 * scale));
+        EXPECT_EQ(startArea.height, qRound(155 * scale));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto [textX, textY] = std::pair{startArea.x + qRound((1350 + 4575 / 2) / 15 * scale),
+                                              startArea.y + qRound((1620 + 435 / 2) / 15 * scale)};
+        desktop.click(textX, textY);
+        desktop.key(QStringLiteral("ctrl+a"));
+        desktop.type(server.address());
+        desktop.click(startArea.x + qRound((6315 + 1110) / 15 * scale),
+                      startArea.y + qRound((1710 + 232) / 15 * scale));
+
+        std::optional<xcb_window_t> window;
+        ASSERT_TRUE(pollUntil(
+            [&] { return (window = x.find("127.0.0.1:2302")) && x.viewable(*window); }, 20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const Rect area = *x.clientArea(*window);
+        const Rect frame = *x.outerFrame(*window);
+        std::printf("[ figures  ] %s: server window %d x %d, frame %d x %d at %d, %d\n", c.name,
+                    area.width, area.height, frame.width, frame.height, frame.x, frame.y);
+        if (c.fits) {
+            EXPECT_EQ(area.width, 792);
+            EXPECT_EQ(area.height, 573);
+        } else {
+            EXPECT_LT(area.width, 1584);
+            // The largest scale that fits: one side of the frame (nearly) meets the screen's.
+            EXPECT_GE(std::max(frame.width / 1280.0, frame.height / 1024.0), 0.97);
+        }
+        EXPECT_GE(frame.x, 0);
+        EXPECT_GE(frame.y, 0);
+        EXPECT_LE(frame.x + frame.width, 1280);
+        EXPECT_LE(frame.y + frame.height, 1024);
+        // The design's proportions are kept: the strip's buttons stay where it puts them.
+        EXPECT_NEAR(double(area.width) / area.height, 792.0 / 573.0, 0.01);
+    }
+}
+
 // The descendants of a process that run the web engine's helper program.
 std::set<int> webEngineHelpersOf(int pid) {
     std::set<int> found;
