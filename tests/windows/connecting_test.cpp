@@ -48,7 +48,9 @@ protected:
         });
         poll.start(10);
         QTest::mouseClick(splash->cmdConnect, Qt::LeftButton, {}, QPoint(10, 10));
-        if (during) EXPECT_TRUE(ran);
+        if (during) {
+            EXPECT_TRUE(ran);
+        }
     }
 
     QStringList appFolderEntries() const {
@@ -122,7 +124,9 @@ TEST_F(ConnectingTest, EscapeExitAndTheCloseBoxStopTheFetch) {
 
         EXPECT_TRUE(boxes.boxes.empty()) << boxes.prompts().join(" | ").toStdString();
         EXPECT_EQ(reg().ended(), c.ends);
-        if (!c.ends) EXPECT_FALSE(reg().isLoaded<FrmSvrInfo>());
+        if (!c.ends) {
+            EXPECT_FALSE(reg().isLoaded<FrmSvrInfo>());
+        }
         EXPECT_FALSE(QFile::exists(path(QStringLiteral("halo.exe.args"))));
         EXPECT_EQ(appFolderEntries(),
                   (QStringList{QStringLiteral("backup"), QStringLiteral("halo.exe"),
