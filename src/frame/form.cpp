@@ -230,6 +230,9 @@ void Form::fitToScreen() {
     if (!screen) return;
     const QSize designed(std::max(0, twipsToPixels(clientWidthTwips_)),
                          twipsToPixels(design_.clientHeight));
+    // A window with room to spare for any frame fits: the window manager is not asked.
+    const QMargins roomy(40, 40, 40, 40);
+    if (zoom_ == 1.0 && fittingZoom(designed, roomy, screen->availableGeometry()) == 1.0) return;
     const double zoom =
         fittingZoom(designed, expectedFrame().value_or(QMargins()), screen->availableGeometry());
     if (zoom != zoom_) applyZoom(zoom);

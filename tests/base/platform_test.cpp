@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
 #include <optional>
 
 namespace zandrel {
@@ -358,6 +362,70 @@ TEST_F(LaunchTest, AnObservedProgramReportsItsEndStatusAndErrorLine) {
     EXPECT_EQ(tool.exitCode(), 4);
     EXPECT_EQ(tool.readAllStandardError(), "ppf: refused " + path("maps/x.map").toUtf8() + "\n");
     EXPECT_EQ(tool.readAllStandardOutput(), QByteArray());  // discarded
+}
+
+// Whatever this process holds open that is not close-on-exec (as the web engine's sockets and
+// files are not), a program it starts gets only its standard streams: started detached, through
+// wine, observed, or as the desktop's mail program.
+TEST_F(LaunchTest, EveryStartedProgramGetsOnlyItsStandardStreams) {
+    // Lists the descriptors of the shell that runs it, as they are: in the background, while
+    // the shell only waits.
+    const QByteArray lister =
+        "#!/bin/sh\nls -l /proc/$$/fd/ > \"$0.tmp\" &\nwait\n"
+        "mv \"$0.tmp\" \"$0.fds\"\n";
+    auto makeLister = [&](const QString& relative) {
+        QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+        writeFile(relative, lister);
+        QFile::setPermissions(path(relative),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path(relative);
+    };
+    writeFile(QStringLiteral("held"), "ours");
+    const int held = ::open(QFile::encodeName(path(QStringLiteral("held"))).constData(), O_RDONLY);
+    ASSERT_GE(held, 3);
+    prependPath(QStringLiteral("bin"));
+    struct Case {
+        const char* name;
+        QString lister;  // the program that lists its descriptors
+        std::function<void(QProcess&)> start;
+    };
+    const Case cases[] = {
+        {"a native program, detached", makeLister(QStringLiteral("game/halo.exe")),
+         [&](QProcess&) { platform::launch(plan(path(QStringLiteral("game/halo.exe")), {})); }},
+        {"a Windows program, through wine", makeLister(QStringLiteral("bin/wine")),
+         [&](QProcess&) {
+             makeWindowsProgram(QStringLiteral("win/halo.exe"));
+             platform::launch(plan(path(QStringLiteral("win/halo.exe")), {}));
+         }},
+        {"the patch tool, observed", makeLister(QStringLiteral("tool/ppf.exe")),
+         [&](QProcess& tool) {
+             platform::startObserved(tool, plan(path(QStringLiteral("tool/ppf.exe")), {}));
+         }},
+        {"the mail program", makeLister(QStringLiteral("bin/xdg-email")),
+         [&](QProcess&) {
+             EXPECT_TRUE(platform::openWithDesktop(QUrl(QStringLiteral("mailto:a@example.org"))));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess tool;
+        c.start(tool);
+        QFile fds(c.lister + QStringLiteral(".fds"));
+        ASSERT_TRUE(test::waitFor([&] { return fds.exists(); }));
+        ASSERT_TRUE(fds.open(QIODevice::ReadOnly));
+        QStringList others;
+        for (const QByteArray& line : fds.readAll().split('\n')) {
+            const QList<QByteArray> words = line.simplified().split(' ');
+            const qsizetype arrow = words.indexOf("->");
+            if (arrow < 1 || words[arrow - 1].toInt() <= 2) continue;
+            // The shell's own hold on its script is its own.
+            if (words.mid(arrow + 1).join(' ') == QFile::encodeName(c.lister)) continue;
+            others << QString::fromUtf8(line);
+        }
+        EXPECT_TRUE(others.isEmpty()) << others.join(QStringLiteral("\n")).toStdString();
+        tool.waitForFinished(5000);
+    }
+    ::close(held);
 }
 
 // One real launch through Wine of a Windows program built here: it records the show-window

@@ -106,12 +106,15 @@ void makeGameFolder(const QString& app) {
     QFile map(app + QStringLiteral("/maps/canyon.map"));
     ASSERT_TRUE(map.open(QIODevice::WriteOnly));
     map.write("the player's canyon");
-    // In a pipeline, so that the shell's own descriptors are listed as they are.
+    // The listing runs in the background while the shell only waits, so that the shell's own
+    // descriptors are listed as they are (no redirection or pipe of its own open meanwhile).
     QFile game(app + QStringLiteral("/halo.exe"));
     ASSERT_TRUE(game.open(QIODevice::WriteOnly));
     game.write(
         "#!/bin/sh\n"
-        "ls -l /proc/$$/fd/ | cat > \"$0.fds\"\n"
+        "ls -l /proc/$$/fd/ > \"$0.tmp\" &\n"
+        "wait\n"
+        "mv \"$0.tmp\" \"$0.fds\"\n"
         "echo \"$PPID $*\" > \"$0.started\"\n"
         "sleep 30\n");
     game.close();
@@ -386,6 +389,7 @@ TEST(FirstMinuteOnTheDesktop, NothingOfTheProgramRunsOnWithTheGame) {
     ASSERT_TRUE(startedFile.open(QIODevice::ReadOnly));
     const QList<QByteArray> startedLine = startedFile.readAll().trimmed().split(' ');
     ASSERT_GE(startedLine.size(), 3);
+    EXPECT_EQ(startedLine[0].toInt(), pid);  // started by the program itself, no one between
     EXPECT_EQ(startedLine[1], "-connect");
     EXPECT_EQ(startedLine[2], "127.0.0.1:2302");
     const int gamePid = [&] {
