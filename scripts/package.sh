@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the Debian package build-package/zandrel_<version>_amd64.deb: a Release build in the
+# system layout (the three programs on PATH, the web view module in /usr/lib/zandrel, the
+# launcher entry, icons, metainfo and man pages), stripped, with its dependencies computed from
+# the binaries, then checked with lintian (errors fail, warnings are printed).
+#
+#   scripts/package.sh
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+install_missing_packages dpkg-dev lintian
+out="${ZANDREL_PACKAGE_BUILD:-$ZANDREL_ROOT/build-package}"
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$ZANDREL_ROOT" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DZANDREL_INSTALL_LAYOUT=system -DCMAKE_INSTALL_PREFIX=/usr -DZANDREL_TESTS=OFF \
+    -DZANDREL_WERROR="${ZANDREL_WERROR:-OFF}" "${launcher[@]}"
+cmake --build "$out" -j"$(nproc)" \
+    --target zandrel zandrel-check ppf zandrel_webengine zandrel_package_files
+rm -f "$out"/zandrel_*.deb
+(cd "$out" && cpack -G DEB)
+deb=$(ls "$out"/zandrel_*_amd64.deb)
+lintian --fail-on error --suppress-tags-from-file "$ZANDREL_ROOT/packaging/debian/lintian-accepted" "$deb"
+echo "Built $deb"
