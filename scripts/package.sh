@@ -14,9 +14,11 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
+# Warnings are held to errors by the test build (CI); at -O3 GCC 12 also warns about std::string
+# code it inlines (-Wrestrict), which is no fault of ours, so this build does not stop on them.
 cmake -S "$ZANDREL_ROOT" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DZANDREL_INSTALL_LAYOUT=system -DCMAKE_INSTALL_PREFIX=/usr -DZANDREL_TESTS=OFF \
-    -DZANDREL_WERROR="${ZANDREL_WERROR:-OFF}" "${launcher[@]}"
+    -DZANDREL_WERROR=OFF "${launcher[@]}"
 cmake --build "$out" -j"$(nproc)" \
     --target zandrel zandrel-check ppf zandrel_webengine zandrel_package_files
 rm -f "$out"/zandrel_*.deb

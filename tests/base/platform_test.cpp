@@ -279,15 +279,21 @@ TEST_F(LaunchTest, TheGamesPrefixIsWINEPREFIXElseTheOneItsFolderLiesIn) {
     }
 }
 
-// A native program started for the game sees the same drive C: (the patch tool reads "c:\" so).
+// A native program started for the game sees the same drive C: (the patch tool reads "c:\" so),
+// also the patch tool installed outside the game folder (on PATH): the prefix is the game
+// folder's, where the plan starts it.
 TEST_F(LaunchTest, ANativeProgramOfAGameInAPrefixIsGivenThePrefixToo) {
-    const QString tool = makeRecordingWine(QStringLiteral("pfx/drive_c/Halo/ppf.exe"));
-    QProcess observed;
-    platform::startObserved(observed, plan(tool, {"a", "c:\\zandrel.ppf"}));
-    ASSERT_TRUE(observed.waitForFinished(10000));
-    EXPECT_EQ(recorded(tool), (QStringList{"WINEPREFIX=" + path(QStringLiteral("pfx")),
-                                           path(QStringLiteral("pfx/drive_c/Halo")), "a",
-                                           "c:\\zandrel.ppf", "--end--"}));
+    const QString game = path(QStringLiteral("pfx/drive_c/Halo"));
+    for (const QString& relative :
+         {QStringLiteral("pfx/drive_c/Halo/ppf.exe"), QStringLiteral("usr/bin/zandrel-ppf")}) {
+        SCOPED_TRACE(relative.toStdString());
+        const QString tool = makeRecordingWine(relative);
+        QProcess observed;
+        platform::startObserved(observed, {tool, {"a", "c:\\zandrel.ppf"}, game});
+        ASSERT_TRUE(observed.waitForFinished(10000));
+        EXPECT_EQ(recorded(tool), (QStringList{"WINEPREFIX=" + path(QStringLiteral("pfx")), game,
+                                               "a", "c:\\zandrel.ppf", "--end--"}));
+    }
 }
 
 // WINE, as winetricks reads it: a path, or a name looked up on PATH; without it, wine on PATH. A

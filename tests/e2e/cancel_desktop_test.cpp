@@ -173,7 +173,7 @@ TEST(CancelOnTheDesktop, EscapeCancelOrTheCloseBoxEndTheUpdateAndOnlyTheyGetThro
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), QByteArray("the player's canyon"));
         EXPECT_EQ(entries(app.path()).join(' ').toStdString(),
-                  "backup connect.ini maps zandrel zandrel_webengine.so");
+                  "backup connect.ini halo.exe maps zandrel zandrel_webengine.so");
         EXPECT_EQ(program.process.state(), QProcess::Running);
     }
 }
