@@ -94,15 +94,17 @@ TEST_F(GameFolderTest, TheOrderIsOptionProgramFolderRememberedThenAsked) {
     }
 }
 
-// Installed in the game folder, the program reads no settings and writes none.
+// Installed in the game folder, the program reads no settings and writes none: a remembered
+// folder that is no game folder would be said in a box, were it read.
 TEST_F(GameFolderTest, InTheGameFolderNothingIsReadOrWritten) {
     const QString own = makeGame(QStringLiteral("own"));
     write(QStringLiteral("config/zandrel/zandrel.conf"), "game-folder=/nowhere\n");
-    QFile::setPermissions(rememberedFile(), QFileDevice::Permissions());  // unreadable
     const GameFolder found = find({}, own);
     EXPECT_EQ(found.folder, own);
     EXPECT_EQ(found.source, FolderSource::ProgramFolder);
     EXPECT_EQ(boxes_.prompts(), QStringList());
+    EXPECT_EQ(asked_, 0);
+    EXPECT_EQ(rememberedFolder(rememberedFile()), QStringLiteral("/nowhere"));
 }
 
 TEST_F(GameFolderTest, AnOptionThatIsNoGameFolderIsABoxAndNoFolder) {
