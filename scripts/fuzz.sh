@@ -27,7 +27,7 @@ while [ $# -gt 0 ]; do
         *) targets+=("$1"); shift ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_profile fuzz_ppf fuzz_ppf_create fuzz_unrar fuzz_block_chain fuzz_journal)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_profile fuzz_ppf fuzz_ppf_create fuzz_unrar fuzz_block_chain fuzz_journal fuzz_join_link)
 
 cmake -S "$ZANDREL_ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \

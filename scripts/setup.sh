@@ -19,6 +19,7 @@ packages=(
     openbox
     xdotool
     x11-utils
+    desktop-file-utils libglib2.0-bin xclip
 )
 
 install_missing_packages() {

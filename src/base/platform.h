@@ -55,10 +55,13 @@ struct LaunchPlan {
 // What this system starts for a plan. A Windows program (a file that starts with "MZ") runs
 // through `wine start`, which passes the window style on; with waitForEnd, start waits for the
 // program and ends with its exit status. The wine is the one the WINE variable names (a path, or
-// a name looked up on PATH), else wine on PATH. The program runs in the prefix of its own folder
-// (winePrefix): when that prefix comes from the folder, the started program gets WINEPREFIX set
-// to it, so that it sees the drive C: this program sees. Raises Error when the program is
-// missing, is not executable, or is a Windows program and the wine cannot be run.
+// a name looked up on PATH), else wine on PATH; a WINE named umu-run or proton starts it by that
+// tool's conventions instead (`umu-run <exe> <args>` with WINEPREFIX always given, `proton run
+// <exe> <args>` with STEAM_COMPAT_DATA_PATH the folder that holds the prefix's pfx). The program
+// runs in the prefix of the game folder the plan starts in (winePrefix): when that prefix comes
+// from the folder, the started program gets WINEPREFIX set to it, so that it sees the drive C:
+// this program sees. Raises Error when the program is missing, is not executable, or is a
+// Windows program and the wine cannot be run (or proton has no pfx prefix to run it in).
 struct Invocation {
     QString program;
     QStringList arguments;
@@ -112,7 +115,8 @@ inline constexpr char kArchiveLibrary[] = "libarchive.so.13";
 // The crypto library (curl's TLS uses it too, so during a download it is in the process already).
 inline constexpr char kCryptoLibrary[] = "libcrypto.so.3";
 // A module of the program's own, by its name ("zandrel_webengine"): the file beside the
-// executable, so that no other folder is searched for it.
+// executable, else (an installed program) the one in the program's private module folder
+// relative to it (kModuleFolder), so that no other folder is searched for it.
 QString programModule(const char* name);
 
 // The desktop's mail program, given a "mailto:" link. Tests put a recorder in its place.

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "base/build_info.h"
 #include "error.h"
 
 #include <QCoreApplication>
@@ -65,7 +66,10 @@ void* LoadedLibrary::symbol(const char* name) const {
 }
 
 QString programModule(const char* name) {
-    return applicationFolder() + kSep + QLatin1String(name) + QStringLiteral(".so");
+    const QString file = QLatin1String(name) + QStringLiteral(".so");
+    const QString beside = applicationFolder() + kSep + file;
+    if (kModuleFolder[0] == '\0' || QFileInfo::exists(beside)) return beside;
+    return QDir::cleanPath(applicationFolder() + kSep + QLatin1String(kModuleFolder)) + kSep + file;
 }
 
 QString applicationFolder() {
@@ -211,13 +215,84 @@ QStringList wineStart(const LaunchPlan& plan, bool waitForEnd) {
     return start << QStringLiteral("/unix") << plan.program;
 }
 
+// The game folder a plan is for: the folder it starts in (the patch tool may live elsewhere).
+QString gameFolderOf(const LaunchPlan& plan) {
+    return plan.workingFolder.isEmpty() ? QFileInfo(plan.program).absolutePath()
+                                        : plan.workingFolder;
+}
+
 // What the started program sees: ours, with the game's prefix when it came from the game's
 // folder (a native patch tool then reads "c:\" as we do, too).
-QProcessEnvironment environmentFor(const QString& program) {
+QProcessEnvironment environmentFor(const QString& gameFolder) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const Prefix prefix = prefixFor(QFileInfo(program).absolutePath());
+    const Prefix prefix = prefixFor(gameFolder);
     if (prefix.fromGameFolder) environment.insert(QStringLiteral("WINEPREFIX"), prefix.folder);
     return environment;
+}
+
+// umu-run and Proton's proton script are named in WINE by players of a compatibility tool;
+// both start a Windows program by conventions of their own rather than wine's start.
+enum class WineTool { Wine, UmuRun, Proton };
+
+WineTool wineToolOf(const QString& wine) {
+    const QString name = QFileInfo(wine).fileName();
+    if (name == QLatin1String("umu-run")) return WineTool::UmuRun;
+    if (name == QLatin1String("proton")) return WineTool::Proton;
+    return WineTool::Wine;
+}
+
+// Steam's own folder, which proton reads as STEAM_COMPAT_CLIENT_INSTALL_PATH: the player's,
+// else Steam's usual folders, else the compatibility data folder (proton needs one that exists).
+QString steamClientFolder(const QProcessEnvironment& environment, const QString& dataFolder) {
+    const QString named = environment.value(QStringLiteral("STEAM_COMPAT_CLIENT_INSTALL_PATH"));
+    if (!named.isEmpty()) return named;
+    for (const QString& folder : {QDir::homePath() + QStringLiteral("/.steam/steam"),
+                                  QDir::homePath() + QStringLiteral("/.local/share/Steam")}) {
+        if (QFileInfo(folder).isDir()) return folder;
+    }
+    return dataFolder;
+}
+
+// proton runs the prefix <STEAM_COMPAT_DATA_PATH>/pfx: the game's prefix must be such a pfx,
+// unless the player names the data folder.
+void protonEnvironment(QProcessEnvironment& environment, const LaunchPlan& plan) {
+    const QString prefix = winePrefix(gameFolderOf(plan));
+    QString data = environment.value(QStringLiteral("STEAM_COMPAT_DATA_PATH"));
+    if (data.isEmpty()) {
+        if (QFileInfo(prefix).fileName() != QLatin1String("pfx")) {
+            throw Error::fromErrnoDescribed(
+                ENOENT,
+                QStringLiteral("Cannot start the Windows program %1 with proton: its Wine "
+                               "prefix %2 is not a compatibility tool's prefix (a folder "
+                               "named pfx), and STEAM_COMPAT_DATA_PATH is not set")
+                    .arg(plan.program, prefix),
+                kLaunchSource);
+        }
+        data = QFileInfo(prefix).absolutePath();
+        environment.insert(QStringLiteral("STEAM_COMPAT_DATA_PATH"), data);
+    }
+    environment.insert(QStringLiteral("STEAM_COMPAT_CLIENT_INSTALL_PATH"),
+                       steamClientFolder(environment, data));
+}
+
+// A Windows program started through the wine WINE names, by that tool's conventions:
+// `umu-run <exe> <args>` in the game's prefix, `proton run <exe> <args>` in the compatibility
+// data folder that holds the prefix, else `wine start /max|/min [/wait] /unix <exe> <args>`.
+void startThroughWine(Invocation& run, const LaunchPlan& plan, bool waitForEnd) {
+    run.program = wineFor(plan.program);
+    switch (wineToolOf(run.program)) {
+        case WineTool::UmuRun:
+            run.arguments = QStringList{plan.program} + plan.arguments;
+            run.environment.insert(QStringLiteral("WINEPREFIX"), winePrefix(gameFolderOf(plan)));
+            break;
+        case WineTool::Proton:
+            protonEnvironment(run.environment, plan);
+            run.arguments = QStringList{QStringLiteral("run"), plan.program} + plan.arguments;
+            break;
+        case WineTool::Wine:
+            run.arguments = wineStart(plan, waitForEnd) + plan.arguments;
+            break;
+    }
 }
 
 }  // namespace
@@ -227,10 +302,10 @@ Invocation invocationFor(const LaunchPlan& plan, bool waitForEnd) {
         throw Error::fromErrnoDescribed(ENOENT, QStringLiteral("File not found: ") + plan.program,
                                         kLaunchSource);
     }
-    Invocation run{plan.program, plan.arguments, plan.workingFolder, environmentFor(plan.program)};
+    Invocation run{plan.program, plan.arguments, plan.workingFolder,
+                   environmentFor(gameFolderOf(plan))};
     if (startsWithMZ(plan.program)) {
-        run.program = wineFor(plan.program);
-        run.arguments = wineStart(plan, waitForEnd) + plan.arguments;
+        startThroughWine(run, plan, waitForEnd);
     } else if (::access(QFile::encodeName(plan.program).constData(), X_OK) != 0) {
         throw Error::fromErrno(errno, kLaunchSource);
     }

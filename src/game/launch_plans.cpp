@@ -1,7 +1,10 @@
 #include "game/launch_plans.h"
 
+#include "base/build_info.h"
 #include "maps/map_folder.h"
 #include "server/settings.h"
+
+#include <QFileInfo>
 
 namespace zandrel::game {
 
@@ -35,9 +38,16 @@ LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddres
     return connectPlan(appFolder, typedAddress, LaunchPlan::kMinimized);
 }
 
+QString patchTool(const QString& appFolder, const QString& programFolder) {
+    const QString inGameFolder = appFolder + platform::kSep + kPatchTool;
+    if (QFileInfo(inGameFolder).isFile()) return inGameFolder;
+    const QString installed = programFolder + platform::kSep + QLatin1String(kInstalledPatchTool);
+    return QFileInfo(installed).isFile() ? installed : inGameFolder;
+}
+
 LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap) {
     LaunchPlan plan;
-    plan.program = appFolder + platform::kSep + kPatchTool;
+    plan.program = patchTool(appFolder, platform::applicationFolder());
     plan.arguments = {QStringLiteral("a"), maps::mapFolder(appFolder) + targetMap,
                       patchFileWindowsPath()};
     plan.workingFolder = appFolder;

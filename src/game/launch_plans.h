@@ -20,6 +20,10 @@ platform::LaunchPlan gamePlan(const QString& appFolder, const QString& gameServe
 // The game connected to the typed address, when the server's settings could not be used:
 // minimized.
 platform::LaunchPlan fallbackGamePlan(const QString& appFolder, const QString& typedAddress);
+// The patch tool: the application folder's ppf.exe when it has one, else the one installed
+// beside this program (ppf.exe, or zandrel-ppf on PATH), else the application folder's ppf.exe
+// all the same (its launch then reports it missing).
+QString patchTool(const QString& appFolder, const QString& programFolder);
 // The patch tool applying the fetched patch to a map of the map folder: maximized, started in
 // the application folder.
 platform::LaunchPlan patchToolPlan(const QString& appFolder, const QString& targetMap);

@@ -25,7 +25,7 @@ void Program::prepare() {
     // (web_view.cpp), not here: the start window does not wait for the GL driver.
 }
 
-Program::Program() : registry_({&boxes_, &mail_, &clock_, platform::applicationFolder()}) {
+Program::Program(const QString& gameFolder) : registry_({&boxes_, &mail_, &clock_, gameFolder}) {
     QApplication::setQuitOnLastWindowClosed(false);  // the registry decides when the program ends
     initResources();
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(picture(QStringLiteral(":/icon.png")))));
@@ -48,9 +48,11 @@ void finishInterruptedUpdates(Registry& registry) {
                     MsgIcon::Critical);
 }
 
-void Program::start() {
+void Program::start(const QString& typedAddress) {
     finishInterruptedUpdates(registry_);
     registry_.start<FrmSplash>();
+    if (!typedAddress.isEmpty() && !registry_.ended())
+        registry_.form<FrmSplash>().Text1->setText(typedAddress);
 }
 
 }  // namespace zandrel::windows

@@ -118,14 +118,18 @@ protected:
     }
     ~LaunchTest() override { qputenv("PATH", oldPath_); }
 
-    // A stand-in wine that records the WINEPREFIX it was given, its working folder and its
-    // arguments in <relative>.record, written whole at once.
-    QString makeRecordingWine(const QString& relative) const {
+    // A stand-in wine that records the variables it was given (WINEPREFIX unless others are
+    // named), its working folder and its arguments in <relative>.record, written whole at once.
+    QString makeRecordingWine(const QString& relative,
+                              const QStringList& variables = {"WINEPREFIX"}) const {
         QDir().mkpath(QFileInfo(path(relative)).absolutePath());
-        writeFile(relative,
-                  "#!/bin/sh\n{ echo \"WINEPREFIX=${WINEPREFIX-(unset)}\"; pwd; "
-                  "for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
-                  "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.record\"\n");
+        QByteArray echoes;
+        for (const QString& v : variables)
+            echoes += "echo \"" + v.toUtf8() + "=${" + v.toUtf8() + "-(unset)}\"; ";
+        writeFile(relative, "#!/bin/sh\n{ " + echoes +
+                                "pwd; "
+                                "for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo --end--; } "
+                                "> \"$0.tmp\" && mv \"$0.tmp\" \"$0.record\"\n");
         QFile::setPermissions(path(relative),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return path(relative);
@@ -279,15 +283,21 @@ TEST_F(LaunchTest, TheGamesPrefixIsWINEPREFIXElseTheOneItsFolderLiesIn) {
     }
 }
 
-// A native program started for the game sees the same drive C: (the patch tool reads "c:\" so).
+// A native program started for the game sees the same drive C: (the patch tool reads "c:\" so),
+// also the patch tool installed outside the game folder (on PATH): the prefix is the game
+// folder's, where the plan starts it.
 TEST_F(LaunchTest, ANativeProgramOfAGameInAPrefixIsGivenThePrefixToo) {
-    const QString tool = makeRecordingWine(QStringLiteral("pfx/drive_c/Halo/ppf.exe"));
-    QProcess observed;
-    platform::startObserved(observed, plan(tool, {"a", "c:\\zandrel.ppf"}));
-    ASSERT_TRUE(observed.waitForFinished(10000));
-    EXPECT_EQ(recorded(tool), (QStringList{"WINEPREFIX=" + path(QStringLiteral("pfx")),
-                                           path(QStringLiteral("pfx/drive_c/Halo")), "a",
-                                           "c:\\zandrel.ppf", "--end--"}));
+    const QString game = path(QStringLiteral("pfx/drive_c/Halo"));
+    for (const QString& relative :
+         {QStringLiteral("pfx/drive_c/Halo/ppf.exe"), QStringLiteral("usr/bin/zandrel-ppf")}) {
+        SCOPED_TRACE(relative.toStdString());
+        const QString tool = makeRecordingWine(relative);
+        QProcess observed;
+        platform::startObserved(observed, {tool, {"a", "c:\\zandrel.ppf"}, game});
+        ASSERT_TRUE(observed.waitForFinished(10000));
+        EXPECT_EQ(recorded(tool), (QStringList{"WINEPREFIX=" + path(QStringLiteral("pfx")), game,
+                                               "a", "c:\\zandrel.ppf", "--end--"}));
+    }
 }
 
 // WINE, as winetricks reads it: a path, or a name looked up on PATH; without it, wine on PATH. A
@@ -333,6 +343,170 @@ TEST_F(LaunchTest, TheWineIsTheOneWINENamesElseWineOnPath) {
                 << e.description().toStdString();
             EXPECT_TRUE(e.description().contains(game)) << e.description().toStdString();
         }
+    }
+}
+
+// umu-run and Proton's proton script, named in WINE, start a Windows program by their own
+// conventions, in the game folder: umu-run in the game's prefix (always given, as umu-run would
+// otherwise make a prefix of its own), proton in the compatibility data folder that holds the
+// prefix's pfx. Any other wine starts it with `start`.
+TEST_F(LaunchTest, UmuRunAndProtonStartWindowsProgramsByTheirConventions) {
+    const QString umu = makeRecordingWine(QStringLiteral("bin/umu-run"));
+    const QString proton = makeRecordingWine(QStringLiteral("Proton 8.0/proton"));
+    const QString other = makeRecordingWine(QStringLiteral("bin/proton-wine"));
+    prependPath(QStringLiteral("bin"));
+    const QString data = path(QStringLiteral("compat/12345"));
+    const QString pfxGame = data + QStringLiteral("/pfx/drive_c/Program Files/Halo");
+    const QString plainGame = path(QStringLiteral("games/Halo"));
+    makeWindowsProgram(QStringLiteral("compat/12345/pfx/drive_c/Program Files/Halo/halo.exe"));
+    makeWindowsProgram(QStringLiteral("compat/12345/pfx/drive_c/Program Files/Halo/ppf.exe"));
+    makeWindowsProgram(QStringLiteral("games/Halo/halo.exe"));
+    const QString home = QDir::homePath() + QStringLiteral("/.wine");
+    const QString steam = path(QStringLiteral("steam"));
+    struct Case {
+        const char* name;
+        QByteArray wine;
+        QByteArray dataPath;  // STEAM_COMPAT_DATA_PATH; null: unset
+        platform::LaunchPlan plan;
+        bool waitForEnd;
+        QString program;
+        QStringList arguments;
+        QString winePrefix;  // null: not given
+        QString steamData;   // null: not given
+    };
+    const Case cases[] = {
+        {"umu-run by its path",
+         QFile::encodeName(umu),
+         {},
+         plan(pfxGame + "/halo.exe", {"-connect", "1.2.3.4:2302"}),
+         false,
+         umu,
+         {pfxGame + "/halo.exe", "-connect", "1.2.3.4:2302"},
+         data + "/pfx",
+         QString()},
+        {"umu-run on PATH, the patch tool observed",
+         "umu-run",
+         {},
+         plan(pfxGame + "/ppf.exe", {"a", pfxGame + "/maps/x.map", "c:\\zandrel.ppf"}),
+         true,
+         umu,
+         {pfxGame + "/ppf.exe", "a", pfxGame + "/maps/x.map", "c:\\zandrel.ppf"},
+         data + "/pfx",
+         QString()},
+        {"umu-run outside a prefix: the default prefix, given",
+         "umu-run",
+         {},
+         plan(plainGame + "/halo.exe", {"-connect", "a"}, kMin),
+         false,
+         umu,
+         {plainGame + "/halo.exe", "-connect", "a"},
+         home,
+         QString()},
+        {"proton",
+         QFile::encodeName(proton),
+         {},
+         plan(pfxGame + "/halo.exe", {"-connect", "1.2.3.4:2302"}),
+         false,
+         proton,
+         {"run", pfxGame + "/halo.exe", "-connect", "1.2.3.4:2302"},
+         data + "/pfx",
+         data},
+        {"proton, the patch tool observed",
+         QFile::encodeName(proton),
+         {},
+         plan(pfxGame + "/ppf.exe", {"a", "c:\\zandrel.ppf"}),
+         true,
+         proton,
+         {"run", pfxGame + "/ppf.exe", "a", "c:\\zandrel.ppf"},
+         data + "/pfx",
+         data},
+        {"proton with the player's data folder",
+         QFile::encodeName(proton),
+         QFile::encodeName(steam),
+         plan(plainGame + "/halo.exe", {"-connect", "a"}),
+         false,
+         proton,
+         {"run", plainGame + "/halo.exe", "-connect", "a"},
+         QString(),
+         steam},
+        {"a wine whose name only begins like proton's",
+         "proton-wine",
+         {},
+         plan(pfxGame + "/halo.exe", {"-connect", "a"}),
+         false,
+         other,
+         {"start", "/max", "/unix", pfxGame + "/halo.exe", "-connect", "a"},
+         data + "/pfx",
+         QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::EnvVar named("WINE", c.wine);
+        const test::EnvVar steamData("STEAM_COMPAT_DATA_PATH", c.dataPath);
+        const platform::Invocation run = platform::invocationFor(c.plan, c.waitForEnd);
+        EXPECT_EQ(run.program, c.program);
+        EXPECT_EQ(run.arguments, c.arguments);
+        EXPECT_EQ(run.workingFolder, c.plan.workingFolder);
+        EXPECT_EQ(run.environment.value(QStringLiteral("WINEPREFIX"), QString()), c.winePrefix);
+        EXPECT_EQ(run.environment.value(QStringLiteral("STEAM_COMPAT_DATA_PATH"), QString()),
+                  c.steamData);
+        if (!c.steamData.isNull()) {
+            const QString client =
+                run.environment.value(QStringLiteral("STEAM_COMPAT_CLIENT_INSTALL_PATH"));
+            EXPECT_TRUE(QFileInfo(client).isDir() || client == steam) << client.toStdString();
+        }
+    }
+}
+
+// proton runs <STEAM_COMPAT_DATA_PATH>/pfx only: a game in another prefix cannot be started
+// with it unless the player names the data folder.
+TEST_F(LaunchTest, ProtonOutsideACompatibilityPrefixIsAnError) {
+    const QString proton = makeRecordingWine(QStringLiteral("Proton 8.0/proton"));
+    makeWindowsProgram(QStringLiteral("prefix/drive_c/Halo/halo.exe"));
+    const test::EnvVar named("WINE", QFile::encodeName(proton));
+    const test::EnvVar data("STEAM_COMPAT_DATA_PATH", QByteArray());
+    try {
+        platform::invocationFor(plan(path(QStringLiteral("prefix/drive_c/Halo/halo.exe")), {}));
+        ADD_FAILURE() << "started";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), ENOENT);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("pfx")))
+            << e.description().toStdString();
+    }
+}
+
+// Started for real: the stand-in umu-run and proton record what they were given.
+TEST_F(LaunchTest, TheGameStartsThroughUmuRunAndProton) {
+    const QString game = QStringLiteral("compat/777/pfx/drive_c/Halo");
+    makeWindowsProgram(game + QStringLiteral("/halo.exe"));
+    const QString exe = path(game + QStringLiteral("/halo.exe"));
+    const QString data = path(QStringLiteral("compat/777"));
+    const test::EnvVar client("STEAM_COMPAT_CLIENT_INSTALL_PATH", "/steam");
+    const test::EnvVar unset("STEAM_COMPAT_DATA_PATH", QByteArray());
+    const QStringList variables{"WINEPREFIX", "STEAM_COMPAT_DATA_PATH",
+                                "STEAM_COMPAT_CLIENT_INSTALL_PATH"};
+    struct Case {
+        const char* name;
+        QString tool;
+        QStringList recorded;
+    };
+    const Case cases[] = {
+        {"umu-run",
+         makeRecordingWine(QStringLiteral("umu/umu-run"), variables),
+         {"WINEPREFIX=" + data + "/pfx", "STEAM_COMPAT_DATA_PATH=(unset)",
+          "STEAM_COMPAT_CLIENT_INSTALL_PATH=/steam", path(game), exe, "-connect", "1.2.3.4",
+          "--end--"}},
+        {"proton",
+         makeRecordingWine(QStringLiteral("proton 9/proton"), variables),
+         {"WINEPREFIX=" + data + "/pfx", "STEAM_COMPAT_DATA_PATH=" + data,
+          "STEAM_COMPAT_CLIENT_INSTALL_PATH=/steam", path(game), "run", exe, "-connect", "1.2.3.4",
+          "--end--"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::EnvVar named("WINE", QFile::encodeName(c.tool));
+        platform::launch(plan(exe, {"-connect", "1.2.3.4"}));
+        EXPECT_EQ(recorded(c.tool), c.recorded);
     }
 }
 

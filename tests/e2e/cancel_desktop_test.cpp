@@ -32,7 +32,8 @@ QStringList entries(const QString& folder) {
                                   QDir::Name);
 }
 
-// A game folder of the test's own: the program, its web view module, a map of the player's.
+// A game folder of the test's own: the program, its web view module, the game (never started
+// here), a map of the player's.
 void makeGameFolder(const QString& app) {
     for (const char* file : {ZANDREL_PROGRAM, ZANDREL_WEBENGINE_MODULE}) {
         const QString from = QString::fromUtf8(file);
@@ -42,6 +43,8 @@ void makeGameFolder(const QString& app) {
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ASSERT_TRUE(QDir(app).mkpath(QStringLiteral("maps")));
     ASSERT_TRUE(QDir(app).mkpath(QStringLiteral("backup")));
+    QFile game(app + QStringLiteral("/halo.exe"));
+    ASSERT_TRUE(game.open(QIODevice::WriteOnly));
     QFile map(app + QStringLiteral("/maps/canyon.map"));
     ASSERT_TRUE(map.open(QIODevice::WriteOnly));
     map.write("the player's canyon");
@@ -170,7 +173,7 @@ TEST(CancelOnTheDesktop, EscapeCancelOrTheCloseBoxEndTheUpdateAndOnlyTheyGetThro
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), QByteArray("the player's canyon"));
         EXPECT_EQ(entries(app.path()).join(' ').toStdString(),
-                  "backup connect.ini maps zandrel zandrel_webengine.so");
+                  "backup connect.ini halo.exe maps zandrel zandrel_webengine.so");
         EXPECT_EQ(program.process.state(), QProcess::Running);
     }
 }

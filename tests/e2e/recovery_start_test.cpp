@@ -30,6 +30,8 @@ TEST(RecoveryAtStart, TheProgramFinishesAHalfMadeUpdateBeforeItsFirstWindow) {
     ASSERT_TRUE(QFile::copy(program, app.filePath(QStringLiteral("zandrel"))));
     QFile::setPermissions(app.filePath(QStringLiteral("zandrel")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile game(app.filePath(QStringLiteral("halo.exe")));  // a game folder: never started here
+    ASSERT_TRUE(game.open(QIODevice::WriteOnly));
     const QString maps = app.filePath(QStringLiteral("maps"));
     ASSERT_TRUE(QDir().mkpath(maps));
     ASSERT_TRUE(QDir().mkpath(app.filePath(QStringLiteral("backup"))));

@@ -4,6 +4,10 @@
 // or openbox is not installed (scripts/setup.sh installs both).
 #include "desktop/desktop.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,11 +28,16 @@ TEST(CentreOfScreen, TheStartWindowsOuterFrameIsInTheMiddleOfTheScreen) {
     ASSERT_TRUE(desktop.start()) << desktop.why().toStdString();
     test::X& x = desktop.x();
 
+    // A game folder for the program, which is not in one here.
+    QTemporaryDir game;
+    QFile(game.filePath(QStringLiteral("halo.exe"))).open(QIODevice::WriteOnly);
+    QDir(game.path()).mkpath(QStringLiteral("maps"));
     test::Child program;
     QProcessEnvironment env = desktop.environment();
     env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
     program.process.setProcessEnvironment(env);
-    program.process.start(QStringLiteral(ZANDREL_PROGRAM), {});
+    program.process.start(QStringLiteral(ZANDREL_PROGRAM),
+                          {QStringLiteral("--game-folder"), game.path()});
     ASSERT_TRUE(program.process.waitForStarted(10000));
 
     std::optional<xcb_window_t> window;

@@ -1,5 +1,10 @@
 // The game's launch plans: the program, its arguments, its folder and its window style, as data.
 #include "game/launch_plans.h"
+#include "base/build_info.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +50,27 @@ TEST(LaunchPlans, EachLaunchIsAProgramWithArgumentsFolderAndStyle) {
         EXPECT_EQ(c.plan.workingFolder, app);
         EXPECT_EQ(c.plan.windowStyle, c.style);
     }
+}
+
+// The patch tool: the game folder's own ppf.exe first, else the one installed beside the
+// program (the package's zandrel-ppf on PATH), else the game folder's name, reported missing
+// when started.
+TEST(LaunchPlans, ThePatchToolIsTheGameFoldersElseTheInstalledOne) {
+    QTemporaryDir dir;
+    const QString game = dir.filePath(QStringLiteral("game"));
+    const QString program = dir.filePath(QStringLiteral("bin"));
+    const QString installed = program + u'/' + QLatin1String(kInstalledPatchTool);
+    QDir().mkpath(game);
+    QDir().mkpath(program);
+    const auto touch = [](const QString& file) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    };
+    EXPECT_EQ(game::patchTool(game, program), game + "/ppf.exe") << "neither";
+    touch(installed);
+    EXPECT_EQ(game::patchTool(game, program), installed) << "installed only";
+    touch(game + "/ppf.exe");
+    EXPECT_EQ(game::patchTool(game, program), game + "/ppf.exe") << "both";
 }
 
 }  // namespace

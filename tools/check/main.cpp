@@ -2,6 +2,7 @@
 // with ADDRESS what the program does when a player types it into the start window, without a
 // window and without the game, and reports each step. It never reads standard input.
 
+#include "base/build_info.h"
 #include "base/printable.h"
 #include "checker.h"
 #include "work_folder.h"
@@ -29,6 +30,7 @@ const char* const kUsage =
     "               (players' floor: 1024/30)\n"
     "  --json       print the findings as one JSON document\n"
     "  --help       this text\n"
+    "  --version    the version\n"
     "\n"
     "Progress of large downloads goes to standard error.\n"
     "Exit status: 0 players get through without a failure box, 1 they do not,\n"
@@ -69,6 +71,10 @@ int check(int argc, char** argv, const std::string& workFolder) {
         const QString& arg = args[i];
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             print(stdout, kUsage);
+            return zandrel::check::kExitOk;
+        }
+        if (arg == QLatin1String("--version")) {
+            print(stdout, QByteArray("zandrel-check ") + zandrel::kVersion + '\n');
             return zandrel::check::kExitOk;
         }
         if (arg == QLatin1String("--json")) {

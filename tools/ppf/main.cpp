@@ -3,6 +3,7 @@
 // It never reads standard input; every failure is one line on standard error and a non-zero
 // exit status (see kUsage).
 
+#include "base/build_info.h"
 #include "base/platform.h"
 #include "patch/ppf.h"
 
@@ -40,6 +41,7 @@ const char* const kUsage =
     "        -f  attach this FILE_ID.DIZ text (at most 3072 bytes)\n"
     "  ppf s <patch>                     show a patch's information\n"
     "  ppf --help                        this text\n"
+    "  ppf --version                     the version\n"
     "\n"
     "The image is replaced only when the patched copy is complete; --force goes on after a\n"
     "validation mismatch. An image that holds every byte of the patch already is left as it\n"
@@ -238,6 +240,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return writeOut(kUsage);
+        if (arg == "--version") return writeOut(std::string("ppf ") + zandrel::kVersion + "\n");
         if (arg == "--force") {
             force = true;
         } else {
